@@ -1,0 +1,304 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+#include <numbers>
+#include <vector>
+
+#include "audio/AudioCapture.h"
+#include "base/Log.h"
+
+namespace zarn {
+namespace {
+
+// An input driven by the test: taps are delivered by calling tap() on the test's thread.
+class ScriptedInput final : public AudioInput {
+public:
+    explicit ScriptedInput(AudioFormat format) : format_(format) {}
+    AudioFormat nativeFormat() override { return format_; }
+    void start(OnTap onTap, OnEnd) override {
+        if (failStart) throw MessageError("no microphone");
+        onTap_ = std::move(onTap);
+        ++starts;
+    }
+    void stop() override { onTap_ = nullptr; }
+    void tap(const AudioBuffer& buffer) {
+        if (onTap_) onTap_(buffer);
+    }
+    bool running() const { return onTap_ != nullptr; }
+
+    bool failStart = false;
+    int starts = 0;
+
+private:
+    AudioFormat format_;
+    OnTap onTap_;
+};
+
+struct LogCapture {
+    LogCapture() {
+        Log::setSinkForTesting([this](const Log::Record& r) {
+            std::lock_guard lock(mutex);
+            lines.push_back(r.message);
+        });
+    }
+    ~LogCapture() { Log::setSinkForTesting(nullptr); }
+    std::vector<std::string> snapshot() {
+        std::lock_guard lock(mutex);
+        return lines;
+    }
+    std::mutex mutex;
+    std::vector<std::string> lines;
+};
+
+// A sine of `hz` at `amplitude`, frames [first, first + n) of a stream at `rate`.
+AudioBuffer sine(const AudioFormat& format, std::uint32_t n, double hz, double amplitude, std::uint64_t first = 0) {
+    AudioBuffer buffer(format, n);
+    buffer.setFrameLength(n);
+    for (std::uint32_t f = 0; f < n; ++f) {
+        const double v = amplitude * std::sin(2 * std::numbers::pi * hz * static_cast<double>(first + f) / format.sampleRate);
+        for (std::uint32_t c = 0; c < format.channels; ++c) {
+            const std::size_t plane = format.interleaved ? 0 : c;
+            const std::size_t index = format.interleaved ? f * format.channels + c : f;
+            switch (format.sampleType) {
+                case SampleType::float32: buffer.floatData(plane)[index] = static_cast<float>(v); break;
+                case SampleType::int16: buffer.int16Data(plane)[index] = static_cast<std::int16_t>(std::lround(v * 32767)); break;
+                case SampleType::int32: buffer.int32Data(plane)[index] = static_cast<std::int32_t>(std::llround(v * 2147483647.0)); break;
+            }
+        }
+    }
+    return buffer;
+}
+
+double rms(const std::vector<float>& samples, std::size_t skip) {
+    double sum = 0;
+    for (std::size_t i = skip; i < samples.size(); ++i) sum += samples[i] * samples[i];
+    return std::sqrt(sum / static_cast<double>(samples.size() - skip));
+}
+
+// Frequency estimated from the rising zero crossings.
+double frequency(const std::vector<float>& samples, double rate, std::size_t skip) {
+    int crossings = 0;
+    std::size_t first = 0, last = 0;
+    for (std::size_t i = skip + 1; i < samples.size(); ++i) {
+        if (samples[i - 1] < 0 && samples[i] >= 0) {
+            if (crossings == 0) first = i;
+            last = i;
+            ++crossings;
+        }
+    }
+    if (crossings < 2) return 0;
+    return (crossings - 1) * rate / static_cast<double>(last - first);
+}
+
+// Runs `taps` buffers of a sine through a capture and gathers the first channel of what comes out.
+struct Conversion {
+    std::vector<std::shared_ptr<const AudioBuffer>> chunks;
+    std::vector<float> samples;
+};
+Conversion convert(const AudioFormat& native, const AudioFormat& output, int taps, double hz, double amplitude) {
+    auto input = std::make_shared<ScriptedInput>(native);
+    AudioCapture capture(input);
+    Conversion result;
+    capture.start(output, [&](std::shared_ptr<const AudioBuffer> b) { result.chunks.push_back(b); }, nullptr);
+    for (int t = 0; t < taps; ++t) input->tap(sine(native, AudioInput::tapFrames, hz, amplitude, static_cast<std::uint64_t>(t) * AudioInput::tapFrames));
+    capture.stop();
+    for (const auto& chunk : result.chunks) {
+        EXPECT_EQ(chunk->format(), output);
+        for (std::uint32_t f = 0; f < chunk->frameLength(); ++f) result.samples.push_back(chunk->sampleAsFloat(0, f));
+    }
+    return result;
+}
+
+TEST(AudioCaptureConversion, ResamplesFortyEightKilohertzToSixteenWithTheCapacityRule) {
+    EXPECT_EQ(AudioCapture::outputCapacity(2048, 48000, 16000), 747u);
+    EXPECT_EQ(AudioCapture::outputCapacity(2048, 44100, 16000), 808u);  // ceil(743.03) + 64
+    EXPECT_EQ(AudioCapture::outputCapacity(0, 48000, 16000), 64u);
+
+    const AudioFormat native{48000, 1, SampleType::float32, false};
+    const AudioFormat output = AudioFormat::monoFloat(16000);
+    const Conversion c = convert(native, output, 24, 440, 0.5);  // 1.024 s
+    ASSERT_FALSE(c.chunks.empty());
+    for (const auto& chunk : c.chunks) EXPECT_EQ(chunk->frameCapacity(), 747u);
+    // Nothing lost but the resampler's short delay.
+    EXPECT_LE(c.samples.size(), 24u * 2048 / 3);
+    EXPECT_GT(c.samples.size(), 24u * 2048 / 3 - 600);
+    EXPECT_NEAR(frequency(c.samples, 16000, 400), 440, 2);
+    EXPECT_NEAR(rms(c.samples, 400), 0.5 / std::sqrt(2.0), 0.01);
+}
+
+TEST(AudioCaptureConversion, KeepsResamplerStateAcrossBuffers) {
+    // Converted tap by tap, a sine stays smooth at every tap boundary: no restart clicks.
+    const Conversion c = convert({48000, 1, SampleType::float32, false}, AudioFormat::monoFloat(16000), 12, 200, 0.8);
+    const double maxStep = 0.8 * 2 * std::numbers::pi * 200 / 16000 * 1.05;
+    for (std::size_t i = 400; i < c.samples.size(); ++i) {
+        ASSERT_LE(std::abs(c.samples[i] - c.samples[i - 1]), maxStep) << "at output frame " << i;
+    }
+}
+
+TEST(AudioCaptureConversion, ConvertsIntegerSourcesAndMixesStereoDown) {
+    const AudioFormat int16Stereo{48000, 2, SampleType::int16, true};
+    const Conversion a = convert(int16Stereo, AudioFormat::monoFloat(16000), 16, 300, 0.5);
+    EXPECT_NEAR(rms(a.samples, 400), 0.5 / std::sqrt(2.0), 0.01);
+    EXPECT_NEAR(frequency(a.samples, 16000, 400), 300, 2);
+
+    const AudioFormat int32Mono{44100, 1, SampleType::int32, false};
+    const Conversion b = convert(int32Mono, AudioFormat::monoFloat(16000), 16, 300, 0.25);
+    EXPECT_NEAR(rms(b.samples, 400), 0.25 / std::sqrt(2.0), 0.01);
+    EXPECT_NEAR(frequency(b.samples, 16000, 400), 300, 2);
+
+    // Same rate, other sample type: exact values, nothing held back.
+    const AudioFormat int16Mono{16000, 1, SampleType::int16, false};
+    const Conversion d = convert(int16Mono, AudioFormat::monoFloat(16000), 2, 300, 0.5);
+    ASSERT_EQ(d.samples.size(), 2u * 2048);
+    const AudioBuffer reference = sine(int16Mono, 2048, 300, 0.5);
+    for (std::uint32_t f = 0; f < 2048; ++f) ASSERT_FLOAT_EQ(d.samples[f], reference.int16Data(0)[f] / 32768.0f);
+
+    // And the other way, float to 16-bit integers at the engine's request.
+    const Conversion e = convert({48000, 1, SampleType::float32, false}, {16000, 1, SampleType::int16, false}, 8, 300, 0.5);
+    for (const auto& chunk : e.chunks) ASSERT_NE(chunk->int16Data(0), nullptr);
+    EXPECT_NEAR(rms(e.samples, 400), 0.5 / std::sqrt(2.0), 0.01);
+}
+
+TEST(AudioCaptureConversion, EqualFormatsAreCopiedNotConverted) {
+    const AudioFormat format = AudioFormat::monoFloat(16000);
+    auto input = std::make_shared<ScriptedInput>(format);
+    AudioCapture capture(input);
+    std::vector<std::shared_ptr<const AudioBuffer>> chunks;
+    capture.start(format, [&](std::shared_ptr<const AudioBuffer> b) { chunks.push_back(b); }, nullptr);
+    EXPECT_FALSE(capture.isConverting());
+    AudioBuffer tap = sine(format, 2048, 440, 0.5);
+    tap.setFrameLength(1500);  // a partly filled tap
+    input->tap(tap);
+    ASSERT_EQ(chunks.size(), 1u);
+    EXPECT_EQ(chunks[0]->frameLength(), 1500u);
+    EXPECT_EQ(chunks[0]->frameCapacity(), 1500u);
+    EXPECT_NE(chunks[0]->floatData(0), tap.floatData(0));
+    // The copy does not change when the input reuses its buffer.
+    const float before = chunks[0]->floatData(0)[100];
+    tap.floatData(0)[100] = 0.99f;
+    EXPECT_EQ(chunks[0]->floatData(0)[100], before);
+    for (std::uint32_t f = 0; f < 1500; ++f) ASSERT_EQ(chunks[0]->floatData(0)[f], sine(format, 2048, 440, 0.5).floatData(0)[f]);
+
+    // Stereo interleaved copies keep both channels.
+    const AudioFormat stereo{44100, 2, SampleType::int16, true};
+    const AudioBuffer s = sine(stereo, 64, 1000, 0.5);
+    auto copied = AudioCapture::copy(s);
+    ASSERT_TRUE(copied);
+    for (std::uint32_t f = 0; f < 64; ++f) {
+        ASSERT_EQ(copied->sampleAsFloat(1, f), s.sampleAsFloat(1, f));
+    }
+    AudioBuffer empty(stereo, 16);
+    EXPECT_EQ(AudioCapture::copy(empty), nullptr);
+}
+
+TEST(AudioCaptureLevel, FollowsTheDecibelScale) {
+    const AudioFormat format = AudioFormat::monoFloat(48000);
+    AudioBuffer silence(format, 2048);
+    silence.setFrameLength(2048);
+    EXPECT_EQ(AudioCapture::level(silence), 0.0f);
+
+    AudioBuffer square(format, 2048);
+    square.setFrameLength(2048);
+    for (std::uint32_t f = 0; f < 2048; ++f) square.floatData(0)[f] = (f / 24) % 2 ? 1.0f : -1.0f;
+    EXPECT_FLOAT_EQ(AudioCapture::level(square), 1.0f);
+
+    // rms 0.707 is about -3 dB.
+    EXPECT_NEAR(AudioCapture::level(sine(format, 2048, 1000, 1.0)), 0.94, 0.005);
+    // -30 dB is 0.4; -60 dB is below the floor.
+    EXPECT_NEAR(AudioCapture::level(sine(format, 48000, 1000, std::sqrt(2.0) * 0.0316227766)), 0.4, 0.005);
+    EXPECT_EQ(AudioCapture::level(sine(format, 48000, 1000, std::sqrt(2.0) * 0.001)), 0.0f);
+
+    AudioBuffer empty(format, 2048);
+    EXPECT_EQ(AudioCapture::level(empty), 0.0f);
+
+    // Only the first channel counts, and integer microphones are measured too.
+    const AudioFormat stereo16{48000, 2, SampleType::int16, true};
+    AudioBuffer loudLeft(stereo16, 2048);
+    loudLeft.setFrameLength(2048);
+    for (std::uint32_t f = 0; f < 2048; ++f) loudLeft.int16Data(0)[2 * f] = (f / 24) % 2 ? 32767 : -32768;
+    EXPECT_NEAR(AudioCapture::level(loudLeft), 1.0f, 1e-4);
+    AudioBuffer loudRight(stereo16, 2048);
+    loudRight.setFrameLength(2048);
+    for (std::uint32_t f = 0; f < 2048; ++f) loudRight.int16Data(0)[2 * f + 1] = 32767;
+    EXPECT_EQ(AudioCapture::level(loudRight), 0.0f);
+
+    AudioBuffer broken(format, 4);
+    broken.setFrameLength(4);
+    broken.floatData(0)[0] = std::nanf("");
+    EXPECT_EQ(AudioCapture::level(broken), 0.0f);
+}
+
+TEST(AudioCaptureLifecycle, StartStopLogsAndCallbacks) {
+    LogCapture log;
+    setenv("ZARN_LOG_PRIVATE", "1", 1);
+    const AudioFormat native{48000, 1, SampleType::float32, false};
+    auto input = std::make_shared<ScriptedInput>(native);
+    AudioCapture capture(input);
+
+    capture.stop();  // not running: nothing happens, nothing logged
+    EXPECT_TRUE(log.snapshot().empty());
+
+    std::vector<float> levels;
+    int firstChunks = 0, secondChunks = 0;
+    capture.start(AudioFormat::monoFloat(16000), [&](auto) { ++firstChunks; }, [&](float l) { levels.push_back(l); });
+    EXPECT_TRUE(capture.isRunning());
+    EXPECT_TRUE(capture.isConverting());
+    // A second start changes nothing: the first callbacks and format stay.
+    capture.start(AudioFormat::monoFloat(8000), [&](auto) { ++secondChunks; }, nullptr);
+    EXPECT_EQ(input->starts, 1);
+    EXPECT_EQ(*capture.outputFormat(), AudioFormat::monoFloat(16000));
+
+    input->tap(sine(native, 2048, 440, 1.0));
+    AudioBuffer empty(native, 2048);
+    input->tap(empty);  // zero frames: level 0, no chunk
+    EXPECT_EQ(firstChunks, 1);
+    EXPECT_EQ(secondChunks, 0);
+    ASSERT_EQ(levels.size(), 2u);
+    EXPECT_NEAR(levels[0], 0.94, 0.005);
+    EXPECT_EQ(levels[1], 0.0f);
+
+    capture.stop();
+    EXPECT_FALSE(capture.isRunning());
+    EXPECT_FALSE(input->running());
+    EXPECT_EQ(*capture.outputFormat(), AudioFormat::monoFloat(16000));  // kept until the next start
+    capture.stop();
+
+    unsetenv("ZARN_LOG_PRIVATE");
+    capture.start(AudioFormat::monoFloat(16000), nullptr, nullptr);  // rates are private by default
+    const auto lines = log.snapshot();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], "capture started — native <private>Hz → engine <private>Hz");
+    EXPECT_EQ(lines[0], "capture started — native 48000.000000Hz → engine 16000.000000Hz");
+    EXPECT_EQ(lines[1], "capture stopped");
+}
+
+TEST(AudioCaptureLifecycle, FailedStartStaysStoppedAndCanBeRetried) {
+    auto input = std::make_shared<ScriptedInput>(AudioFormat::monoFloat(16000));
+    AudioCapture capture(input);
+    input->failStart = true;
+    EXPECT_THROW(capture.start(AudioFormat::monoFloat(16000), [](auto) {}, nullptr), MessageError);
+    EXPECT_FALSE(capture.isRunning());
+    input->failStart = false;
+    int chunks = 0;
+    capture.start(AudioFormat::monoFloat(16000), [&](auto) { ++chunks; }, nullptr);
+    EXPECT_TRUE(capture.isRunning());
+    input->tap(sine(AudioFormat::monoFloat(16000), 100, 440, 0.5));
+    EXPECT_EQ(chunks, 1);
+}
+
+TEST(AudioCaptureLifecycle, RefusesFormatsItCannotConvertTo) {
+    auto input = std::make_shared<ScriptedInput>(AudioFormat::monoFloat(48000));
+    AudioCapture capture(input);
+    try {
+        capture.start({-1, 1, SampleType::float32, false}, [](auto) {}, nullptr);
+        FAIL() << "expected an error";
+    } catch (const MessageError& e) {
+        EXPECT_NE(e.errorDescription().find("Can't convert audio from 48000 Hz"), std::string::npos);
+    }
+    EXPECT_FALSE(capture.isRunning());
+}
+
+}  // namespace
+}  // namespace zarn
