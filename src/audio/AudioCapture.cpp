@@ -47,7 +47,7 @@ void AudioCapture::start(const AudioFormat& outputFormat, OnBuffer onBuffer, OnL
     std::weak_ptr<AudioCapture*> weak = self_;
     input_->start([weak](const AudioBuffer& buffer) {
         if (auto self = weak.lock()) (*self)->handleBuffer(buffer);
-    });
+    }, onInputEnd_);
 
     isRunning_ = true;
     Log::audio().info("capture started — native %fHz → engine %fHz", native.sampleRate, outputFormat.sampleRate);

@@ -24,6 +24,10 @@ public:
     void start(const AudioFormat& outputFormat, OnBuffer onBuffer, OnLevel onLevel) override;
     void stop() override;
 
+    // Told, on the input's thread, when the input ends by itself (a file's end, a lost
+    // device). Set before start().
+    void setOnInputEnd(AudioInput::OnEnd onEnd) { onInputEnd_ = std::move(onEnd); }
+
     bool isRunning() const { return isRunning_; }
     const std::optional<AudioFormat>& outputFormat() const { return outputFormat_; }
     // True while a converter is in use (the input's format differs from the requested one).
@@ -59,6 +63,7 @@ private:
     bool isRunning_ = false;
     OnBuffer onBuffer_;
     OnLevel onLevel_;
+    AudioInput::OnEnd onInputEnd_;
     // Guards the tap callback against a capture that is gone.
     std::shared_ptr<AudioCapture*> self_;
 };

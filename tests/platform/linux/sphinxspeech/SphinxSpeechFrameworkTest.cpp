@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <future>
+#include <mutex>
+
+#include "audio/AudioCapture.h"
+#include "audio/WavFileInput.h"
+#include "platform/linux/pocketsphinx/PhraseBias.h"
+#include "platform/linux/sphinxspeech/SphinxSpeechFramework.h"
+#include "platform/linux/sphinxspeech/SpeechTestSupport.h"
+#include "support/TempDir.h"
+#include "systemspeech/AppleSpeechEngine.h"
+
+namespace zarn::sphinx {
+namespace {
+
+namespace fs = std::filesystem;
+const fs::path kSystemModels = "/usr/share/pocketsphinx/model";
+const fs::path kGoForward = "/usr/share/pocketsphinx/test/data/goforward.raw";
+
+void makeModel(const fs::path& folder, bool complete = true) {
+    fs::create_directories(folder / "acoustic");
+    test::writeFile(folder / "acoustic" / "mdef", "x");
+    test::writeFile(folder / "words.dict", "x");
+    if (complete) test::writeFile(folder / "words.lm.bin", "x");
+    test::writeFile(folder / "words-phone.lm.bin", "x");
+}
+
+TEST(SphinxLocaleModels, FindsCompleteModelsAndPrefersTheUserFolder) {
+    test::TempDir user, system;
+    makeModel(user.path() / "de-de");
+    makeModel(user.path() / "fr-fr", false);  // no language model: not a model
+    makeModel(system.path() / "de-DE");
+    makeModel(system.path() / "en-us");
+    makeModel(system.path() / "not a locale");
+    fs::create_directories(system.path() / "ru-ru");
+
+    const auto models = findLocaleModels({user.path(), system.path(), user.path() / "missing"});
+    ASSERT_EQ(models.size(), 2u);
+    EXPECT_EQ(models[0].identifier, "de-DE");
+    EXPECT_EQ(models[0].folder, user.path() / "de-de");
+    EXPECT_EQ(models[0].languageModel, user.path() / "de-de" / "words.lm.bin");
+    EXPECT_EQ(models[0].acousticModel, user.path() / "de-de" / "acoustic");
+    EXPECT_EQ(models[1].identifier, "en-US");
+
+    SphinxSpeechFramework framework({user.path(), system.path()});
+    EXPECT_TRUE(framework.isAvailable());
+    EXPECT_EQ(framework.installedLocales(), (std::vector<std::string>{"de-DE", "en-US"}));
+    EXPECT_EQ(framework.supportedLocale("en_US.UTF-8"), "en-US");
+    EXPECT_EQ(framework.supportedLocale("en-GB"), "en-US");
+    EXPECT_EQ(framework.supportedLocale("de"), "de-DE");
+    EXPECT_EQ(framework.supportedLocale("ja-JP"), std::nullopt);
+
+    // A locale without a model cannot be installed from anywhere: the error says where to put it.
+    auto transcriber = framework.makeTranscriber("ja-JP");
+    try {
+        framework.assetInstallationRequest(*transcriber);
+        FAIL() << "expected an error";
+    } catch (const MessageError& e) {
+        EXPECT_NE(e.errorDescription().find("no speech model for ja-JP is installed"), std::string::npos);
+        EXPECT_NE(e.errorDescription().find((user.path() / "ja-JP").string()), std::string::npos);
+    }
+
+    test::TempDir empty;
+    SphinxSpeechFramework none({empty.path()});
+    EXPECT_FALSE(none.isAvailable());
+}
+
+TEST(SphinxLocaleModels, ShippedEnglishModelIsFound) {
+    SphinxSpeechFramework framework({kSystemModels});
+    const auto models = findLocaleModels({kSystemModels});
+    ASSERT_FALSE(models.empty());
+    EXPECT_EQ(models[0].identifier, "en-US");
+    EXPECT_EQ(models[0].languageModel.filename(), "en-us.lm.bin");
+    EXPECT_EQ(models[0].dictionary.filename(), "cmudict-en-us.dict");
+    EXPECT_EQ(framework.bestAvailableAudioFormat({framework.makeTranscriber("en-US")}), AudioFormat::monoFloat(16000));
+}
+
+// Runs a file through a capture into the engine, as the application does with a microphone.
+std::string transcribe(AppleSpeechEngine& engine, std::shared_ptr<WavFileInput> input,
+                       std::vector<TranscriptionChunk>* chunksOut = nullptr) {
+    test::Dictation dictation;
+    dictation.start(engine);
+    AudioCapture capture(input);
+    std::mutex mutex;
+    std::vector<std::shared_ptr<const AudioBuffer>> buffers;
+    std::promise<void> ended;
+    capture.setOnInputEnd([&](std::exception_ptr) { ended.set_value(); });
+    capture.start(AudioFormat::monoFloat(16000),
+                  [&](std::shared_ptr<const AudioBuffer> b) {
+                      std::lock_guard lock(mutex);
+                      buffers.push_back(std::move(b));
+                  },
+                  nullptr);
+    ended.get_future().get();
+    capture.stop();
+    for (auto& b : buffers) dictation.feed(engine, b);
+    const std::string text = dictation.finish(engine);
+    EXPECT_FALSE(dictation.error);
+    if (chunksOut) *chunksOut = dictation.chunks;
+    return text;
+}
+
+TEST(SphinxRecognition, GoForwardThroughTheSystemEngine) {
+    auto framework = std::make_shared<SphinxSpeechFramework>(std::vector<fs::path>{kSystemModels});
+    auto engine = std::make_shared<AppleSpeechEngine>(framework, "en-US");
+    auto input = WavFileInput::openRaw(kGoForward, {16000, 1, SampleType::int16, false},
+                                       WavFileInput::Pace::asFastAsConsumed);
+    std::vector<TranscriptionChunk> chunks;
+    EXPECT_EQ(transcribe(*engine, input, &chunks), "go forward ten meters");
+    ASSERT_GE(chunks.size(), 2u);
+    EXPECT_TRUE(chunks.back().isFinal);
+    for (std::size_t i = 0; i + 1 < chunks.size(); ++i) EXPECT_FALSE(chunks[i].isFinal);
+
+    // A second dictation on a new engine reuses the loaded decoder and starts from nothing.
+    auto again = std::make_shared<AppleSpeechEngine>(framework, "en_US.UTF-8");
+    EXPECT_EQ(transcribe(*again, input), "go forward ten meters");
+}
+
+TEST(SphinxRecognition, BiasingAddsUnknownWordsAndKeepsPlainSpeechIntact) {
+    DecoderConfig config;
+    config.acousticModelDir = (kSystemModels / "en-us" / "en-us").string();
+    config.dictionaryPath = (kSystemModels / "en-us" / "cmudict-en-us.dict").string();
+    config.languageModelPath = (kSystemModels / "en-us" / "en-us.lm.bin").string();
+    std::string error;
+    auto decoder = StreamingDecoder::open(config, error);
+    ASSERT_TRUE(decoder) << error;
+    EXPECT_EQ(decoder->lookupWord("Zarnify"), "");
+    ASSERT_TRUE(applyPhraseBias(*decoder, {"Zarnify the PostgreSQL cluster", "meters"}, 0.2f, error)) << error;
+    EXPECT_NE(decoder->lookupWord("Zarnify"), "");
+    EXPECT_NE(decoder->lookupWord("PostgreSQL"), "");
+    EXPECT_EQ(decoder->lookupWord("cluster"), decoder->lookupWord("cluster"));
+
+    // Phrases about other things do not spoil ordinary speech.
+    auto framework = std::make_shared<SphinxSpeechFramework>(std::vector<fs::path>{kSystemModels});
+    auto engine = std::make_shared<AppleSpeechEngine>(
+        framework, "en-US", [](Reply<std::vector<std::string>> reply) { reply({"Kubernetes", "Zarn dictation"}); });
+    auto input = WavFileInput::openRaw(kGoForward, {16000, 1, SampleType::int16, false},
+                                       WavFileInput::Pace::asFastAsConsumed);
+    EXPECT_EQ(transcribe(*engine, input), "go forward ten meters");
+
+    // Nothing usable in the phrases: the decoder keeps its plain model.
+    EXPECT_FALSE(applyPhraseBias(*decoder, {"...", "!!"}, 0.2f, error));
+    EXPECT_EQ(error, "no usable words in the phrases");
+}
+
+TEST(SphinxRecognition, PhraseModelIsWellFormed) {
+    const std::string arpa = phraseLanguageModel({{"Zarn", "dictation"}, {"Zarn"}});
+    EXPECT_NE(arpa.find("ngram 1=4\nngram 2=4\n"), std::string::npos) << arpa;
+    EXPECT_NE(arpa.find(" <s> Zarn\n"), std::string::npos);
+    EXPECT_NE(arpa.find(" Zarn dictation\n"), std::string::npos);
+    EXPECT_NE(arpa.find(" Zarn </s>\n"), std::string::npos);
+    EXPECT_NE(arpa.find(" dictation </s>\n"), std::string::npos);
+    EXPECT_EQ(phraseWords("  «Node.js», (don't) -- GPT-4! "), (std::vector<std::string>{"Node.js", "don't", "GPT-4"}));
+}
+
+}  // namespace
+}  // namespace zarn::sphinx
