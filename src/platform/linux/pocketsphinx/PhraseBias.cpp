@@ -164,7 +164,8 @@ bool applyPhraseBias(StreamingDecoder& decoder, const std::vector<std::string>& 
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out << phraseLanguageModel(tokenized);
     }
-    ngram_model_t* phraseModel = ngram_model_read(ps_get_config(ps), path, NGRAM_ARPA, logmath_retain(ps_get_logmath(ps)));
+    // The model takes its own reference to the decoder's log tables.
+    ngram_model_t* phraseModel = ngram_model_read(ps_get_config(ps), path, NGRAM_ARPA, ps_get_logmath(ps));
     std::filesystem::remove(path);
     if (!phraseModel) {
         error = "the phrase model cannot be read";
