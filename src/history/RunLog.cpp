@@ -100,11 +100,17 @@ std::vector<DictationRun> RunLog::load() const {
 std::size_t RunLog::deleteRun(const DictationRun& run, std::string* error) { return deleteRun(run.id, error); }
 
 std::size_t RunLog::deleteRun(std::string_view id, std::string* error) {
+    std::error_code ec;
+    auto status = std::filesystem::status(file_, ec);
+    if (status.type() == std::filesystem::file_type::not_found) return 0;
     std::string bytes;
     std::string reason;
+    if (status.type() != std::filesystem::file_type::regular) {
+        if (error) *error = file_.string() + " is not a readable file";
+        return 0;
+    }
     if (!paths::readFile(file_, bytes, &reason)) {
-        std::error_code ec;
-        if (std::filesystem::exists(file_, ec) && error) *error = reason;
+        if (error) *error = reason;
         return 0;
     }
     const std::string wanted = upper(id);

@@ -20,8 +20,8 @@ struct Outcome {
 // Runs the built `zarn` with the given arguments; XDG folders come from the ScopedXdgHome.
 Outcome runZarn(const std::string& arguments) {
     const char* binaryDir = std::getenv("ZARN_BINARY_DIR");
-    if (!binaryDir) throw std::runtime_error("ZARN_BINARY_DIR is not set");
-    std::string command = std::string(binaryDir) + "/src/cli/zarn " + arguments + " 2>/dev/null";
+    std::string binary = binaryDir ? std::string(binaryDir) + "/src/cli/zarn" : std::string(ZARN_CLI_BINARY);
+    std::string command = binary + " " + arguments + " 2>/dev/null";
     Outcome outcome;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) throw std::runtime_error("popen failed");
@@ -38,10 +38,10 @@ protected:
     test::ScopedXdgHome home;
     std::filesystem::path file = home.dataHome() / "Zarn" / "runs.jsonl";
     const std::string lineA =
-        R"({"id":"AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE","date":"2026-03-01T09:15:42Z","engine":"Apple (streaming)","audioSeconds":2.5,"processSeconds":0.125,"text":"первая\nстрока"})";
+        R"J({"id":"AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE","date":"2026-03-01T09:15:42Z","engine":"Apple (streaming)","audioSeconds":2.5,"processSeconds":0.125,"text":"первая\nстрока"})J";
     const std::string lineB =
-        R"({"id":"BBBBBBBB-BBBB-4CCC-8DDD-EEEEEEEEEEEE","date":"2026-03-01T09:16:00Z","engine":"Nemotron (streaming)","audioSeconds":1,"processSeconds":0.5,"text":"second","corrections":[{"from":"zarn","to":"Zarn","count":1}]})";
-    const std::string damaged = R"({"id":"CCCC)";
+        R"J({"id":"BBBBBBBB-BBBB-4CCC-8DDD-EEEEEEEEEEEE","date":"2026-03-01T09:16:00Z","engine":"Nemotron (streaming)","audioSeconds":1,"processSeconds":0.5,"text":"second","corrections":[{"from":"zarn","to":"Zarn","count":1}]})J";
+    const std::string damaged = R"J({"id":"CCCC)J";
 };
 
 TEST_F(HistoryCommand, ListsRunsOldestFirstAsJsonLines) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "base/Dates.h"
 #include "base/Uuid.h"
 #include "history/RunJson.h"
