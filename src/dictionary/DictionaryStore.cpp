@@ -104,6 +104,7 @@ bool DictionaryStore::moveUnreadableFileAside() {
     for (int n = 1; n <= 1000; ++n) {
         fs::path aside = file_.parent_path() / (n == 1 ? base : base + "-" + std::to_string(n));
         if (renameNoReplace(file_, aside)) {
+            movedAside_ = aside;
             Log::app().info("Dictionary file was not readable as UTF-8 text; kept it as %{public}s",
                             aside.filename().string());
             return true;
@@ -119,8 +120,12 @@ bool DictionaryStore::moveUnreadableFileAside() {
 
 void DictionaryStore::save() {
     revision_.set(revision_.get() + 1);
+    lastSaveError_.clear();
     if (unreadable_) {
-        if (!moveUnreadableFileAside()) return;
+        if (!moveUnreadableFileAside()) {
+            lastSaveError_ = file_.string() + " is not readable as UTF-8 text and could not be moved aside";
+            return;
+        }
         unreadable_ = false;
     }
     std::string text = fileText(entries());
@@ -128,7 +133,7 @@ void DictionaryStore::save() {
     std::error_code ec;
     fs::path target = fs::is_symlink(file_, ec) ? fs::weakly_canonical(file_, ec) : file_;
     if (ec) target = file_;
-    if (paths::writeFileAtomically(target, text)) lastBytes_ = std::move(text);
+    if (paths::writeFileAtomically(target, text, &lastSaveError_)) lastBytes_ = std::move(text);
     // A save that created the file is watched from now on.
     if (watcher_) watcher_->rearm();
 }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -81,6 +82,11 @@ public:
     // True while the file on disk could not be read and will be moved aside by the next save.
     bool isFileUnreadable() const { return unreadable_; }
     bool isWatchingFile() const;
+    // Why the last save wrote nothing (empty after a successful one). Saves never report
+    // failures to the interface; the command line does.
+    const std::string& lastSaveError() const { return lastSaveError_; }
+    // Where the last save moved an unreadable file, if it did.
+    const std::optional<std::filesystem::path>& movedAsideFile() const { return movedAside_; }
 
 private:
     void load();
@@ -93,6 +99,8 @@ private:
     Observable<std::vector<DictionaryEntry>> entries_;
     Observable<long> revision_{0};
     bool unreadable_ = false;
+    std::string lastSaveError_;
+    std::optional<std::filesystem::path> movedAside_;
     // The bytes last read from or written to the file; an event that leaves them as they
     // were is not a change, so entries keep their ids.
     std::optional<std::string> lastBytes_;
