@@ -53,7 +53,7 @@ DictionaryStore::DictionaryStore(fs::path file, Executor& mainExecutor, bool wat
     : file_(std::move(file)), executor_(mainExecutor) {
     load();
     if (watch) {
-        watcher_ = std::make_unique<FileWatcher>(file_, executor_, lifetime_.guard([this] { onFileChanged(); }));
+        watcher_ = std::make_unique<FileWatcher>(file_, executor_, lifetime_.guard([this] { reloadIfChanged(); }));
     }
 }
 
@@ -92,7 +92,7 @@ void DictionaryStore::load() {
     revision_.set(revision_.get() + 1);
 }
 
-void DictionaryStore::onFileChanged() {
+void DictionaryStore::reloadIfChanged() {
     // Our own saves come back as events too; an unchanged file keeps the entries (and ids).
     FileRead read = readDictionaryFile(file_);
     if (read.ok && lastBytes_ && read.bytes == *lastBytes_) return;

@@ -82,6 +82,9 @@ public:
     // True while the file on disk could not be read and will be moved aside by the next save.
     bool isFileUnreadable() const { return unreadable_; }
     bool isWatchingFile() const;
+    // What the watcher calls on the main executor: reads the file and takes it when it
+    // differs from what was last read or written.
+    void reloadIfChanged();
     // Why the last save wrote nothing (empty after a successful one). Saves never report
     // failures to the interface; the command line does.
     const std::string& lastSaveError() const { return lastSaveError_; }
@@ -91,7 +94,6 @@ public:
 private:
     void load();
     void save();
-    void onFileChanged();
     bool moveUnreadableFileAside();
 
     std::filesystem::path file_;
