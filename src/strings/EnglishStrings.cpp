@@ -1,0 +1,131 @@
+#include "strings/Strings.h"
+
+namespace zarn {
+
+const Strings& Strings::english() {
+    static const Strings table{
+        .transport = {
+            .record = "Record",
+            .stop = "Stop",
+        },
+        .tabs = {
+            .transcriptions = "Transcriptions",
+            .dictionary = "Dictionary",
+        },
+        .transcriptions = {
+            .searchPlaceholder = "Search transcriptions",
+            .emptyTitle = "No recordings",
+            .emptyDetail = "Press Record to start.",
+            .noMatchesTitle = "No matches",
+            .noMatchesDetail = "Try a different search.",
+            .recordingCount = [](std::int64_t n) {
+                return std::to_string(n) + " recording" + (n == 1 ? "" : "s");
+            },
+            .deleteAll = "Delete all",
+            .deleteAllConfirm = [](std::int64_t n) {
+                return "Delete all " + std::to_string(n) + " recordings?";
+            },
+            .deleteAllButton = "Delete All",
+            .cancel = "Cancel",
+            .cannotBeUndone = "This can't be undone.",
+            .copy = "Copy",
+            .copied = "Copied",
+            .deleteThis = "Delete this transcription",
+            .corrected = "Corrected",
+        },
+        .dictionary = {
+            .searchPlaceholder = "Search dictionary",
+            .emptyTitle = "Dictionary empty",
+            .emptyDetail = "Add words it keeps getting wrong.",
+            .noMatchesTitle = "No matches",
+            .noMatchesDetail = "Try a different search.",
+            .add = "Add",
+            .entryCount = [](std::int64_t n) { return std::to_string(n) + " entries"; },
+            .revealFile = "Reveal dictionary.txt",
+            .kindFix = "Fix",
+            .kindTerm = "Term",
+            .kindCorrection = "Correction",
+            .edit = "Edit",
+            .turnOff = "Off",
+            .turnOn = "On",
+            .delete_ = "Delete",
+            .newEntry = "New entry",
+            .editEntry = "Edit entry",
+            .whenYouHear = "When you hear",
+            .write = "Write",
+            .wordOrPhrase = "Word or phrase",
+            .cancel = "Cancel",
+            .save = "Save",
+        },
+        .settings = {
+            .pushToTalk = "Push to talk",
+            .pushToTalkNote = "Hold this key anywhere to dictate. "
+                              "The window's Record button works regardless of what's focused.",
+            .model = "Model",
+            .appleNote = "Apple's on-device transcriber. "
+                         "Streams while you speak, but needs Apple Silicon.",
+            .nemotronNote = "Nemotron 3.5 on ggml. "
+                            "Streams while you speak; 716 MB model, CPU or Metal.",
+            .cleanup = "Cleanup",
+            .cleanupToggle = "Clean up transcripts",
+            .cleanupNote = "Strips fillers, fixes spacing and punctuation. "
+                           "The dictionary's corrections run either way.",
+            .language = "Language",
+            .languageNote = "Auto follows the system language. "
+                            "System permission prompts always follow the system language — "
+                            "macOS draws those, not the app.",
+            .appleUnavailable = "Not available on this Mac. "
+                                "Apple's transcriber needs Apple Silicon; "
+                                "on an Intel Mac it reports no supported languages at all. "
+                                "Use Nemotron instead — it runs here.",
+        },
+        .menu = {
+            .holdToDictate = [](const std::string& key) { return "Hold " + key + " to dictate"; },
+            .pushToTalkKey = "Push-to-talk key",
+            .engine = "Engine",
+            .cleanUpText = "Clean up text",
+            .smartCleanup = "Smart cleanup (on-device AI)",
+            .sound = "Sound",
+            .revealDictionary = "Reveal Dictionary File",
+            .grantAccessibility = "Grant Accessibility…",
+            .grantMicrophone = "Grant Microphone…",
+            .quit = "Quit Zarn",
+            .checkForUpdates = "Check for Updates…",
+            .downloadModel = "Download Nemotron model… (716 MB)",
+            .modelInstalled = "Nemotron model installed ✓",
+            .downloadingModel = [](std::int64_t percent) {
+                return "Downloading model… " + std::to_string(percent) + "%";
+            },
+        },
+        .hud = {
+            .listening = "Listening…",
+            .transcribing = "Transcribing…",
+        },
+        .errors = {
+            .localeUnsupported = [](const std::string& locale) {
+                return "Dictation isn't available for " + locale + " on this Mac.";
+            },
+            .modelInstallFailed = [](const std::string& cause) {
+                return "Couldn't install the speech model: " + cause;
+            },
+            .noAudioFormat = "No compatible audio format available for the speech engine.",
+            .notRunning = "The transcription engine isn't running.",
+            .microphoneOff = "Microphone access is off. "
+                             "Enable it in System Settings ▸ Privacy & Security ▸ Microphone.",
+            .modelNotDownloaded = "The Nemotron model isn't downloaded yet — "
+                                  "use “Download Nemotron model…” in the menu.",
+        },
+        .modelAvailability = {
+            .deviceNotEligible = "This Mac doesn't support Apple Intelligence.",
+            .notEnabled = "Apple Intelligence is turned off in System Settings.",
+            .stillDownloading = "The on-device model is still downloading.",
+            .unavailable = "The on-device model is unavailable.",
+        },
+        .sidebar = {
+            .library = "Library",
+        },
+    };
+    return table;
+}
+
+}  // namespace zarn
