@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <fstream>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "audio/AudioCapture.h"
+#include "platform/linux/pulse/PulseAudioInput.h"
+#include "platform/linux/sphinxspeech/SphinxSpeechFramework.h"
+#include "platform/linux/sphinxspeech/SpeechTestSupport.h"
+#include "support/TempDir.h"
+#include "systemspeech/AppleSpeechEngine.h"
+
+extern char** environ;
+
+namespace zarn {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// A PulseAudio daemon of the test's own: private runtime, state and home folders, a native
+// socket in the temporary folder and one pipe source, 16 kHz mono 16-bit, as the default
+// source. Runs as root too (CI), where it only warns.
+class PulseDaemon {
+public:
+    PulseDaemon() {
+        fs::create_directories(dir_ / "runtime");
+        fs::create_directories(dir_ / "home");
+        test::writeFile(dir_ / "daemon.pa",
+                        "load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket().string() + "\n" +
+                            "load-module module-pipe-source source_name=zarn_test format=s16le rate=16000 channels=1 file=" +
+                            fifo().string() + "\n" + "set-default-source zarn_test\n");
+        std::vector<std::string> env = {
+            "HOME=" + (dir_ / "home").string(),
+            "XDG_RUNTIME_DIR=" + (dir_ / "runtime").string(),
+            "XDG_CONFIG_HOME=" + (dir_ / "home" / "config").string(),
+            "PULSE_RUNTIME_PATH=" + (dir_ / "runtime" / "pulse").string(),
+            "PULSE_STATE_PATH=" + (dir_ / "state").string(),
+            "PATH=/usr/bin:/bin",
+        };
+        std::vector<std::string> args = {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                                         "--system=false", "--use-pid-file=false", "--disallow-module-loading=false",
+                                         "-F", (dir_ / "daemon.pa").string(), "--log-target=stderr"};
+        std::vector<char*> argv, envp;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        const std::string log = (dir_ / "daemon.log").string();
+        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        const int rc = posix_spawnp(&pid_, "pulseaudio", &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) {
+            pid_ = -1;
+            return;
+        }
+        // Ready when a client can connect; gives up if the daemon exits or never answers.
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return;
+            }
+            if (PulseAudioInput::probe(server()) && fs::exists(fifo())) {
+                ready_ = true;
+                return;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+    ~PulseDaemon() { kill(); }
+
+    void kill() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        for (int i = 0; i < 500; ++i) {
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
+                return;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        ::kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+    bool ready() const { return ready_; }
+    std::string log() const { return test::readFile(dir_ / "daemon.log"); }
+    fs::path socket() const { return dir_ / "native"; }
+    fs::path fifo() const { return dir_ / "source.fifo"; }
+    std::string server() const { return "unix:" + socket().string(); }
+
+private:
+    test::TempDir temp_;
+    fs::path dir_ = temp_.path();
+    pid_t pid_ = -1;
+    bool ready_ = false;
+};
+
+std::vector<std::int16_t> goForward() {
+    const std::string bytes = test::readFile("/usr/share/pocketsphinx/test/data/goforward.raw");
+    std::vector<std::int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
+}
+
+TEST(PulseAudioEndToEnd, RecordedSpeechComesBackAsWordsThroughCapture) {
+    PulseDaemon daemon;
+    ASSERT_TRUE(daemon.ready()) << daemon.log();
+
+    auto input = std::make_shared<PulseAudioInput>(PulseAudioInput::Options{daemon.server(), "", "Zarn test"});
+    EXPECT_EQ(input->nativeFormat(), (AudioFormat{16000, 1, SampleType::int16, false}));
+
+    auto framework = std::make_shared<sphinx::SphinxSpeechFramework>(std::vector<fs::path>{"/usr/share/pocketsphinx/model"});
+    auto engine = std::make_shared<AppleSpeechEngine>(framework, "en-US");
+    test::Dictation dictation;
+    dictation.start(*engine);
+    std::optional<AudioFormat> format;
+    bool haveFormat = false;
+    engine->preferredInputFormat(Reply<std::optional<AudioFormat>>(*dictation.main, [&](auto f) {
+        format = f;
+        haveFormat = true;
+    }));
+    dictation.main->runUntil([&] { return haveFormat; });
+    ASSERT_TRUE(format);
+
+    const std::vector<std::int16_t> speech = goForward();
+    double expectedEnergy = 0;
+    for (auto s : speech) expectedEnergy += (s / 32768.0) * (s / 32768.0);
+
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<std::shared_ptr<const AudioBuffer>> buffers;
+    double energy = 0;
+    std::vector<float> levels;
+    AudioCapture capture(input);
+    capture.start(*format,
+                  [&](std::shared_ptr<const AudioBuffer> buffer) {
+                      std::lock_guard lock(mutex);
+                      for (std::uint32_t f = 0; f < buffer->frameLength(); ++f) {
+                          const double v = buffer->floatData(0)[f];
+                          energy += v * v;
+                      }
+                      buffers.push_back(std::move(buffer));
+                      arrived.notify_all();
+                  },
+                  [&](float level) {
+                      std::lock_guard lock(mutex);
+                      levels.push_back(level);
+                  });
+    EXPECT_TRUE(capture.isConverting());  // int16 → float at the same rate is a conversion
+    // The speech goes into the source's pipe once the recording stream is listening.
+    std::thread writer([&] {
+        const int fd = ::open(daemon.fifo().c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        const auto* bytes = reinterpret_cast<const char*>(speech.data());
+        std::size_t left = speech.size() * 2, at = 0;
+        while (left > 0) {
+            const ssize_t n = ::write(fd, bytes + at, std::min<std::size_t>(left, 8192));
+            ASSERT_GT(n, 0);
+            at += static_cast<std::size_t>(n);
+            left -= static_cast<std::size_t>(n);
+        }
+        // A second of silence rounds off the last tap.
+        const std::vector<char> silence(32000, 0);
+        ASSERT_EQ(::write(fd, silence.data(), silence.size()), static_cast<ssize_t>(silence.size()));
+        ::close(fd);
+    });
+    {
+        std::unique_lock lock(mutex);
+        const bool all = arrived.wait_for(lock, 120s, [&] { return energy >= expectedEnergy * 0.999; });
+        EXPECT_TRUE(all) << "captured energy " << energy << " of " << expectedEnergy;
+    }
+    writer.join();
+    capture.stop();
+
+    std::vector<std::shared_ptr<const AudioBuffer>> captured;
+    {
+        std::lock_guard lock(mutex);
+        captured = buffers;
+        EXPECT_FALSE(levels.empty());
+        EXPECT_GT(*std::max_element(levels.begin(), levels.end()), 0.3f);  // speech moves the meter
+    }
+    for (const auto& b : captured) EXPECT_EQ(b->frameLength(), AudioInput::tapFrames);
+    for (auto& b : captured) dictation.feed(*engine, b);
+    EXPECT_EQ(dictation.finish(*engine), "go forward ten meters");
+}
+
+TEST(PulseAudioEndToEnd, ServerLossEndsTheInputWithAnError) {
+    PulseDaemon daemon;
+    ASSERT_TRUE(daemon.ready()) << daemon.log();
+    PulseAudioInput input({daemon.server(), "", "Zarn test"});
+    std::promise<std::exception_ptr> ended;
+    input.start([](const AudioBuffer&) {}, [&](std::exception_ptr e) { ended.set_value(e); });
+    daemon.kill();
+    auto future = ended.get_future();
+    ASSERT_EQ(future.wait_for(60s), std::future_status::ready);
+    const auto error = future.get();
+    ASSERT_TRUE(error);
+    EXPECT_NE(describeError(error).find("audio server went away"), std::string::npos) << describeError(error);
+    input.stop();
+}
+
+TEST(PulseAudioEndToEnd, UnreachableServerOrSourceIsAClearError) {
+    test::TempDir dir;
+    PulseAudioInput nowhere({"unix:" + (dir / "none").string(), "", "Zarn test"});
+    try {
+        nowhere.nativeFormat();
+        FAIL() << "expected an error";
+    } catch (const MessageError& e) {
+        EXPECT_NE(e.errorDescription().find("Can't use the microphone: cannot connect to the audio server"),
+                  std::string::npos)
+            << e.errorDescription();
+    }
+
+    PulseDaemon daemon;
+    ASSERT_TRUE(daemon.ready()) << daemon.log();
+    PulseAudioInput missing({daemon.server(), "no_such_source", "Zarn test"});
+    try {
+        missing.nativeFormat();
+        FAIL() << "expected an error";
+    } catch (const MessageError& e) {
+        EXPECT_NE(e.errorDescription().find("no_such_source"), std::string::npos) << e.errorDescription();
+    }
+    AudioCapture capture(std::make_shared<PulseAudioInput>(PulseAudioInput::Options{daemon.server(), "no_such_source", "t"}));
+    EXPECT_THROW(capture.start(AudioFormat::monoFloat(16000), [](auto) {}, nullptr), MessageError);
+    EXPECT_FALSE(capture.isRunning());
+}
+
+}  // namespace
+}  // namespace zarn
