@@ -192,8 +192,9 @@ private:
          failed_ = false;
 };
 
-std::string cleaned(EventLoop& loop, const std::string& text, bool smart) {
+std::string cleaned(const std::string& text, bool smart) {
     if (!smart) return RuleBasedFormatter::formatted(text);
+    EventLoop loop;
     auto model = std::make_shared<llm::OpenAICompatibleModel>(llm::LlmServerConfig::resolve());
     FoundationModelFormatter formatter(model, loop);
     std::optional<std::string> result;
@@ -258,7 +259,7 @@ int runTranscribe(cli::CommandContext& context) {
     }
 
     const bool cleanup = settings.cleanupEnabled() && !options.noCleanup;
-    const std::string afterCleanup = cleanup ? cleaned(loop, text, options.smart || settings.smartCleanup()) : text;
+    const std::string afterCleanup = cleanup ? cleaned(text, options.smart || settings.smartCleanup()) : text;
     CorrectionResult corrected = dictionary.corrector().apply(afterCleanup);
     if (!corrected.applied.empty()) {
         Log::speech().info("dictionary · %{public}ld correction(s) applied", static_cast<long>(corrected.applied.size()));

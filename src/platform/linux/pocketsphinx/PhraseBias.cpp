@@ -3,6 +3,7 @@
 #include <pocketsphinx.h>
 #include <sphinxbase/ngram_model.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -38,6 +39,30 @@ std::string logProb(double p) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%.4f", std::log10(p));
     return buffer;
+}
+
+// Words go into the dictionary by reloading it with the additions: adding them one by one
+// (ps_add_word) also puts them into the trie language model, whose scores then read out of
+// bounds in this PocketSphinx once such a word is in the history.
+bool addToDictionary(ps_decoder_t* ps, const std::vector<std::pair<std::string, std::string>>& additions,
+                     std::string& error) {
+    char path[] = "/tmp/zarn-dict-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) {
+        error = "cannot write the extended dictionary";
+        return false;
+    }
+    ::close(fd);
+    bool ok = ps_save_dict(ps, path, nullptr) >= 0;
+    if (ok) {
+        std::ofstream out(path, std::ios::binary | std::ios::app);
+        for (const auto& [word, phones] : additions) out << word << ' ' << phones << '\n';
+        ok = static_cast<bool>(out.flush());
+    }
+    ok = ok && ps_load_dict(ps, path, nullptr, nullptr) >= 0;
+    std::filesystem::remove(path);
+    if (!ok) error = "the dictionary cannot be extended";
+    return ok;
 }
 
 }  // namespace
@@ -118,41 +143,38 @@ bool applyPhraseBias(StreamingDecoder& decoder, const std::vector<std::string>& 
     decoder.reset();
     clearPhraseBias(decoder);
 
-    std::vector<std::vector<std::string>> tokenized;
-    bool added = false;
-    const auto lookup = [&](const std::string& w) { return decoder.lookupWord(w); };
-    for (const auto& phrase : phrases) {
-        std::vector<std::string> words = phraseWords(phrase);
-        std::vector<std::string> usable;
-        for (const auto& word : words) {
-            if (!decoder.lookupWord(word).empty()) {
-                usable.push_back(word);
-                continue;
-            }
-            // Known in lower case: the written form gets the same sound; otherwise one is made.
-            std::string phones = decoder.lookupWord(lower(word));
-            if (phones.empty()) phones = derivePronunciation(word, lookup);
-            if (phones.empty()) continue;
-            if (ps_add_word(ps, word.c_str(), phones.c_str(), FALSE) < 0) continue;
-            added = true;
-            usable.push_back(word);
-        }
-        if (!usable.empty()) tokenized.push_back(std::move(usable));
-    }
-    if (added) {
-        // One search update for all the words added.
-        ps_set_search(ps, kDefaultSearch);
-    }
-    if (tokenized.empty()) {
-        error = "no usable words in the phrases";
-        return false;
-    }
-
     ngram_model_t* base = ps_get_lm(ps, kDefaultSearch);
     if (!base) {
         error = "the decoder has no language model to bias";
         return false;
     }
+    // Every phrase word must be in the dictionary; the phrase model brings it into the
+    // combined language model.
+    std::vector<std::vector<std::string>> tokenized;
+    std::vector<std::pair<std::string, std::string>> additions;
+    const auto lookup = [&](const std::string& w) { return decoder.lookupWord(w); };
+    for (const auto& phrase : phrases) {
+        std::vector<std::string> usable;
+        for (const auto& word : phraseWords(phrase)) {
+            const bool pending = std::any_of(additions.begin(), additions.end(), [&](const auto& a) { return a.first == word; });
+            std::string phones = decoder.lookupWord(word);
+            if (!pending && phones.empty()) {
+                // Known in lower case: the written form gets the same sound; otherwise one is made.
+                if (phones.empty()) phones = decoder.lookupWord(lower(word));
+                if (phones.empty()) phones = derivePronunciation(word, lookup);
+                if (phones.empty()) continue;
+                additions.emplace_back(word, phones);
+            }
+            usable.push_back(word);
+        }
+        if (!usable.empty()) tokenized.push_back(std::move(usable));
+    }
+    if (!additions.empty() && !addToDictionary(ps, additions, error)) return false;
+    if (tokenized.empty()) {
+        error = "no usable words in the phrases";
+        return false;
+    }
+
     char path[] = "/tmp/zarn-bias-XXXXXX";
     const int fd = mkstemp(path);
     if (fd < 0) {

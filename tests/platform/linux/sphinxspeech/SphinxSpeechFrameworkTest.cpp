@@ -140,6 +140,15 @@ TEST(SphinxRecognition, BiasingAddsUnknownWordsAndKeepsPlainSpeechIntact) {
                                        WavFileInput::Pace::asFastAsConsumed);
     EXPECT_EQ(transcribe(*engine, input), "go forward ten meters");
 
+    // The next dictation on the same decoder brings other words (the dictionary is extended
+    // again) and phrases that match the speech.
+    auto next = std::make_shared<AppleSpeechEngine>(framework, "en-US", [](Reply<std::vector<std::string>> reply) {
+        reply({"Terraform", "go forward ten meters", "Siobhan", "GitHub"});
+    });
+    EXPECT_EQ(transcribe(*next, input), "go forward ten meters");
+    auto plain = std::make_shared<AppleSpeechEngine>(framework, "en-US");
+    EXPECT_EQ(transcribe(*plain, input), "go forward ten meters");
+
     // Nothing usable in the phrases: the decoder keeps its plain model.
     EXPECT_FALSE(applyPhraseBias(*decoder, {"...", "!!"}, 0.2f, error));
     EXPECT_EQ(error, "no usable words in the phrases");
