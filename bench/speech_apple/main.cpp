@@ -218,7 +218,12 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     Log::setSinkForTesting([](const Log::Record&) {});  // keep the figures readable
 
-    auto framework = std::make_shared<sphinx::SphinxSpeechFramework>(std::vector<fs::path>{kModel.parent_path()}, biasWeight);
+    // A fresh decoder for every file, as pocketsphinx_continuous has: a decoder adapts to the
+    // audio it has heard (cepstral mean), which would make results depend on the order.
+    const auto fresh = [&] {
+        return std::make_shared<sphinx::SphinxSpeechFramework>(std::vector<fs::path>{kModel.parent_path()}, biasWeight);
+    };
+    auto framework = fresh();
     const auto load0 = std::chrono::steady_clock::now();
     framework->preload("en-US");
     std::printf("decoder load (once per process): %.2f s\n\n", Seconds(std::chrono::steady_clock::now() - load0).count());
@@ -250,7 +255,7 @@ int main(int argc, char** argv) {
     const auto clips = librivox();
     for (const auto& [id, ref] : clips) {
         const fs::path file = kData / (id + ".wav");
-        const Outcome o = transcribe(framework, file, {});
+        const Outcome o = transcribe(fresh(), file, {});
         ours.add(o, ref);
         Outcome c;
         if (runContinuous) {
@@ -319,8 +324,8 @@ int main(int argc, char** argv) {
     for (const auto& set : sets) {
         Totals plain, biased;
         for (const auto& [file, ref] : set.clips) {
-            const Outcome a = transcribe(framework, file, {});
-            const Outcome b = transcribe(framework, file, set.phrases);
+            const Outcome a = transcribe(fresh(), file, {});
+            const Outcome b = transcribe(fresh(), file, set.phrases);
             plain.add(a, ref);
             biased.add(b, ref);
             if (set.phrases != unrelated) {

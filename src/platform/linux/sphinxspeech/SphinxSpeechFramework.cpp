@@ -134,9 +134,11 @@ private:
                 decoder->feed(samples.data(), samples.size());
             }
             emitFinals();
-            std::string tentative = decoder->tentativeText();
-            if (!tentative.empty()) {
-                if (committedLength > 0) tentative.insert(0, " ");
+            const std::string hypothesis = decoder->tentativeText();
+            if (!hypothesis.empty()) {
+                // After a final result the guess carries the space that joins it on.
+                std::string tentative(committedLength > 0 ? 1 : 0, ' ');
+                tentative += hypothesis;
                 if (tentative != lastVolatile) {
                     results->yield({tentative, false});
                     lastVolatile = tentative;
