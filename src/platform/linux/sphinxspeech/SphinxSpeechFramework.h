@@ -35,7 +35,7 @@ std::vector<std::filesystem::path> defaultModelRoots();
 class SphinxSpeechFramework final : public analysis::SpeechFramework {
 public:
     // Weight of the phrase model against the locale's language model when biasing.
-    static constexpr float defaultBiasWeight = 0.2f;
+    static constexpr float defaultBiasWeight = 0.1f;
 
     explicit SphinxSpeechFramework(std::vector<std::filesystem::path> roots = defaultModelRoots(),
                                    float biasWeight = defaultBiasWeight);
