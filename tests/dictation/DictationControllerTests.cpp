@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <thread>
 
 #include "base/Log.h"
 #include "base/ManualExecutor.h"
+#include "base/SerialExecutor.h"
 #include "base/Uuid.h"
 #include "dictation/DictationController.h"
 #include "dictation/Fakes.h"
@@ -32,14 +34,15 @@ protected:
     }
 
     // Makes the controller; `recorder` defaults to the fake.
-    void make(std::shared_ptr<TextFormatter> fixedFormatter = nullptr, RunRecorder* runRecorder = nullptr) {
+    void make(std::shared_ptr<TextFormatter> fixedFormatter = nullptr, RunRecorder* runRecorder = nullptr,
+              Executor* background = nullptr) {
         auto hotkeyOwned = std::make_unique<test::FakeKeyMonitor>();
         auto captureOwned = std::make_unique<test::FakeCapture>();
         hotkey = hotkeyOwned.get();
         capture = captureOwned.get();
         controller = std::make_unique<DictationController>(DictationController::Collaborators{
             .main = executor,
-            .background = executor,
+            .background = background ? *background : executor,
             .clock = executor,
             .settings = settings,
             .microphone = microphone,
@@ -673,6 +676,37 @@ TEST_F(DictationControllerTest, DestroyedMidDictationLeavesNothingRunning) {
     while (e->completeFeed()) executor.runAll();
     EXPECT_TRUE(inserter.texts.empty());
     EXPECT_TRUE(e->stream->isCancelled());
+}
+
+TEST_F(DictationControllerTest, AudioCrossesFromTheCaptureThreadThroughTheFeedThreadInOrder) {
+    SerialExecutor feedThread("feed");
+    make(nullptr, nullptr, &feedThread);
+    startListening();
+
+    constexpr int kBuffers = 300;
+    std::vector<std::shared_ptr<const AudioBuffer>> pushed;
+    std::thread captureThread([&] {
+        for (int i = 0; i < kBuffers; ++i) {
+            pushed.push_back(capture->push());
+            capture->onLevel(1.0f);
+        }
+    });
+    captureThread.join();
+    engine().emit("threads");
+    ASSERT_TRUE(executor.runUntil([&] { return controller->level() > 0.9f; }));
+    hotkey->release();
+    ASSERT_TRUE(executor.runUntil([&] { return controller->state() == State::idle(); }));
+
+    const auto& fed = engine().fed;  // the feed task has ended: no more writes
+    ASSERT_FALSE(fed.empty());
+    EXPECT_GE(fed.size(), std::min<std::size_t>(kBuffers, DictationController::audioQueueCapacity));
+    EXPECT_EQ(fed.back().buffer, pushed.back()) << "the newest audio is never dropped";
+    std::size_t at = 0;
+    for (const auto& chunk : fed) {
+        while (at < pushed.size() && pushed[at] != chunk.buffer) ++at;
+        ASSERT_LT(at, pushed.size()) << "chunks reach the engine in capture order";
+    }
+    EXPECT_EQ(inserter.texts, (std::vector<std::string>{"clean:threads"}));
 }
 
 }  // namespace
