@@ -470,6 +470,47 @@ TEST_F(DictationControllerTest, DeactivateWhileListeningFinishesTheEngineOnTheSi
     EXPECT_EQ(sounds.played, (std::vector<std::string>{"Tink"}));
 }
 
+TEST_F(DictationControllerTest, DeactivateWhileFinishingNeverFinishesTheEngineTwice) {
+    make();
+    startListening();
+    engine().emit("dropped");
+    engine().endStreamOnFinish = false;
+    hotkey->release();
+    run();
+    ASSERT_EQ(engine().finishCalls, 1);
+    controller->deactivate();
+    run();
+    EXPECT_EQ(engine().finishCalls, 1);
+    EXPECT_EQ(controller->state(), State::idle());
+    engine().stream->finish();
+    run();
+    EXPECT_TRUE(inserter.texts.empty());
+    EXPECT_TRUE(recorder.runs.empty());
+    EXPECT_EQ(controller->state(), State::idle());
+}
+
+TEST_F(DictationControllerTest, AnEarlierErrorTimerDoesNotCutALaterErrorShort) {
+    make();
+    startListening();
+    engine().emit("text");
+    engine().endStreamOnFinish = false;
+    hotkey->release();
+    run();
+    engine().failStream("First.");
+    run();
+    ASSERT_EQ(controller->state(), State::idle()) << "the finish task replaced the error";
+
+    executor.advanceBy(1s);
+    microphone.granted = false;
+    hotkey->press();
+    run();
+    ASSERT_EQ(controller->state().kind, Kind::error);
+    executor.advanceBy(2500ms);  // the first error's three seconds are over
+    EXPECT_EQ(controller->state().kind, Kind::error);
+    executor.advanceBy(500ms);
+    EXPECT_EQ(controller->state(), State::idle());
+}
+
 TEST_F(DictationControllerTest, DeactivateWhileStartingKeepsTheMicrophoneOff) {
     make();
     setupEngine = [](test::FakeEngine& e) { e.holdStart = true; };
