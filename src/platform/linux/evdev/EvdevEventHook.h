@@ -1,0 +1,89 @@
+#pragma once
+
+#include <linux/input.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hotkey/EventHook.h"
+
+namespace zarn::evdev {
+
+// One opened keyboard. Owns its descriptor and, while it is grabbed, the grab and the
+// pass-through device: both end when the object is destroyed, so a keyboard can never be
+// left captured, whichever way the hook goes down.
+class Device {
+public:
+    Device(int fd, std::string name, std::function<void(const input_event&)> forward = {},
+           std::function<void()> release = {});
+    ~Device();
+    Device(Device&& other) noexcept;
+    Device& operator=(Device&&) = delete;
+    Device(const Device&) = delete;
+
+    int fd() const { return fd_; }
+    const std::string& name() const { return name_; }
+    bool isGrabbed() const { return static_cast<bool>(forward_); }
+    // Hands an event on to the rest of the system; only a grabbed device has to.
+    void forward(const input_event& event) const {
+        if (forward_) forward_(event);
+    }
+
+private:
+    int fd_;
+    std::string name_;
+    std::function<void(const input_event&)> forward_;
+    std::function<void()> release_;
+};
+
+// Finds and opens the keyboards to watch.
+class DeviceSource {
+public:
+    enum class Outcome { ok, permissionDenied, noKeyboard };
+    virtual ~DeviceSource() = default;
+    // Opens every keyboard that has the key `code`; when `grab`, takes each one for itself
+    // and passes its other events on. On failure nothing stays open or grabbed.
+    virtual Outcome open(unsigned code, bool grab, std::vector<Device>& devices) = 0;
+};
+
+// The keyboards under a folder of event devices (normally /dev/input), read with libevdev,
+// grabbed with EVIOCGRAB and passed on through a uinput device per keyboard.
+class InputDeviceSource final : public DeviceSource {
+public:
+    explicit InputDeviceSource(std::filesystem::path folder = "/dev/input");
+    Outcome open(unsigned code, bool grab, std::vector<Device>& devices) override;
+
+private:
+    std::filesystem::path folder_;
+};
+
+// The key hook for Wayland sessions and consoles: reads the keyboards' input events on its
+// own thread. When the key's edges are to be swallowed, the keyboards are grabbed and each
+// event of the key is held back until its verdict; the events behind it wait in order.
+class EvdevEventHook final : public hotkey::EventHook {
+public:
+    explicit EvdevEventHook(std::unique_ptr<DeviceSource> source = std::make_unique<InputDeviceSource>());
+    ~EvdevEventHook() override;
+    EvdevEventHook(const EvdevEventHook&) = delete;
+    EvdevEventHook& operator=(const EvdevEventHook&) = delete;
+
+    bool install(PushToTalkKey key, Handler handler) override;
+    void remove() override;
+    void enable() override;
+
+    // Linux key code of the key (KEY_RIGHTALT, KEY_FN, KEY_RIGHTMETA).
+    static unsigned linuxKeyCode(PushToTalkKey key);
+
+    struct Session;
+
+private:
+    std::unique_ptr<DeviceSource> source_;
+    std::shared_ptr<Session> session_;
+    std::thread thread_;
+};
+
+}  // namespace zarn::evdev

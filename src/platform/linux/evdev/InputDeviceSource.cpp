@@ -1,0 +1,111 @@
+#include <fcntl.h>
+#include <libevdev/libevdev-uinput.h>
+#include <libevdev/libevdev.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "base/Log.h"
+#include "platform/linux/evdev/EvdevEventHook.h"
+
+namespace zarn::evdev {
+
+namespace {
+
+constexpr std::string_view kPassThroughPrefix = "Zarn pass-through: ";
+
+bool anyKeyDown(int fd) {
+    std::array<unsigned char, KEY_MAX / 8 + 1> keys{};
+    if (::ioctl(fd, EVIOCGKEY(sizeof keys), keys.data()) < 0) return false;
+    return std::any_of(keys.begin(), keys.end(), [](unsigned char byte) { return byte != 0; });
+}
+
+// A key that is down when the grab starts would lose its release to the grab and stay down
+// for the rest of the system, so the grab waits (briefly) until the keyboard is idle.
+void waitUntilNoKeyIsDown(int fd) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (anyKeyDown(fd) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+}  // namespace
+
+InputDeviceSource::InputDeviceSource(std::filesystem::path folder) : folder_(std::move(folder)) {}
+
+DeviceSource::Outcome InputDeviceSource::open(unsigned code, bool grab, std::vector<Device>& devices) {
+    std::vector<Device> opened;
+    int denied = 0;
+    std::error_code error;
+    std::vector<std::filesystem::path> paths;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_, error)) {
+        if (entry.path().filename().string().rfind("event", 0) == 0) paths.push_back(entry.path());
+    }
+    if (error == std::errc::permission_denied) ++denied;
+    std::sort(paths.begin(), paths.end());
+
+    for (const auto& path : paths) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EACCES || errno == EPERM) ++denied;
+            continue;
+        }
+        libevdev* dev = nullptr;
+        if (libevdev_new_from_fd(fd, &dev) < 0) {
+            ::close(fd);
+            continue;
+        }
+        std::string name = libevdev_get_name(dev) ? libevdev_get_name(dev) : path.string();
+        if (!libevdev_has_event_code(dev, EV_KEY, code) || name.rfind(kPassThroughPrefix, 0) == 0) {
+            libevdev_free(dev);
+            ::close(fd);
+            continue;
+        }
+        if (!grab) {
+            libevdev_free(dev);
+            opened.emplace_back(fd, name);
+            continue;
+        }
+        // The pass-through device comes first, so that no event is ever without a way out.
+        libevdev_set_name(dev, (std::string(kPassThroughPrefix) + name).c_str());
+        libevdev_uinput* uinput = nullptr;
+        int rc = libevdev_uinput_create_from_device(dev, LIBEVDEV_UINPUT_OPEN_MANAGED, &uinput);
+        if (rc < 0) {
+            Log::hotkey().error("cannot create the pass-through device for %{public}s: %{public}s", name,
+                                std::strerror(-rc));
+            libevdev_free(dev);
+            ::close(fd);
+            if (rc == -EACCES || rc == -EPERM) ++denied;
+            return denied > 0 ? Outcome::permissionDenied : Outcome::noKeyboard;  // `opened` ungrabs itself
+        }
+        waitUntilNoKeyIsDown(fd);
+        rc = libevdev_grab(dev, LIBEVDEV_GRAB);
+        if (rc < 0) {
+            Log::hotkey().error("cannot grab %{public}s: %{public}s", name, std::strerror(-rc));
+            libevdev_uinput_destroy(uinput);
+            libevdev_free(dev);
+            ::close(fd);
+            return Outcome::noKeyboard;
+        }
+        auto forward = [uinput](const input_event& event) {
+            libevdev_uinput_write_event(uinput, event.type, event.code, event.value);
+        };
+        auto release = [dev, uinput] {
+            libevdev_grab(dev, LIBEVDEV_UNGRAB);
+            libevdev_uinput_destroy(uinput);
+            libevdev_free(dev);
+        };
+        opened.emplace_back(fd, name, forward, release);
+    }
+    if (opened.empty()) return denied > 0 ? Outcome::permissionDenied : Outcome::noKeyboard;
+    for (auto& device : opened) devices.push_back(std::move(device));
+    return Outcome::ok;
+}
+
+}  // namespace zarn::evdev
