@@ -8,9 +8,11 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -18,6 +20,7 @@
 #include <optional>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "base/Log.h"
 #include "hotkey/ModifierState.h"
@@ -118,6 +121,35 @@ int checkedRequests(Display* display, F requests) {
     return gCheckedError.load();
 }
 
+// A lost connection ends the process in Xlib's default I/O error handler, which is
+// process-wide; ours returns for the hook's own connections (each also has an exit handler
+// that marks it lost) and leaves every other connection to the handler it replaced.
+std::mutex gIoMutex;
+std::set<Display*> gOwnDisplays;
+std::vector<Display*> gDeadDisplays;
+XIOErrorHandler gPreviousIoHandler = nullptr;
+std::once_flag gIoHandlerInstalled;
+
+int ioErrorHandler(Display* display) {
+    {
+        std::lock_guard lock(gIoMutex);
+        if (gOwnDisplays.count(display)) return 0;
+    }
+    if (gPreviousIoHandler) return gPreviousIoHandler(display);
+    std::exit(1);
+}
+
+void adoptConnection(Display* display) {
+    std::call_once(gIoHandlerInstalled, [] { gPreviousIoHandler = XSetIOErrorHandler(ioErrorHandler); });
+    std::lock_guard lock(gIoMutex);
+    gOwnDisplays.insert(display);
+}
+
+void forgetConnection(Display* display) {
+    std::lock_guard lock(gIoMutex);
+    gOwnDisplays.erase(display);
+}
+
 }  // namespace
 
 // Everything the hook thread owns, plus the small channel through which verdicts and the
@@ -152,7 +184,16 @@ struct X11EventHook::Session : std::enable_shared_from_this<X11EventHook::Sessio
         for (int fd : wake) {
             if (fd >= 0) ::close(fd);
         }
-        if (display) XCloseDisplay(display);
+        if (!display) return;
+        if (connectionLost.load()) {
+            // XCloseDisplay blocks forever on a connection that failed, so the dead
+            // connection is kept (reachable, not leaked) instead.
+            std::lock_guard lock(gIoMutex);
+            gDeadDisplays.push_back(display);
+            return;
+        }
+        XCloseDisplay(display);
+        forgetConnection(display);
     }
 
     void poke() {
@@ -183,6 +224,7 @@ bool X11EventHook::install(PushToTalkKey key, Handler handler) {
         return false;
     }
     Display* display = session->display;
+    adoptConnection(display);
     XSetIOErrorExitHandler(
         display, [](Display*, void* data) { static_cast<Session*>(data)->connectionLost.store(true); },
         session.get());
@@ -201,6 +243,12 @@ bool X11EventHook::install(PushToTalkKey key, Handler handler) {
     const Modifier watched = hotkey::modifierOf(key);
     for (const auto& [code, modifier] : session->modifiers) {
         if (modifier == watched && pushToTalkKey::shouldConsumeEvent(key)) session->grabbed.insert(code);
+    }
+    const bool mapped = std::any_of(session->modifiers.begin(), session->modifiers.end(),
+                                    [watched](const auto& entry) { return entry.second == watched; });
+    if (!mapped && !pushToTalkKey::shouldConsumeEvent(key)) {
+        // Watching still works once the keyboard map gains the key, so this is no failure.
+        Log::hotkey().info("the keyboard map has no key for %{public}s yet", pushToTalkKey::displayName(key));
     }
     if (pushToTalkKey::shouldConsumeEvent(key) && session->grabbed.empty()) {
         Log::hotkey().error("no key for %{public}s in the keyboard map", pushToTalkKey::displayName(key));

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "XvfbServer.h"
@@ -279,6 +280,30 @@ TEST_F(X11HotkeyE2ETest, GrabHeldByAnotherClientFailsTheStart) {
     }
     XCloseDisplay(other);
     EXPECT_TRUE(monitor.start());
+}
+
+TEST(X11HotkeyServerTest, DisplayThatGoesAwayEndsTheHookButNotTheProcess) {
+    test::XvfbServer xvfb;
+    ASSERT_TRUE(xvfb.isRunning()) << xvfb.failure();
+    std::mutex mutex;
+    std::vector<std::string> logs;
+    Log::setSinkForTesting([&](const Log::Record& record) {
+        std::lock_guard lock(mutex);
+        logs.push_back(record.message);
+    });
+    ManualExecutor executor;
+    HotkeyMonitor monitor(executor, std::make_unique<x11::X11EventHook>(xvfb.display()));
+    ASSERT_TRUE(monitor.start());
+    xvfb.stop();
+    // Xlib would end the whole process on a lost connection unless the hook handles it.
+    auto lost = [&] {
+        std::lock_guard lock(mutex);
+        return std::find(logs.begin(), logs.end(), "lost the connection to the X display") != logs.end();
+    };
+    for (int i = 0; i < 200 && !lost(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(lost());
+    monitor.stop();
+    Log::setSinkForTesting(nullptr);
 }
 
 TEST(X11HotkeyStartTest, UnreachableDisplayFailsTheStart) {

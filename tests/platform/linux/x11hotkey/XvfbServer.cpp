@@ -62,11 +62,14 @@ XvfbServer::XvfbServer() {
     }
 }
 
-XvfbServer::~XvfbServer() {
+XvfbServer::~XvfbServer() { stop(); }
+
+void XvfbServer::stop() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGTERM);
     int status = 0;
     ::waitpid(pid_, &status, 0);
+    pid_ = -1;
 }
 
 }  // namespace zarn::test

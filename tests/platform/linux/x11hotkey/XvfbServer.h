@@ -18,6 +18,8 @@ public:
     // ":N", or empty when the server did not come up.
     const std::string& display() const { return display_; }
     const std::string& failure() const { return failure_; }
+    // Ends the server now (tests of a vanishing display).
+    void stop();
 
 private:
     pid_t pid_ = -1;
