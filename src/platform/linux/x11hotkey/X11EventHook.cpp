@@ -247,8 +247,8 @@ bool X11EventHook::install(PushToTalkKey key, Handler handler) {
     const bool mapped = std::any_of(session->modifiers.begin(), session->modifiers.end(),
                                     [watched](const auto& entry) { return entry.second == watched; });
     if (!mapped && !pushToTalkKey::shouldConsumeEvent(key)) {
-        // Watching still works once the keyboard map gains the key, so this is no failure.
-        Log::hotkey().info("the keyboard map has no key for %{public}s yet", pushToTalkKey::displayName(key));
+        // Many keyboards handle Fn in their firmware; the hook is in place but will not see it.
+        Log::hotkey().info("the keyboard map has no key for %{public}s", pushToTalkKey::displayName(key));
     }
     if (pushToTalkKey::shouldConsumeEvent(key) && session->grabbed.empty()) {
         Log::hotkey().error("no key for %{public}s in the keyboard map", pushToTalkKey::displayName(key));
