@@ -25,7 +25,7 @@ constexpr int kRightAlt = 108;  // <RALT> in Xvfb's default keymap
 
 std::string zarnBinary() {
     const char* dir = std::getenv("ZARN_BINARY_DIR");
-    return dir ? std::string(dir) + "/src/cli/zarn" : std::string(ZARN_CLI_PATH);
+    return std::string(dir ? dir : ".") + "/src/cli/zarn";
 }
 
 // A running `zarn` with its standard output and error read through pipes.
