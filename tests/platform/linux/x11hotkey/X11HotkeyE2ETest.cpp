@@ -192,6 +192,26 @@ TEST_F(X11HotkeyE2ETest, RightSuperServesAsRightCommand) {
     EXPECT_EQ(windowKeys(), (std::vector<KeyRecord>{{KeyPress, kRightAlt}, {KeyRelease, kRightAlt}}));
 }
 
+TEST_F(X11HotkeyE2ETest, FnIsReportedAndPassesThroughToTheFocusedWindow) {
+    // Xvfb's keymap has no Fn key; give one to a keycode without symbols.
+    int fnKey = 0;
+    for (int code = 255; code > 8 && fnKey == 0; --code) {
+        if (XkbKeycodeToKeysym(driver, static_cast<KeyCode>(code), 0, 0) == NoSymbol) fnKey = code;
+    }
+    ASSERT_NE(fnKey, 0);
+    KeySym fn = 0x10081000 + 0x1D0;  // XF86XK_Fn
+    XChangeKeyboardMapping(driver, fnKey, 1, &fn, 1);
+    XSync(driver, False);
+
+    monitor.setKey(PushToTalkKey::fn);
+    ASSERT_TRUE(monitor.start());
+    EXPECT_TRUE(keyIsFreeToGrab(fnKey));  // nothing is grabbed for a key that passes
+    tap(fnKey);
+    ASSERT_TRUE(waitForEdges(2));
+    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
+    EXPECT_EQ(windowKeys(), (std::vector<KeyRecord>{{KeyPress, fnKey}, {KeyRelease, fnKey}}));
+}
+
 TEST_F(X11HotkeyE2ETest, StartingTwiceLeavesOneHookAndStopReleasesTheKey) {
     ASSERT_TRUE(monitor.start());
     ASSERT_TRUE(monitor.start());  // a second hook next to the first would have its grab refused
