@@ -58,9 +58,11 @@ Device::Device(Device&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       name_(std::move(other.name_)),
       forward_(std::move(other.forward_)),
-      release_(std::move(other.release_)) {
+      release_(std::move(other.release_)),
+      feedback_(std::move(other.feedback_)) {
     other.forward_ = nullptr;
     other.release_ = nullptr;
+    other.feedback_ = {};
 }
 
 Device::~Device() {
@@ -180,6 +182,8 @@ void EvdevEventHook::Session::run() {
     for (;;) {
         fds.clear();
         for (const auto& keyboard : keyboards) fds.push_back({keyboard.device.fd(), POLLIN, 0});
+        const std::size_t feedbackStart = fds.size();
+        for (const auto& keyboard : keyboards) fds.push_back({keyboard.device.feedback().fd, POLLIN, 0});
         fds.push_back({wake[0], POLLIN, 0});
         int timeout = -1;
         for (const auto& keyboard : keyboards) {
@@ -211,9 +215,17 @@ void EvdevEventHook::Session::run() {
                 }
             }
         }
+        {
+            auto keyboard = keyboards.begin();
+            for (std::size_t i = feedbackStart; i + 1 < fds.size(); ++i, ++keyboard) {
+                if (fds[i].fd >= 0 && (fds[i].revents & POLLIN) && keyboard->device.feedback().pump) {
+                    keyboard->device.feedback().pump();
+                }
+            }
+        }
         // Keyboards read in the order polled; one that went away is dropped afterwards.
         std::vector<int> gone;
-        for (std::size_t i = 0; i + 1 < fds.size(); ++i) {
+        for (std::size_t i = 0; i < feedbackStart; ++i) {
             if (fds[i].revents == 0) continue;
             auto it = std::find_if(keyboards.begin(), keyboards.end(),
                                    [fd = fds[i].fd](const Keyboard& k) { return k.device.fd() == fd; });

@@ -27,6 +27,15 @@ public:
 
     int fd() const { return fd_; }
     const std::string& name() const { return name_; }
+
+    // What the system sends back to a grabbed keyboard (its LEDs) arrives at the pass-through
+    // device; `pump` carries it over to the keyboard when `fd` is readable.
+    struct Feedback {
+        int fd = -1;  // not owned
+        std::function<void()> pump;
+    };
+    void setFeedback(Feedback feedback) { feedback_ = std::move(feedback); }
+    const Feedback& feedback() const { return feedback_; }
     bool isGrabbed() const { return static_cast<bool>(forward_); }
     // Hands an event on to the rest of the system; only a grabbed device has to.
     void forward(const input_event& event) const {
@@ -38,6 +47,7 @@ private:
     std::string name_;
     std::function<void(const input_event&)> forward_;
     std::function<void()> release_;
+    Feedback feedback_;
 };
 
 // Finds and opens the keyboards to watch.

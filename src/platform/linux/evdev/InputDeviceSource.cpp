@@ -35,6 +35,18 @@ void waitUntilNoKeyIsDown(int fd) {
     }
 }
 
+// Hands the LED states the system set on the pass-through device to the keyboard itself.
+void copyLeds(int uinputFd, int keyboardFd) {
+    input_event event;
+    while (::read(uinputFd, &event, sizeof event) == static_cast<ssize_t>(sizeof event)) {
+        if (event.type != EV_LED) continue;
+        input_event frame[2] = {event, {}};
+        frame[1].type = EV_SYN;
+        frame[1].code = SYN_REPORT;
+        [[maybe_unused]] auto written = ::write(keyboardFd, frame, sizeof frame);
+    }
+}
+
 }  // namespace
 
 InputDeviceSource::InputDeviceSource(std::filesystem::path folder) : folder_(std::move(folder)) {}
@@ -51,7 +63,9 @@ DeviceSource::Outcome InputDeviceSource::open(unsigned code, bool grab, std::vec
     std::sort(paths.begin(), paths.end());
 
     for (const auto& path : paths) {
-        int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        // Writable if allowed, so that the LEDs can follow what the system sets.
+        int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0 && (errno == EACCES || errno == EPERM)) fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             if (errno == EACCES || errno == EPERM) ++denied;
             continue;
@@ -74,6 +88,8 @@ DeviceSource::Outcome InputDeviceSource::open(unsigned code, bool grab, std::vec
         }
         // The pass-through device comes first, so that no event is ever without a way out.
         libevdev_set_name(dev, (std::string(kPassThroughPrefix) + name).c_str());
+        // The keyboard's own repeats are passed on; the kernel must not add its own to them.
+        libevdev_disable_event_type(dev, EV_REP);
         libevdev_uinput* uinput = nullptr;
         int rc = libevdev_uinput_create_from_device(dev, LIBEVDEV_UINPUT_OPEN_MANAGED, &uinput);
         if (rc < 0) {
@@ -102,6 +118,9 @@ DeviceSource::Outcome InputDeviceSource::open(unsigned code, bool grab, std::vec
             libevdev_free(dev);
         };
         opened.emplace_back(fd, name, forward, release);
+        const int uinputFd = libevdev_uinput_get_fd(uinput);
+        ::fcntl(uinputFd, F_SETFL, ::fcntl(uinputFd, F_GETFL) | O_NONBLOCK);
+        opened.back().setFeedback({uinputFd, [uinputFd, fd] { copyLeds(uinputFd, fd); }});
     }
     if (opened.empty()) return denied > 0 ? Outcome::permissionDenied : Outcome::noKeyboard;
     for (auto& device : opened) devices.push_back(std::move(device));

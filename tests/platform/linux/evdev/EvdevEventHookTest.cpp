@@ -40,6 +40,9 @@ public:
         std::condition_variable changed;
         std::vector<Forwarded> forwarded;
         std::vector<int> writeEnds;
+        std::vector<int> feedbackWriteEnds;
+        std::vector<std::vector<int>> feedbackPipes;  // kept open for the test's lifetime
+        std::vector<std::string> pumped;
         int opens = 0;
         int released = 0;
         bool lastGrab = false;
@@ -62,6 +65,7 @@ public:
         if (shared_.outcome != Outcome::ok) return shared_.outcome;
         ++shared_.opens;
         shared_.writeEnds.clear();
+        shared_.feedbackWriteEnds.clear();
         for (int i = 0; i < shared_.count; ++i) {
             int fds[2];
             if (::pipe2(fds, O_CLOEXEC) != 0) return Outcome::noKeyboard;
@@ -81,6 +85,17 @@ public:
                 ++shared_.released;
                 shared_.changed.notify_all();
             });
+            int feedback[2];
+            if (::pipe2(feedback, O_CLOEXEC | O_NONBLOCK) != 0) return Outcome::noKeyboard;
+            shared_.feedbackWriteEnds.push_back(feedback[1]);
+            shared_.feedbackPipes.push_back({feedback[0], feedback[1]});
+            devices.back().setFeedback({feedback[0], [this, fd = feedback[0]] {
+                                            char buffer[64];
+                                            auto n = ::read(fd, buffer, sizeof buffer);
+                                            std::lock_guard lock(shared_.mutex);
+                                            if (n > 0) shared_.pumped.emplace_back(buffer, static_cast<std::size_t>(n));
+                                            shared_.changed.notify_all();
+                                        }});
         }
         return Outcome::ok;
     }
@@ -113,6 +128,9 @@ protected:
         monitor.stop();
         Log::setSinkForTesting(nullptr);
         for (int fd : closeLater) ::close(fd);
+        for (const auto& pipe : shared.feedbackPipes) {
+            for (int fd : pipe) ::close(fd);
+        }
     }
 
     int writeEnd(int keyboard) {
@@ -235,6 +253,13 @@ TEST_F(EvdevEventHookTest, KeyboardThatDisappearsWhileHeldReportsTheReleaseAndIs
     key(1, KEY_RIGHTALT, 0);
     ASSERT_TRUE(waitForEdges(4));
     EXPECT_EQ(edges, (std::vector<std::string>{"press", "release", "press", "release"}));
+}
+
+TEST_F(EvdevEventHookTest, WhatComesBackThroughThePassThroughSideIsCarriedOver) {
+    shared.count = 2;
+    ASSERT_TRUE(monitor.start());
+    ASSERT_EQ(::write(shared.feedbackWriteEnds[1], "led", 3), 3);
+    EXPECT_TRUE(shared.waitFor([&] { return shared.pumped == std::vector<std::string>{"led"}; }));
 }
 
 TEST_F(EvdevEventHookTest, NoPermissionFailsTheStartWithTheLogLine) {
