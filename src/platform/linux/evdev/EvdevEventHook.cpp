@@ -57,6 +57,7 @@ Device::Device(int fd, std::string name, std::function<void(const input_event&)>
 Device::Device(Device&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       name_(std::move(other.name_)),
+      id_(std::move(other.id_)),
       forward_(std::move(other.forward_)),
       release_(std::move(other.release_)),
       feedback_(std::move(other.feedback_)) {
@@ -88,6 +89,8 @@ struct EvdevEventHook::Session : std::enable_shared_from_this<EvdevEventHook::Se
 
     Handler handler;
     unsigned watchedCode = 0;
+    bool grab = false;
+    DeviceSource* source = nullptr;  // the hook's; used on this thread only while it runs
     std::list<Keyboard> keyboards;  // a list: keyboards hold their grab and are never moved
     std::array<int, 2> wake{-1, -1};
     std::atomic<bool> disabled{false};
@@ -141,6 +144,8 @@ bool EvdevEventHook::install(PushToTalkKey key, Handler handler) {
     auto session = std::make_shared<Session>();
     session->handler = std::move(handler);
     session->watchedCode = linuxKeyCode(key);
+    session->grab = pushToTalkKey::shouldConsumeEvent(key);
+    session->source = source_.get();
     std::vector<Device> devices;
     switch (source_->open(session->watchedCode, pushToTalkKey::shouldConsumeEvent(key), devices)) {
         case DeviceSource::Outcome::ok: break;
@@ -184,6 +189,7 @@ void EvdevEventHook::Session::run() {
         for (const auto& keyboard : keyboards) fds.push_back({keyboard.device.fd(), POLLIN, 0});
         const std::size_t feedbackStart = fds.size();
         for (const auto& keyboard : keyboards) fds.push_back({keyboard.device.feedback().fd, POLLIN, 0});
+        fds.push_back({source->addedSignal(), POLLIN, 0});
         fds.push_back({wake[0], POLLIN, 0});
         int timeout = -1;
         for (const auto& keyboard : keyboards) {
@@ -217,7 +223,7 @@ void EvdevEventHook::Session::run() {
         }
         {
             auto keyboard = keyboards.begin();
-            for (std::size_t i = feedbackStart; i + 1 < fds.size(); ++i, ++keyboard) {
+            for (std::size_t i = feedbackStart; i + 2 < fds.size(); ++i, ++keyboard) {
                 if (fds[i].fd >= 0 && (fds[i].revents & POLLIN) && keyboard->device.feedback().pump) {
                     keyboard->device.feedback().pump();
                 }
@@ -235,6 +241,13 @@ void EvdevEventHook::Session::run() {
             auto it = std::find_if(keyboards.begin(), keyboards.end(),
                                    [fd](const Keyboard& k) { return k.device.fd() == fd; });
             if (it != keyboards.end()) drop(it);
+        }
+        if (fds[fds.size() - 2].revents & POLLIN) {
+            std::set<std::string> open;
+            for (const auto& keyboard : keyboards) open.insert(keyboard.device.id());
+            std::vector<Device> added;
+            source->openAdded(watchedCode, grab, open, added);
+            for (auto& device : added) keyboards.emplace_back(std::move(device));
         }
         for (auto& keyboard : keyboards) {
             if (keyboard.pending && Steady::now() >= keyboard.pending->deadline) {

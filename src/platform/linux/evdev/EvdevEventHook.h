@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +28,9 @@ public:
 
     int fd() const { return fd_; }
     const std::string& name() const { return name_; }
+    // Tells the keyboard apart from others of the same name (its device path); the name by default.
+    const std::string& id() const { return id_.empty() ? name_ : id_; }
+    void setId(std::string id) { id_ = std::move(id); }
 
     // What the system sends back to a grabbed keyboard (its LEDs) arrives at the pass-through
     // device; `pump` carries it over to the keyboard when `fd` is readable.
@@ -45,6 +49,7 @@ public:
 private:
     int fd_;
     std::string name_;
+    std::string id_;
     std::function<void(const input_event&)> forward_;
     std::function<void()> release_;
     Feedback feedback_;
@@ -58,6 +63,11 @@ public:
     // Opens every keyboard that has the key `code`; when `grab`, takes each one for itself
     // and passes its other events on. On failure nothing stays open or grabbed.
     virtual Outcome open(unsigned code, bool grab, std::vector<Device>& devices) = 0;
+    // Readable when keyboards may have been plugged in since open(); -1 when never.
+    virtual int addedSignal() const { return -1; }
+    // Opens, like open(), the keyboards plugged in since, skipping the ids in `open`.
+    virtual void openAdded(unsigned /*code*/, bool /*grab*/, const std::set<std::string>& /*open*/,
+                           std::vector<Device>& /*devices*/) {}
 };
 
 // The keyboards under a folder of event devices (normally /dev/input), read with libevdev,
@@ -65,10 +75,20 @@ public:
 class InputDeviceSource final : public DeviceSource {
 public:
     explicit InputDeviceSource(std::filesystem::path folder = "/dev/input");
+    ~InputDeviceSource() override;
+    InputDeviceSource(const InputDeviceSource&) = delete;
+    InputDeviceSource& operator=(const InputDeviceSource&) = delete;
+
     Outcome open(unsigned code, bool grab, std::vector<Device>& devices) override;
+    int addedSignal() const override { return added_; }
+    void openAdded(unsigned code, bool grab, const std::set<std::string>& open, std::vector<Device>& devices) override;
 
 private:
+    enum class Opened { device, skipped, denied };
+    static Opened openOne(const std::filesystem::path& path, unsigned code, bool grab, std::vector<Device>& into);
+
     std::filesystem::path folder_;
+    int added_ = -1;  // inotify on the folder
 };
 
 // The key hook for Wayland sessions and consoles: reads the keyboards' input events on its

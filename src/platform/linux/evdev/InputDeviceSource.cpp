@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -51,8 +52,82 @@ void copyLeds(int uinputFd, int keyboardFd) {
 
 InputDeviceSource::InputDeviceSource(std::filesystem::path folder) : folder_(std::move(folder)) {}
 
+InputDeviceSource::~InputDeviceSource() {
+    if (added_ >= 0) ::close(added_);
+}
+
+InputDeviceSource::Opened InputDeviceSource::openOne(const std::filesystem::path& path, unsigned code, bool grab,
+                                                     std::vector<Device>& into) {
+    // Writable if allowed, so that the LEDs can follow what the system sets.
+    int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && (errno == EACCES || errno == EPERM)) fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == EACCES || errno == EPERM ? Opened::denied : Opened::skipped;
+    libevdev* dev = nullptr;
+    if (libevdev_new_from_fd(fd, &dev) < 0) {
+        ::close(fd);
+        return Opened::skipped;
+    }
+    std::string name = libevdev_get_name(dev) ? libevdev_get_name(dev) : path.string();
+    if (!libevdev_has_event_code(dev, EV_KEY, code) || name.rfind(kPassThroughPrefix, 0) == 0) {
+        libevdev_free(dev);
+        ::close(fd);
+        return Opened::skipped;
+    }
+    if (!grab) {
+        libevdev_free(dev);
+        into.emplace_back(fd, name);
+        into.back().setId(path.string());
+        return Opened::device;
+    }
+    // The pass-through device comes first, so that no event is ever without a way out.
+    libevdev_set_name(dev, (std::string(kPassThroughPrefix) + name).c_str());
+    // The keyboard's own repeats are passed on; the kernel must not add its own to them.
+    libevdev_disable_event_type(dev, EV_REP);
+    libevdev_uinput* uinput = nullptr;
+    int rc = libevdev_uinput_create_from_device(dev, LIBEVDEV_UINPUT_OPEN_MANAGED, &uinput);
+    if (rc < 0) {
+        Log::hotkey().error("cannot create the pass-through device for %{public}s: %{public}s", name,
+                            std::strerror(-rc));
+        libevdev_free(dev);
+        ::close(fd);
+        return rc == -EACCES || rc == -EPERM ? Opened::denied : Opened::skipped;
+    }
+    waitUntilNoKeyIsDown(fd);
+    rc = libevdev_grab(dev, LIBEVDEV_GRAB);
+    if (rc < 0) {
+        // Most likely another program holds it; without its events it cannot serve.
+        Log::hotkey().error("cannot grab %{public}s: %{public}s", name, std::strerror(-rc));
+        libevdev_uinput_destroy(uinput);
+        libevdev_free(dev);
+        ::close(fd);
+        return Opened::skipped;
+    }
+    auto forward = [uinput](const input_event& event) {
+        libevdev_uinput_write_event(uinput, event.type, event.code, event.value);
+    };
+    auto release = [dev, uinput] {
+        libevdev_grab(dev, LIBEVDEV_UNGRAB);
+        libevdev_uinput_destroy(uinput);
+        libevdev_free(dev);
+    };
+    into.emplace_back(fd, name, forward, release);
+    into.back().setId(path.string());
+    const int uinputFd = libevdev_uinput_get_fd(uinput);
+    ::fcntl(uinputFd, F_SETFL, ::fcntl(uinputFd, F_GETFL) | O_NONBLOCK);
+    into.back().setFeedback({uinputFd, [uinputFd, fd] { copyLeds(uinputFd, fd); }});
+    return Opened::device;
+}
+
 DeviceSource::Outcome InputDeviceSource::open(unsigned code, bool grab, std::vector<Device>& devices) {
-    std::vector<Device> opened;
+    // Watch for keyboards plugged in later: a node appears, then gets its permissions.
+    if (added_ >= 0) ::close(added_);
+    added_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (added_ >= 0 && ::inotify_add_watch(added_, folder_.c_str(), IN_CREATE | IN_ATTRIB) < 0) {
+        ::close(added_);
+        added_ = -1;
+    }
+
+    std::vector<Device> opened;  // closed and let go of on every early way out
     int denied = 0;
     std::error_code error;
     std::vector<std::filesystem::path> paths;
@@ -61,70 +136,34 @@ DeviceSource::Outcome InputDeviceSource::open(unsigned code, bool grab, std::vec
     }
     if (error == std::errc::permission_denied) ++denied;
     std::sort(paths.begin(), paths.end());
-
     for (const auto& path : paths) {
-        // Writable if allowed, so that the LEDs can follow what the system sets.
-        int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0 && (errno == EACCES || errno == EPERM)) fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EACCES || errno == EPERM) ++denied;
-            continue;
-        }
-        libevdev* dev = nullptr;
-        if (libevdev_new_from_fd(fd, &dev) < 0) {
-            ::close(fd);
-            continue;
-        }
-        std::string name = libevdev_get_name(dev) ? libevdev_get_name(dev) : path.string();
-        if (!libevdev_has_event_code(dev, EV_KEY, code) || name.rfind(kPassThroughPrefix, 0) == 0) {
-            libevdev_free(dev);
-            ::close(fd);
-            continue;
-        }
-        if (!grab) {
-            libevdev_free(dev);
-            opened.emplace_back(fd, name);
-            continue;
-        }
-        // The pass-through device comes first, so that no event is ever without a way out.
-        libevdev_set_name(dev, (std::string(kPassThroughPrefix) + name).c_str());
-        // The keyboard's own repeats are passed on; the kernel must not add its own to them.
-        libevdev_disable_event_type(dev, EV_REP);
-        libevdev_uinput* uinput = nullptr;
-        int rc = libevdev_uinput_create_from_device(dev, LIBEVDEV_UINPUT_OPEN_MANAGED, &uinput);
-        if (rc < 0) {
-            Log::hotkey().error("cannot create the pass-through device for %{public}s: %{public}s", name,
-                                std::strerror(-rc));
-            libevdev_free(dev);
-            ::close(fd);
-            if (rc == -EACCES || rc == -EPERM) ++denied;
-            return denied > 0 ? Outcome::permissionDenied : Outcome::noKeyboard;  // `opened` ungrabs itself
-        }
-        waitUntilNoKeyIsDown(fd);
-        rc = libevdev_grab(dev, LIBEVDEV_GRAB);
-        if (rc < 0) {
-            Log::hotkey().error("cannot grab %{public}s: %{public}s", name, std::strerror(-rc));
-            libevdev_uinput_destroy(uinput);
-            libevdev_free(dev);
-            ::close(fd);
-            return Outcome::noKeyboard;
-        }
-        auto forward = [uinput](const input_event& event) {
-            libevdev_uinput_write_event(uinput, event.type, event.code, event.value);
-        };
-        auto release = [dev, uinput] {
-            libevdev_grab(dev, LIBEVDEV_UNGRAB);
-            libevdev_uinput_destroy(uinput);
-            libevdev_free(dev);
-        };
-        opened.emplace_back(fd, name, forward, release);
-        const int uinputFd = libevdev_uinput_get_fd(uinput);
-        ::fcntl(uinputFd, F_SETFL, ::fcntl(uinputFd, F_GETFL) | O_NONBLOCK);
-        opened.back().setFeedback({uinputFd, [uinputFd, fd] { copyLeds(uinputFd, fd); }});
+        if (openOne(path, code, grab, opened) == Opened::denied) ++denied;
     }
     if (opened.empty()) return denied > 0 ? Outcome::permissionDenied : Outcome::noKeyboard;
     for (auto& device : opened) devices.push_back(std::move(device));
     return Outcome::ok;
+}
+
+void InputDeviceSource::openAdded(unsigned code, bool grab, const std::set<std::string>& open,
+                                  std::vector<Device>& devices) {
+    alignas(inotify_event) char buffer[4096];
+    std::set<std::string> names;
+    for (;;) {
+        auto n = ::read(added_, buffer, sizeof buffer);
+        if (n <= 0) break;
+        for (char* at = buffer; at < buffer + n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            if (event->len > 0 && std::string_view(event->name).rfind("event", 0) == 0) names.insert(event->name);
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    for (const auto& name : names) {
+        auto path = folder_ / name;
+        if (open.count(path.string())) continue;
+        if (openOne(path, code, grab, devices) == Opened::device) {
+            Log::hotkey().info("watching the added keyboard %{public}s", devices.back().name());
+        }
+    }
 }
 
 }  // namespace zarn::evdev

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,8 @@ public:
         std::vector<int> feedbackWriteEnds;
         std::vector<std::vector<int>> feedbackPipes;  // kept open for the test's lifetime
         std::vector<std::string> pumped;
+        int plugged[2] = {-1, -1};
+        std::set<std::string> openIdsSeen;
         int opens = 0;
         int released = 0;
         bool lastGrab = false;
@@ -67,40 +70,59 @@ public:
         shared_.writeEnds.clear();
         shared_.feedbackWriteEnds.clear();
         for (int i = 0; i < shared_.count; ++i) {
-            int fds[2];
-            if (::pipe2(fds, O_CLOEXEC) != 0) return Outcome::noKeyboard;
-            ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
-            shared_.writeEnds.push_back(fds[1]);
-            std::function<void(const input_event&)> forward;
-            if (grab) {
-                forward = [this, i](const input_event& e) {
-                    std::lock_guard lock(shared_.mutex);
-                    shared_.forwarded.push_back({i, e.type, e.code, e.value});
-                    shared_.changed.notify_all();
-                    if (shared_.wake) shared_.wake->post([] {});
-                };
-            }
-            devices.emplace_back(fds[0], "pipe " + std::to_string(i), forward, [this] {
-                std::lock_guard lock(shared_.mutex);
-                ++shared_.released;
-                shared_.changed.notify_all();
-            });
-            int feedback[2];
-            if (::pipe2(feedback, O_CLOEXEC | O_NONBLOCK) != 0) return Outcome::noKeyboard;
-            shared_.feedbackWriteEnds.push_back(feedback[1]);
-            shared_.feedbackPipes.push_back({feedback[0], feedback[1]});
-            devices.back().setFeedback({feedback[0], [this, fd = feedback[0]] {
-                                            char buffer[64];
-                                            auto n = ::read(fd, buffer, sizeof buffer);
-                                            std::lock_guard lock(shared_.mutex);
-                                            if (n > 0) shared_.pumped.emplace_back(buffer, static_cast<std::size_t>(n));
-                                            shared_.changed.notify_all();
-                                        }});
+            if (!addKeyboard(grab, devices)) return Outcome::noKeyboard;
         }
         return Outcome::ok;
     }
 
+    // Plugging in: a byte on `plugged` asks for one more keyboard.
+    int addedSignal() const override { return shared_.plugged[0]; }
+    void openAdded(unsigned, bool grab, const std::set<std::string>& open, std::vector<Device>& devices) override {
+        char byte;
+        while (::read(shared_.plugged[0], &byte, 1) == 1) {
+            std::lock_guard lock(shared_.mutex);
+            shared_.openIdsSeen = open;
+            addKeyboard(grab, devices);
+        }
+    }
+
 private:
+    // Called with the mutex held.
+    bool addKeyboard(bool grab, std::vector<Device>& devices) {
+        const int i = static_cast<int>(shared_.writeEnds.size());
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+        ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+        shared_.writeEnds.push_back(fds[1]);
+        std::function<void(const input_event&)> forward;
+        if (grab) {
+            forward = [this, i](const input_event& e) {
+                std::lock_guard lock(shared_.mutex);
+                shared_.forwarded.push_back({i, e.type, e.code, e.value});
+                shared_.changed.notify_all();
+                if (shared_.wake) shared_.wake->post([] {});
+            };
+        }
+        devices.emplace_back(fds[0], "pipe keyboard", forward, [this] {
+            std::lock_guard lock(shared_.mutex);
+            ++shared_.released;
+            shared_.changed.notify_all();
+        });
+        devices.back().setId("pipe " + std::to_string(fds[0]));
+        int feedback[2];
+        if (::pipe2(feedback, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+        shared_.feedbackWriteEnds.push_back(feedback[1]);
+        shared_.feedbackPipes.push_back({feedback[0], feedback[1]});
+        devices.back().setFeedback({feedback[0], [this, fd = feedback[0]] {
+                                        char buffer[64];
+                                        auto n = ::read(fd, buffer, sizeof buffer);
+                                        std::lock_guard lock(shared_.mutex);
+                                        if (n > 0) shared_.pumped.emplace_back(buffer, static_cast<std::size_t>(n));
+                                        shared_.changed.notify_all();
+                                    }});
+        return true;
+    }
+
     Shared& shared_;
 };
 
@@ -117,6 +139,7 @@ protected:
     void SetUp() override {
         ::signal(SIGPIPE, SIG_IGN);  // writing to a keyboard the hook closed must fail, not kill
         shared.wake = &executor;
+        ASSERT_EQ(::pipe2(shared.plugged, O_CLOEXEC | O_NONBLOCK), 0);
         monitor.setOnPress([this] { edges.push_back("press"); });
         monitor.setOnRelease([this] { edges.push_back("release"); });
         Log::setSinkForTesting([this](const Log::Record& r) {
@@ -128,6 +151,7 @@ protected:
         monitor.stop();
         Log::setSinkForTesting(nullptr);
         for (int fd : closeLater) ::close(fd);
+        for (int fd : shared.plugged) ::close(fd);
         for (const auto& pipe : shared.feedbackPipes) {
             for (int fd : pipe) ::close(fd);
         }
@@ -260,6 +284,19 @@ TEST_F(EvdevEventHookTest, WhatComesBackThroughThePassThroughSideIsCarriedOver) 
     ASSERT_TRUE(monitor.start());
     ASSERT_EQ(::write(shared.feedbackWriteEnds[1], "led", 3), 3);
     EXPECT_TRUE(shared.waitFor([&] { return shared.pumped == std::vector<std::string>{"led"}; }));
+}
+
+TEST_F(EvdevEventHookTest, KeyboardPluggedInLaterIsWatchedToo) {
+    ASSERT_TRUE(monitor.start());
+    ASSERT_EQ(::write(shared.plugged[1], "+", 1), 1);
+    ASSERT_TRUE(shared.waitFor([&] { return shared.writeEnds.size() == 2; }));
+    EXPECT_EQ(shared.openIdsSeen.size(), 1u);  // the hook told which keyboard it already had
+    key(1, KEY_RIGHTALT, 1);
+    key(1, KEY_RIGHTALT, 0);
+    ASSERT_TRUE(waitForEdges(2));
+    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
+    monitor.stop();
+    EXPECT_EQ(shared.released, 2);
 }
 
 TEST_F(EvdevEventHookTest, NoPermissionFailsTheStartWithTheLogLine) {
