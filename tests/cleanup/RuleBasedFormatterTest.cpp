@@ -95,6 +95,7 @@ TEST(RuleBasedFormatter, WhitespaceAndLineFeeds) {
         {"a\n\n\nb", "A\n\nB."},
         {"a\n\n\n\n\n\n\nb", "A\n\nB."},
         {"a\nb", "A\nB."},
+        {"a\r\nb", "A\r\nB."},  // a CR LF pair is one character and ends the sentence too
         {"  \n  a  \n  ", "A."},
     });
 }
