@@ -27,14 +27,6 @@ struct Run {
     std::string err;
 };
 
-// ZARN_BINARY_DIR/src/cli/zarn, or the build tree's command found from this test's own path
-// (BUILD/tests/cli/cleanup/THIS) when the variable is not passed on.
-std::string zarnBinary() {
-    if (const char* dir = std::getenv("ZARN_BINARY_DIR"); dir && *dir) return std::string(dir) + "/src/cli/zarn";
-    auto self = std::filesystem::read_symlink("/proc/self/exe");
-    return (self.parent_path().parent_path().parent_path().parent_path() / "src" / "cli" / "zarn").string();
-}
-
 // Runs the built `zarn` with `args`, standard input `input` and a clean environment of
 // temporary folders plus `extraEnv`.
 Run runZarn(const std::vector<std::string>& args, const std::string& input = "",
@@ -44,7 +36,8 @@ Run runZarn(const std::vector<std::string>& args, const std::string& input = "",
         std::filesystem::create_directories(dir / "config" / "Zarn");
         test::writeFile(dir / "config" / "Zarn" / "defaults.json", storedSettings);
     }
-    std::string binary = zarnBinary();
+    const char* binaryDir = std::getenv("ZARN_BINARY_DIR");  // set by the test main
+    std::string binary = std::string(binaryDir ? binaryDir : ".") + "/src/cli/zarn";
     test::writeFile(dir / "in", input);
 
     std::map<std::string, std::string> env;
