@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/linux/llm/FakeModelServer.h"
+#include "support/TempDir.h"
+
+extern char** environ;
+
+namespace zarn {
+namespace {
+
+using test::FakeModelServer;
+
+struct Run {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the built `zarn` with `args`, standard input `input` and a clean environment of
+// temporary folders plus `extraEnv`.
+Run runZarn(const std::vector<std::string>& args, const std::string& input = "",
+            const std::map<std::string, std::string>& extraEnv = {}, const std::string& storedSettings = "") {
+    test::TempDir dir;
+    if (!storedSettings.empty()) {
+        std::filesystem::create_directories(dir / "config" / "Zarn");
+        test::writeFile(dir / "config" / "Zarn" / "defaults.json", storedSettings);
+    }
+    const char* binaryDir = std::getenv("ZARN_BINARY_DIR");  // set by the test main
+    std::string binary = std::string(binaryDir ? binaryDir : ".") + "/src/cli/zarn";
+    test::writeFile(dir / "in", input);
+
+    std::map<std::string, std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string entry(*e);
+        auto eq = entry.find('=');
+        std::string name = entry.substr(0, eq);
+        if (name.rfind("ZARN_LLM_", 0) == 0 || name.rfind("XDG_", 0) == 0 || name == "HOME") continue;
+        env[name] = entry.substr(eq + 1);
+    }
+    env["HOME"] = dir.path().string();
+    env["XDG_CONFIG_HOME"] = (dir / "config").string();
+    env["XDG_DATA_HOME"] = (dir / "data").string();
+    env["ZARN_LOG_STDERR"] = "1";
+    for (const auto& [k, v] : extraEnv) env[k] = v;
+    std::vector<std::string> envStrings;
+    for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
+    std::vector<char*> envp;
+    for (auto& s : envStrings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+
+    std::vector<std::string> argStrings{binary};
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& s : argStrings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, (dir / "in").c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, (dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    Run run;
+    int rc = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        ADD_FAILURE() << "cannot start " << binary << ": " << std::strerror(rc);
+        return run;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = test::readFile(dir / "out");
+    run.err = test::readFile(dir / "err");
+    return run;
+}
+
+TEST(CmdCleanup, RulesOnArgumentOrStandardInput) {
+    auto fromArgument = runZarn({"cleanup", "um so uh we ship it"});
+    EXPECT_EQ(fromArgument.status, 0);
+    EXPECT_EQ(fromArgument.out, "So we ship it.\n");
+
+    auto fromStdin = runZarn({"cleanup"}, "hello new paragraph world\n");
+    EXPECT_EQ(fromStdin.out, "Hello \n\n World.\n");
+    auto fromDash = runZarn({"cleanup", "-"}, "is it done ?");
+    EXPECT_EQ(fromDash.out, "Is it done?\n");
+
+    auto empty = runZarn({"cleanup"}, "  \n");
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.out, "\n");
+
+    auto tooMany = runZarn({"cleanup", "one", "two"});
+    EXPECT_EQ(tooMany.status, 2);
+    EXPECT_EQ(tooMany.out, "");
+    EXPECT_NE(tooMany.err.find("usage: zarn cleanup [--smart] [TEXT]"), std::string::npos) << tooMany.err;
+}
+
+TEST(CmdCleanup, SmartWithoutAServerFallsBack) {
+    auto run = runZarn({"cleanup", "--smart", "um so uh we ship it"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "So we ship it.\n");
+    EXPECT_NE(run.err.find("Foundation model unavailable — using rule-based cleanup"), std::string::npos) << run.err;
+}
+
+TEST(CmdCleanup, SmartUsesTheConfiguredServer) {
+    FakeModelServer server(FakeModelServer::modelServer([](const auto&) { return FakeModelServer::chat("We ship it tomorrow."); }));
+    auto run = runZarn({"cleanup", "--smart"}, "um so we ship it tomorrow\n",
+                       {{"ZARN_LLM_URL", server.baseUrl()}, {"ZARN_LLM_MODEL", "test-model"}});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "We ship it tomorrow.\n");
+    ASSERT_EQ(server.requests().size(), 2u);
+    EXPECT_EQ(server.requests()[1].path, "/v1/chat/completions");
+}
+
+TEST(CmdCleanup, SmartReadsTheServerFromTheSettingsFileUnlessTheEnvironmentSetsIt) {
+    FakeModelServer server(FakeModelServer::modelServer([](const auto&) { return FakeModelServer::chat("We ship it."); }));
+    const std::string stored = R"({"llmURL": ")" + server.baseUrl() + R"(", "llmModel": "test-model"})";
+    auto fromFile = runZarn({"cleanup", "--smart", "um we ship it"}, "", {}, stored);
+    EXPECT_EQ(fromFile.out, "We ship it.\n");
+    EXPECT_EQ(server.requests().size(), 2u);
+
+    auto envWins = runZarn({"cleanup", "--smart", "um we ship it"}, "", {{"ZARN_LLM_URL", "http://192.0.2.1:1"}}, stored);
+    EXPECT_EQ(envWins.out, "We ship it.\n");  // the rules' result: the remote server was refused
+    EXPECT_NE(envWins.err.find("http://192.0.2.1:1 refused"), std::string::npos) << envWins.err;
+    EXPECT_EQ(server.requests().size(), 2u);
+}
+
+TEST(CmdCleanup, SmartFallsBackOnServerErrorsAndRemoteServers) {
+    FakeModelServer server(FakeModelServer::modelServer([](const auto&) { return FakeModelServer::error(500); }));
+    auto failing = runZarn({"cleanup", "--smart", "uh we ship it"}, "", {{"ZARN_LLM_URL", server.baseUrl()}});
+    EXPECT_EQ(failing.out, "We ship it.\n");
+    EXPECT_NE(failing.err.find("Foundation model cleanup failed (language-model server answered HTTP 500) — falling back"),
+              std::string::npos)
+        << failing.err;
+
+    // A documentation address: refused before any connection is tried.
+    auto remote = runZarn({"cleanup", "--smart", "uh we ship it"}, "", {{"ZARN_LLM_URL", "http://192.0.2.1:8080"}});
+    EXPECT_EQ(remote.out, "We ship it.\n");
+    EXPECT_NE(remote.err.find("Language-model server http://192.0.2.1:8080 refused"), std::string::npos) << remote.err;
+    EXPECT_NE(remote.err.find("Foundation model unavailable — using rule-based cleanup"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zarn

@@ -1,0 +1,269 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "base/EventLoop.h"
+#include "cleanup/LogCapture.h"
+#include "platform/linux/llm/FakeModelServer.h"
+#include "platform/linux/llm/OpenAICompatibleModel.h"
+
+namespace zarn::llm {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FakeModelServer;
+using Kind = LanguageModelError::Kind;
+
+LlmServerConfig configFor(const FakeModelServer& server, std::string model = "test-model") {
+    LlmServerConfig config;
+    config.baseUrl = server.baseUrl();
+    config.model = std::move(model);
+    config.probeTimeout = 300ms;
+    config.requestTimeout = 10s;
+    return config;
+}
+
+ModelRequest request(std::string prompt = "Clean up this transcript:\n\nwe ship it") {
+    return {"Be brief.", std::move(prompt), 0.1, 1200};
+}
+
+// Runs one model call to its end on a loop of its own.
+Result<std::string> ask(SystemLanguageModel& model, ModelRequest req = request()) {
+    EventLoop loop;
+    std::optional<Result<std::string>> result;
+    model.respond(std::move(req), Reply<Result<std::string>>(loop, [&](Result<std::string> r) { result.emplace(r); }));
+    EXPECT_TRUE(loop.runUntil([&] { return result.has_value(); }, 20s));
+    return result.value_or(Result<std::string>(std::string("<no answer>")));
+}
+
+std::optional<Kind> kindOf(const Result<std::string>& result) {
+    if (result.ok()) return std::nullopt;
+    try {
+        std::rethrow_exception(result.error());
+    } catch (const LanguageModelError& e) {
+        return e.kind();
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+TEST(OpenAICompatibleModel, Availability) {
+    EXPECT_EQ(OpenAICompatibleModel(LlmServerConfig{}).availability(), ModelAvailability::notEnabled);
+
+    FakeModelServer listing([](const auto&) { return FakeModelServer::models({"other", "test-model"}); });
+    EXPECT_EQ(OpenAICompatibleModel(configFor(listing)).availability(), ModelAvailability::available);
+    EXPECT_EQ(OpenAICompatibleModel(configFor(listing, "missing")).availability(), ModelAvailability::unavailable);
+    EXPECT_EQ(OpenAICompatibleModel(configFor(listing, "")).availability(), ModelAvailability::available);
+
+    FakeModelServer ollama([](const auto&) { return FakeModelServer::models({"llama3.2:latest"}); });
+    EXPECT_EQ(OpenAICompatibleModel(configFor(ollama, "llama3.2")).availability(), ModelAvailability::available);
+
+    FakeModelServer loading([](const auto&) {
+        return FakeModelServer::error(503, R"({"error":{"code":503,"message":"Loading model"}})");
+    });
+    EXPECT_EQ(OpenAICompatibleModel(configFor(loading)).availability(), ModelAvailability::stillDownloading);
+
+    FakeModelServer broken([](const auto&) { return FakeModelServer::error(500); });
+    EXPECT_EQ(OpenAICompatibleModel(configFor(broken)).availability(), ModelAvailability::unavailable);
+
+    FakeModelServer garbage([](const auto&) { return FakeModelServer::Response{200, "<html>", false}; });
+    EXPECT_EQ(OpenAICompatibleModel(configFor(garbage)).availability(), ModelAvailability::unavailable);
+
+    FakeModelServer empty([](const auto&) { return FakeModelServer::models({}); });
+    EXPECT_EQ(OpenAICompatibleModel(configFor(empty, "")).availability(), ModelAvailability::unavailable);
+
+    FakeModelServer silent([](const auto&) { return FakeModelServer::Response{200, "", true}; });
+    EXPECT_EQ(OpenAICompatibleModel(configFor(silent)).availability(), ModelAvailability::unavailable);
+    EXPECT_TRUE(silent.waitForAbandoned(1));
+
+    // Nothing listens on a port once its server is gone.
+    LlmServerConfig closed;
+    {
+        FakeModelServer gone([](const auto&) { return FakeModelServer::models({"test-model"}); });
+        closed = configFor(gone);
+    }
+    EXPECT_EQ(OpenAICompatibleModel(closed).availability(), ModelAvailability::unavailable);
+}
+
+TEST(OpenAICompatibleModel, AsynchronousAvailabilityAnswersOnTheCallersExecutor) {
+    FakeModelServer server(FakeModelServer::modelServer([](const auto&) { return FakeModelServer::chat("x"); }));
+    OpenAICompatibleModel model(configFor(server));
+    EventLoop loop;
+    std::optional<ModelAvailability> answer;
+    bool onLoop = false;
+    model.checkAvailability(Reply<ModelAvailability>(loop, [&](ModelAvailability a) {
+        answer = a;
+        onLoop = loop.isCurrent();
+    }));
+    ASSERT_TRUE(loop.runUntil([&] { return answer.has_value(); }, 10s));
+    EXPECT_EQ(*answer, ModelAvailability::available);
+    EXPECT_TRUE(onLoop);
+}
+
+TEST(OpenAICompatibleModel, SendsOneChatCompletionRequest) {
+    FakeModelServer server(FakeModelServer::modelServer([](const auto&) { return FakeModelServer::chat(" We ship it. "); }));
+    OpenAICompatibleModel model(configFor(server));
+    auto result = ask(model, request("Clean up this transcript:\n\nwe ship it \xff"));
+    ASSERT_TRUE(result.ok()) << describeError(result.error());
+    EXPECT_EQ(result.value(), " We ship it. ");  // trimming is the caller's business
+
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "POST");
+    EXPECT_EQ(requests[0].path, "/v1/chat/completions");
+    auto body = nlohmann::json::parse(requests[0].body);
+    EXPECT_EQ(body["model"], "test-model");
+    EXPECT_EQ(body["temperature"], 0.1);
+    EXPECT_EQ(body["max_tokens"], 1200);
+    EXPECT_EQ(body["stream"], false);
+    ASSERT_EQ(body["messages"].size(), 2u);
+    EXPECT_EQ(body["messages"][0]["role"], "system");
+    EXPECT_EQ(body["messages"][0]["content"], "Be brief.");
+    EXPECT_EQ(body["messages"][1]["role"], "user");
+    // Invalid UTF-8 in a transcript is replaced, not a reason to fail.
+    EXPECT_EQ(body["messages"][1]["content"], "Clean up this transcript:\n\nwe ship it \xEF\xBF\xBD");
+}
+
+TEST(OpenAICompatibleModel, UsesTheListedModelWhenNoneIsConfigured) {
+    FakeModelServer server([](const FakeModelServer::Request& r) {
+        if (r.method == "GET") return FakeModelServer::models({"first", "second"});
+        return FakeModelServer::chat("ok");
+    });
+    OpenAICompatibleModel model(configFor(server, ""));
+    ASSERT_EQ(model.availability(), ModelAvailability::available);
+    ASSERT_TRUE(ask(model).ok());
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(nlohmann::json::parse(requests[1].body)["model"], "first");
+}
+
+TEST(OpenAICompatibleModel, ServerFailuresBecomeModelErrors) {
+    struct Row {
+        FakeModelServer::Response response;
+        Kind kind;
+        std::string description;
+    };
+    const std::vector<Row> rows = {
+        {FakeModelServer::error(500, R"({"error":{"message":"we ship it leaked"}})"), Kind::other,
+         "language-model server answered HTTP 500"},
+        {FakeModelServer::error(404, ""), Kind::other, "language-model server answered HTTP 404"},
+        {FakeModelServer::error(429), Kind::rateLimited, ""},
+        {FakeModelServer::error(503), Kind::assetsUnavailable, ""},
+        {FakeModelServer::error(400, R"({"error":{"code":"context_length_exceeded","message":"too long"}})"),
+         Kind::exceededContextWindowSize, ""},
+        {FakeModelServer::error(400, R"({"error":{"type":"exceed_context_size_error"}})"),
+         Kind::exceededContextWindowSize, ""},
+        {FakeModelServer::error(400, R"({"error":{"message":"bad"}})"), Kind::other,
+         "language-model server answered HTTP 400"},
+        {{200, "not json", false}, Kind::other, "the language-model server's answer is not JSON"},
+        {{200, R"({"choices":[]})", false}, Kind::other, "the language-model server's answer has no choices"},
+        {{200, R"({"choices":[{"message":{"content":null}}]})", false}, Kind::other,
+         "the language-model server's answer has no message content"},
+        {{200, R"({"choices":[{"message":{"content":null,"refusal":"I will not."}}]})", false}, Kind::refusal, ""},
+        {FakeModelServer::chat("", "content_filter"), Kind::guardrailViolation, ""},
+        {FakeModelServer::chat("We ship", "length"), Kind::other, "the model's answer was cut off at the token limit"},
+    };
+    for (const auto& row : rows) {
+        FakeModelServer server(FakeModelServer::modelServer([&](const auto&) { return row.response; }));
+        OpenAICompatibleModel model(configFor(server));
+        auto result = ask(model);
+        ASSERT_FALSE(result.ok()) << row.response.body;
+        EXPECT_EQ(kindOf(result), row.kind) << row.response.body;
+        if (!row.description.empty()) {
+            EXPECT_EQ(describeError(result.error()), row.description);
+        }
+    }
+}
+
+TEST(OpenAICompatibleModel, OversizedAnswerIsRefused) {
+    const std::string huge(9 * 1024 * 1024, 'a');
+    FakeModelServer server(FakeModelServer::modelServer([&](const auto&) { return FakeModelServer::chat(huge); }));
+    OpenAICompatibleModel model(configFor(server));
+    auto result = ask(model);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(describeError(result.error()), "the language-model server's answer is too large");
+}
+
+TEST(OpenAICompatibleModel, UnreachableServerIsAnError) {
+    LlmServerConfig config;
+    {
+        FakeModelServer gone([](const auto&) { return FakeModelServer::chat("x"); });
+        config = configFor(gone);
+    }
+    OpenAICompatibleModel model(config);
+    auto result = ask(model);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(kindOf(result), Kind::other);
+    EXPECT_TRUE(describeError(result.error()).starts_with("language-model server unreachable: ")) << describeError(result.error());
+}
+
+TEST(OpenAICompatibleModel, CancelEndsAHangingRequestAtOnce) {
+    FakeModelServer server(FakeModelServer::modelServer([](const auto&) { return FakeModelServer::Response{200, "", true}; }));
+    OpenAICompatibleModel model(configFor(server));
+    EventLoop loop;
+    std::optional<Result<std::string>> result;
+    auto call = model.respond(request(), Reply<Result<std::string>>(loop, [&](Result<std::string> r) { result.emplace(r); }));
+    // Wait until the server holds the request, then cancel.
+    while (server.requests().empty()) std::this_thread::sleep_for(1ms);
+    call->cancel();
+    ASSERT_TRUE(loop.runUntil([&] { return result.has_value(); }, 10s));
+    EXPECT_EQ(kindOf(*result), Kind::cancelled);
+    EXPECT_TRUE(server.waitForAbandoned(1));
+    call->cancel();  // harmless after the end
+}
+
+TEST(OpenAICompatibleModel, DestroyingTheModelCancelsWhatIsPending) {
+    FakeModelServer server(FakeModelServer::modelServer([](const auto&) { return FakeModelServer::Response{200, "", true}; }));
+    EventLoop loop;
+    int cancelled = 0;
+    {
+        OpenAICompatibleModel model(configFor(server));
+        for (int i = 0; i < 2; ++i) {
+            model.respond(request(), Reply<Result<std::string>>(loop, [&](Result<std::string> r) {
+                              cancelled += kindOf(r) == Kind::cancelled ? 1 : 0;
+                          }));
+        }
+        while (server.requests().empty()) std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(loop.runUntil([&] { return cancelled == 2; }, 10s));
+    EXPECT_EQ(server.requests().size(), 1u);  // the second never went out
+}
+
+TEST(OpenAICompatibleModel, RemoteServersNeedAnExplicitOptIn) {
+    test::LogCapture logs;
+    LlmServerConfig remote;
+    remote.baseUrl = "http://user:pw@192.0.2.1:8080/base";  // documentation address: never contacted
+    {
+        OpenAICompatibleModel model(remote);
+        EXPECT_EQ(model.availability(), ModelAvailability::unavailable);
+        auto result = ask(model);
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(describeError(result.error()),
+                  "the language-model server is not on this machine (set ZARN_LLM_ALLOW_REMOTE=1 to allow it)");
+    }
+    remote.allowRemote = true;
+    OpenAICompatibleModel allowed(remote);
+    EXPECT_EQ(logs.messages(),
+              (std::vector<std::string>{
+                  "Language-model server http://192.0.2.1:8080 refused: transcripts stay on this machine unless "
+                  "ZARN_LLM_ALLOW_REMOTE=1",
+                  "Language-model server http://192.0.2.1:8080 is remote (ZARN_LLM_ALLOW_REMOTE=1): transcripts "
+                  "leave this machine",
+              }));
+
+    LlmServerConfig bad;
+    bad.baseUrl = "ftp://127.0.0.1/";
+    OpenAICompatibleModel invalid(bad);
+    EXPECT_EQ(invalid.availability(), ModelAvailability::unavailable);
+    EXPECT_EQ(logs.messages().back(),
+              "Language-model server not used: the language-model server URL must start with http:// or https://");
+}
+
+}  // namespace
+}  // namespace zarn::llm
