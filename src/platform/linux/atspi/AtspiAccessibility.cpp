@@ -3,6 +3,7 @@
 #include <atspi/atspi.h>
 
 #include <cstring>
+#include <mutex>
 
 namespace zarn::atspi {
 
@@ -149,12 +150,27 @@ struct AtspiAccessibility::State {
     }
 };
 
+namespace {
+
+// The library keeps one bus connection per process, for the whole process: it is set up
+// once, and everything it receives is dispatched on a private context, by pump().
+GMainContext* sharedContext(bool& available) {
+    static GMainContext* context = nullptr;
+    static bool initialized = false;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        context = g_main_context_new();
+        atspi_set_main_context(context);
+        initialized = atspi_init() == 0;
+    });
+    available = initialized;
+    return context;
+}
+
+}  // namespace
+
 AtspiAccessibility::AtspiAccessibility() : state_(std::make_unique<State>()) {
-    state_->context = g_main_context_new();
-    // Everything the library receives is dispatched on our private context, by pump().
-    atspi_set_main_context(state_->context);
-    int status = atspi_init();
-    state_->available = status == 0 || status == 1;
+    state_->context = sharedContext(state_->available);
     if (!state_->available) return;
     state_->listener = atspi_event_listener_new(
         [](AtspiEvent* event, void* data) {
@@ -177,7 +193,6 @@ AtspiAccessibility::~AtspiAccessibility() {
     }
     state_->setFocused(nullptr);
     state_->pump();
-    if (state_->context) g_main_context_unref(state_->context);
 }
 
 bool AtspiAccessibility::available() const {

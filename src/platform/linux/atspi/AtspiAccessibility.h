@@ -10,7 +10,8 @@ namespace zarn::atspi {
 // none has been seen (or the last one lost the focus) the desktop is searched for the
 // focused object in the active windows. Every call happens on the thread that made the
 // object, and D-Bus traffic is handled on a main context of its own, so it never runs
-// inside someone else's event loop.
+// inside someone else's event loop. The bus connection is made once per process and kept:
+// use one instance at a time, on one thread, within one desktop session.
 class AtspiAccessibility final : public inject::Accessibility {
 public:
     AtspiAccessibility();

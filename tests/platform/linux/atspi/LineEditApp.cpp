@@ -1,5 +1,5 @@
 // A window with one line edit, for the end-to-end tests: starts with argv[1] as its text and
-// the caret at the end, prints "ready" once it has the keyboard focus and "text:<text>"
+// the caret at the end (or all of it selected with "--select-all" as argv[2]), prints "ready" once it has the keyboard focus and "text:<text>"
 // after every change.
 
 #include <QApplication>
@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
     layout->addWidget(edit);
     if (argc > 1) edit->setText(QString::fromUtf8(argv[1]));
     edit->end(false);
+    if (argc > 2 && QString::fromUtf8(argv[2]) == "--select-all") edit->selectAll();
     QObject::connect(edit, &QLineEdit::textChanged, [](const QString& text) {
         std::printf("text:%s\n", text.toUtf8().constData());
         std::fflush(stdout);
