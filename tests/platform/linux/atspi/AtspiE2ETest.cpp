@@ -110,7 +110,7 @@ TEST_F(AtspiE2E, SelectedTextIsReplaced) {
 TEST_F(AtspiE2E, InsertCommandUsesAccessibility) {
     atspi::AtspiAccessibility accessibility;
     auto app = startField({"cli: "}, accessibility);
-    std::string zarn = std::string(std::getenv("ZARN_BINARY_DIR")) + "/src/cli/zarn";
+    std::string zarn = ZARN_CLI_BINARY;
     ChildProcess command({zarn, "insert", "typed"}, true);
     EXPECT_EQ(command.wait(30s), 0);
     EXPECT_EQ(lastText(*app, 10s), "cli: typed");

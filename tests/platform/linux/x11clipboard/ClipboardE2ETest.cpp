@@ -177,7 +177,7 @@ TEST_F(ClipboardE2E, InsertCommandPastesAndKeepsServingTheRestoredClipboard) {
     x11::X11Clipboard usersApp;
     usersApp.writeItems({usersContent()});
 
-    std::string zarn = std::string(std::getenv("ZARN_BINARY_DIR")) + "/src/cli/zarn";
+    std::string zarn = ZARN_CLI_BINARY;
     test::ChildProcess command({zarn, "insert", "from the command line"}, true);
     auto status = command.wait(30s);
     ASSERT_TRUE(status);
