@@ -19,6 +19,8 @@ TextInjector::TextInjector(inject::Accessibility& accessibility, inject::Pastebo
 
 TextInjector::~TextInjector() {
     timer_.cancel();
+    // Going away mid-paste must not leave the dictated text in place of the user's content.
+    if (pasting_ && pasteboard_.changeCount() == loadedChangeCount_) restore(saved_);
 }
 
 void TextInjector::insert(const std::string& text) {

@@ -24,6 +24,8 @@ public:
     static constexpr Duration pasteDelay = std::chrono::milliseconds(40);
     static constexpr Duration restoreDelay = std::chrono::milliseconds(500);
 
+    // The collaborators must outlive the injector: a paste still under way when it is
+    // destroyed is abandoned and the clipboard restored at once.
     TextInjector(inject::Accessibility& accessibility, inject::Pasteboard& pasteboard,
                  inject::KeySynthesizer& keys, Executor& mainExecutor);
     ~TextInjector() override;

@@ -310,14 +310,27 @@ TEST_F(TextInjectorTest, CopyDuringRestoreDelayIsNotOverwritten) {
     EXPECT_EQ(pasteboard.content, plainText("newest"));
 }
 
-TEST_F(TextInjectorTest, DestroyedInjectorLeavesNoTimerBehind) {
+TEST_F(TextInjectorTest, DestroyedInjectorRestoresAtOnceAndLeavesNoTimerBehind) {
     accessibility.element = nullptr;
+    pasteboard.content = plainText("mine");
     {
         TextInjector shortLived(accessibility, pasteboard, keys, main);
         shortLived.insert("x");
+        main.advanceBy(20ms);
     }
+    EXPECT_EQ(pasteboard.content, plainText("mine"));
     main.runAll();
     EXPECT_TRUE(keys.pastedContent.empty());
+
+    // A copy made by the user in the meantime is left alone.
+    {
+        TextInjector shortLived(accessibility, pasteboard, keys, main);
+        shortLived.insert("y");
+        main.advanceBy(100ms);
+        pasteboard.userCopies("newer");
+    }
+    main.runAll();
+    EXPECT_EQ(pasteboard.content, plainText("newer"));
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 #include "platform/linux/atspi/AtspiAccessibility.h"
 
 #include <atspi/atspi.h>
+#include <dbus/dbus.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -31,6 +35,15 @@ bool hasState(AtspiAccessible* object, AtspiStateType state) {
     atspi_accessible_clear_cache(object);  // states must be current, not remembered
     Ref<AtspiStateSet> states(atspi_accessible_get_state_set(object));
     return states && atspi_state_set_contains(states.get(), state);
+}
+
+// Our own windows answer on the thread that would be waiting for them, so they are never
+// asked; the process id comes from the bus, not from the application.
+bool isThisProcess(AtspiAccessible* object) {
+    GError* error = nullptr;
+    guint pid = atspi_accessible_get_process_id(object, &error);
+    if (clearError(error)) return false;
+    return static_cast<pid_t>(pid) == getpid();
 }
 
 class AtspiElement final : public inject::AccessibleElement {
@@ -134,7 +147,7 @@ struct AtspiAccessibility::State {
             if (clearError(error)) return nullptr;
             for (gint a = 0; a < apps; ++a) {
                 Ref<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.get(), a, &error));
-                if (clearError(error) || !app) continue;
+                if (clearError(error) || !app || isThisProcess(app.get())) continue;
                 gint windows = atspi_accessible_get_child_count(app.get(), &error);
                 if (clearError(error)) continue;
                 for (gint w = 0; w < windows; ++w) {
@@ -152,6 +165,20 @@ struct AtspiAccessibility::State {
 
 namespace {
 
+// The library aborts the whole process when it finds no session bus to ask for the
+// accessibility bus, so that is checked first.
+bool busReachable() {
+    const char* address = std::getenv("AT_SPI_BUS_ADDRESS");
+    if (address && *address) return true;
+    DBusError error;
+    dbus_error_init(&error);
+    DBusConnection* session = dbus_bus_get(DBUS_BUS_SESSION, &error);
+    bool reachable = session != nullptr && dbus_connection_get_is_connected(session);
+    dbus_error_free(&error);
+    if (session) dbus_connection_unref(session);
+    return reachable;
+}
+
 // The library keeps one bus connection per process, for the whole process: it is set up
 // once, and everything it receives is dispatched on a private context, by pump().
 GMainContext* sharedContext(bool& available) {
@@ -159,6 +186,7 @@ GMainContext* sharedContext(bool& available) {
     static bool initialized = false;
     static std::once_flag once;
     std::call_once(once, [] {
+        if (!busReachable()) return;
         context = g_main_context_new();
         atspi_set_main_context(context);
         initialized = atspi_init() == 0;
@@ -202,6 +230,7 @@ bool AtspiAccessibility::available() const {
 std::shared_ptr<inject::AccessibleElement> AtspiAccessibility::focusedElement() {
     if (!state_->available) return nullptr;
     state_->pump();
+    if (state_->lastFocused && isThisProcess(state_->lastFocused)) return nullptr;
     if (state_->lastFocused && hasState(state_->lastFocused, ATSPI_STATE_FOCUSED)) {
         return std::make_shared<AtspiElement>(state_->lastFocused);
     }

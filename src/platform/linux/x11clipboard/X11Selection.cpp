@@ -19,6 +19,15 @@ namespace zarn::x11 {
 
 namespace {
 
+std::string cannotOpenDisplay(const std::string& requested) {
+    std::string name = XDisplayName(requested.empty() ? nullptr : requested.c_str());
+    return name.empty() ? "cannot open the X display (DISPLAY is not set)" : "cannot open the X display " + name;
+}
+
+}  // namespace
+
+namespace {
+
 using Clock = std::chrono::steady_clock;
 
 // Errors on our own connections (a requestor window that vanished mid-transfer) are
@@ -392,7 +401,7 @@ X11Selection::X11Selection(const std::string& displayName, const std::string& se
     : impl_(std::make_unique<Impl>()) {
     installErrorHandler();
     impl_->display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
-    if (!impl_->display) throw MessageError("cannot open X display " + displayName);
+    if (!impl_->display) throw MessageError(cannotOpenDisplay(displayName));
     {
         std::lock_guard lock(displaysMutex);
         ourDisplays.insert(impl_->display);

@@ -16,6 +16,15 @@ namespace zarn::x11 {
 
 namespace {
 
+std::string cannotOpenDisplay(const std::string& requested) {
+    std::string name = XDisplayName(requested.empty() ? nullptr : requested.c_str());
+    return name.empty() ? "cannot open the X display (DISPLAY is not set)" : "cannot open the X display " + name;
+}
+
+}  // namespace
+
+namespace {
+
 // WM_CLASS names of common terminal emulators, lower-cased.
 constexpr std::array<std::string_view, 36> kTerminals = {
     "xterm",          "uxterm",          "rxvt",           "urxvt",          "urxvt-unicode",  "gnome-terminal",
@@ -36,7 +45,7 @@ std::string lower(std::string_view s) {
 
 XTestKeySynthesizer::XTestKeySynthesizer(const std::string& displayName) {
     display_ = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
-    if (!display_) throw MessageError("cannot open X display " + displayName);
+    if (!display_) throw MessageError(cannotOpenDisplay(displayName));
     int event = 0, error = 0, major = 0, minor = 0;
     if (!XTestQueryExtension(display_, &event, &error, &major, &minor)) {
         XCloseDisplay(display_);

@@ -220,3 +220,32 @@ TEST_F(ClipboardE2E, InsertCommandPastesAndKeepsServingTheRestoredClipboard) {
 
 }  // namespace
 }  // namespace zarn
+
+namespace zarn {
+namespace {
+
+// Without any session bus the accessibility library would abort the process; the command
+// must fall back to pasting instead. An empty clipboard keeps the text afterwards.
+TEST(InsertWithoutBus, PastesAndLeavesTheTextOnAnEmptyClipboard) {
+    if (!test::DesktopSession::missingTool(false).empty()) GTEST_SKIP() << "Xvfb is not installed";
+    test::DesktopSession session(false);
+    const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    std::string saved = old ? old : "";
+    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);  // no bus, and no autolaunch either
+    test::PasteTarget target;
+    test::ChildProcess command({ZARN_CLI_BINARY, "insert", "no bus"}, true);
+    auto status = command.wait(30s);
+    if (old) setenv("DBUS_SESSION_BUS_ADDRESS", saved.c_str(), 1);
+    else unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 0);
+    auto paste = target.waitForPaste(5s);
+    ASSERT_TRUE(paste);
+    EXPECT_EQ(paste->text, "no bus");
+    auto seen = clipboardSeenFromOutside();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen[0].bytes, "no bus");
+}
+
+}  // namespace
+}  // namespace zarn
