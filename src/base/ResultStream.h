@@ -7,6 +7,7 @@
 #include <mutex>
 #include <utility>
 
+#include "base/Error.h"
 #include "base/Executor.h"
 
 namespace zarn {

@@ -114,7 +114,11 @@ bool localizedStandardContains(std::string_view haystack, std::string_view needl
     icu::UnicodeString pattern = icu::UnicodeString::fromUTF8(icu::StringPiece(needle.data(), static_cast<int32_t>(needle.size())));
     UErrorCode status = U_ZERO_ERROR;
     // Primary strength ignores case and diacritics; the default locale's collation rules apply.
-    std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(icu::Locale::getDefault(), status));
+    // Under LANG=C ICU picks en_US_POSIX, whose collation tells every letter apart; the root
+    // collation is what a plain locale means.
+    icu::Locale locale = icu::Locale::getDefault();
+    if (std::string_view(locale.getName()).rfind("en_US_POSIX", 0) == 0) locale = icu::Locale::getRoot();
+    std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(locale, status));
     if (U_FAILURE(status)) return false;
     collator->setStrength(icu::Collator::PRIMARY);
     UStringSearch* search = usearch_openFromCollator(pattern.getBuffer(), pattern.length(), text.getBuffer(), text.length(),

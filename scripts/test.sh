@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the dependencies, builds everything with warnings as errors under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test (the end-to-end
+# tests start their own Xvfb, PulseAudio and session buses).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+build=${ZARN_TEST_BUILD_DIR:-build-test}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN_WERROR=ON -DZARN_SANITIZE=ON
+cmake --build "$build" -j"$(nproc)"
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/scripts/lsan.supp:print_suppressions=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+# Tests never log to the journal of the machine they run on.
+export ZARN_LOG_STDERR=1
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 600

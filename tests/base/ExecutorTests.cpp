@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "base/EventLoop.h"
+#include "base/ManualExecutor.h"
+#include "base/Reply.h"
+#include "base/SerialExecutor.h"
+
+using namespace zarn;
+using namespace std::chrono_literals;
+
+TEST(ManualExecutor, RunsPostedTasksInOrderIncludingNestedPosts) {
+    ManualExecutor ex;
+    std::vector<int> order;
+    ex.post([&] {
+        order.push_back(1);
+        ex.post([&] { order.push_back(3); });
+    });
+    ex.post([&] { order.push_back(2); });
+    EXPECT_TRUE(order.empty());  // nothing runs until driven
+    EXPECT_EQ(ex.runUntilIdle(), 3u);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(ManualExecutor, VirtualTimeFiresTimersByDeadlineThenPostingOrder) {
+    ManualExecutor ex;
+    auto start = ex.now();
+    std::vector<std::string> fired;
+    ex.postAfter(300ms, [&] { fired.push_back("c@" + std::to_string((ex.now() - start) / 1ms)); });
+    ex.postAfter(100ms, [&] { fired.push_back("a@" + std::to_string((ex.now() - start) / 1ms)); });
+    ex.postAfter(100ms, [&] { fired.push_back("b"); });
+    ex.advanceBy(99ms);
+    EXPECT_TRUE(fired.empty());
+    ex.advanceBy(1ms);
+    EXPECT_EQ(fired, (std::vector<std::string>{"a@100", "b"}));
+    ex.advanceBy(1s);
+    EXPECT_EQ(fired.back(), "c@300");
+    EXPECT_EQ(ex.now() - start, 1100ms);
+}
+
+TEST(ManualExecutor, CancelledTimersNeverRunAndTimersCanScheduleTimers) {
+    ManualExecutor ex;
+    int runs = 0;
+    auto handle = ex.postAfter(1s, [&] { ++runs; });
+    ex.postAfter(500ms, [&] { ex.postAfter(500ms, [&] { runs += 10; }); });
+    EXPECT_EQ(ex.pendingTimers(), 2u);
+    handle.cancel();
+    EXPECT_EQ(ex.pendingTimers(), 1u);
+    ex.runAll();
+    EXPECT_EQ(runs, 10);
+    EXPECT_EQ(ex.pendingTimers(), 0u);
+}
+
+TEST(ManualExecutor, CollectsWorkPostedFromOtherThreads) {
+    ManualExecutor ex;
+    std::atomic<bool> done{false};
+    std::thread worker([&] { ex.post([&] { done = true; }); });
+    EXPECT_TRUE(ex.runUntil([&] { return done.load(); }, 5s));
+    worker.join();
+}
+
+TEST(EventLoop, RunsCrossThreadPostsAndTimersUntilQuit) {
+    EventLoop loop;
+    std::vector<int> order;
+    std::thread poster([&] {
+        loop.post([&] { order.push_back(1); });
+        loop.postAfter(20ms, [&] {
+            order.push_back(3);
+            loop.quit();
+        });
+        loop.post([&] { order.push_back(2); });
+    });
+    loop.run();
+    poster.join();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(EventLoop, RunUntilStopsOnPredicateOrTimeoutAndSkipsCancelledTimers) {
+    EventLoop loop;
+    bool fired = false;
+    loop.postAfter(10ms, [&] { fired = true; }).cancel();
+    EXPECT_FALSE(loop.runUntil([&] { return fired; }, 50ms));
+    int count = 0;
+    loop.post([&] { ++count; });
+    EXPECT_TRUE(loop.runUntil([&] { return count == 1; }, 5s));
+    EXPECT_FALSE(loop.isCurrent());
+}
+
+TEST(SerialExecutor, KeepsOrderAcrossThreadsAndRunsPendingWorkBeforeDestruction) {
+    std::vector<int> seen;
+    {
+        SerialExecutor serial("test");
+        for (int i = 0; i < 1000; ++i) serial.post([&seen, i] { seen.push_back(i); });
+        std::atomic<bool> onOwnThread{false};
+        serial.post([&] { onOwnThread = serial.isCurrent(); });
+        serial.post([&] { EXPECT_TRUE(onOwnThread.load()); });
+    }
+    ASSERT_EQ(seen.size(), 1000u);
+    for (int i = 0; i < 1000; ++i) EXPECT_EQ(seen[static_cast<std::size_t>(i)], i);
+}
+
+TEST(Reply, RunsOnTheCallersExecutorAndLifetimeGuardsDeadOwners) {
+    ManualExecutor main;
+    SerialExecutor actor("actor");
+    std::thread::id replyThread;
+    int value = 0;
+    Reply<int> reply(main, [&](int v) {
+        value = v;
+        replyThread = std::this_thread::get_id();
+    });
+    actor.post([reply] { reply(42); });
+    ASSERT_TRUE(main.runUntil([&] { return value == 42; }));
+    EXPECT_EQ(replyThread, std::this_thread::get_id());
+
+    auto lifetime = std::make_unique<Lifetime>();
+    int calls = 0;
+    auto guarded = lifetime->guard([&] { ++calls; });
+    guarded();
+    lifetime.reset();
+    guarded();
+    EXPECT_EQ(calls, 1);
+}

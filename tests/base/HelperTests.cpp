@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <set>
+
+#include "base/Dates.h"
+#include "base/Log.h"
+#include "base/Paths.h"
+#include "base/Unicode.h"
+#include "base/Uuid.h"
+#include "support/TempDir.h"
+
+using namespace zarn;
+
+namespace {
+
+struct LogCapture {
+    std::vector<Log::Record> records;
+    LogCapture() {
+        Log::setSinkForTesting([this](const Log::Record& r) { records.push_back(r); });
+    }
+    ~LogCapture() { Log::setSinkForTesting(nullptr); }
+};
+
+}  // namespace
+
+TEST(Log, RedactsUnmarkedArgumentsAndShowsPublicOnes) {
+    unsetenv("ZARN_LOG_PRIVATE");
+    LogCapture capture;
+    Log::speech().info("dictionary · %{public}ld correction(s) applied", 3L);
+    Log::app().error("%{public}s", "Microphone access is off.");
+    Log::inject().info("inserted %s via %{public}s", "secret dictated text", "accessibility");
+    ASSERT_EQ(capture.records.size(), 3u);
+    EXPECT_EQ(capture.records[0].message, "dictionary · 3 correction(s) applied");
+    EXPECT_EQ(capture.records[0].category, "speech");
+    EXPECT_EQ(capture.records[1].level, Log::Level::error);
+    EXPECT_EQ(capture.records[2].message, "inserted <private> via accessibility");
+    EXPECT_EQ(capture.records[2].category, "inject");
+}
+
+TEST(Log, FormatsNumbersEscapesAndRevealsOnRequest) {
+    EXPECT_EQ(Log::format("%{public}.2fs · %{public}d%% · %{public}02x", {1.23456, 50, 10}, false), "1.23s · 50% · 0a");
+    EXPECT_EQ(Log::format("took %.2f s for %s", {0.5, "hello"}, false), "took <private> s for <private>");
+    EXPECT_EQ(Log::format("took %.2f s for %s", {0.5, "hello"}, true), "took 0.50 s for hello");
+    EXPECT_EQ(Log::format("%{public}s and %{public}s", {"one"}, false), "one and <missing>");
+    EXPECT_EQ(Log::format("%{public}@ ready", {"Zarn"}, false), "Zarn ready");
+}
+
+TEST(Log, EnvironmentSwitchRevealsPrivateArguments) {
+    LogCapture capture;
+    setenv("ZARN_LOG_PRIVATE", "1", 1);
+    Log::app().info("text: %s", "hello");
+    unsetenv("ZARN_LOG_PRIVATE");
+    Log::app().info("text: %s", "hello");
+    EXPECT_EQ(capture.records.at(0).message, "text: hello");
+    EXPECT_EQ(capture.records.at(1).message, "text: <private>");
+}
+
+TEST(Unicode, CountsGraphemeClustersNotCodePoints) {
+    EXPECT_EQ(unicode::graphemeCount(""), 0u);
+    EXPECT_EQ(unicode::graphemeCount("abc"), 3u);
+    EXPECT_EQ(unicode::graphemeCount("e\xCC\x81"), 1u);                      // e + combining acute
+    EXPECT_EQ(unicode::graphemeCount("\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD"), 1u);  // thumbs up, skin tone
+    EXPECT_EQ(unicode::graphemeCount("\xF0\x9F\x87\xB7\xF0\x9F\x87\xBA!"), 2u);  // flag + "!"
+    EXPECT_EQ(unicode::graphemeCount("\r\n"), 1u);
+    EXPECT_EQ(unicode::graphemeClusters("пр\xCC\x81"), (std::vector<std::string>{"п", "р\xCC\x81"}));
+}
+
+TEST(Unicode, TrimsBothKindsOfWhiteSpace) {
+    EXPECT_EQ(unicode::trimWhitespaceAndNewlines(" \t\n hello world \r\n\xC2\xA0"), "hello world");
+    EXPECT_EQ(unicode::trimWhitespaceAndNewlines("\xE2\x80\xA8x\xC2\x85"), "x");  // U+2028, U+0085
+    EXPECT_EQ(unicode::trimWhitespaceAndNewlines(" \n "), "");
+    EXPECT_EQ(unicode::trimHorizontalWhitespace(" \tword\xE3\x80\x80 "), "word");  // ideographic space
+    EXPECT_EQ(unicode::trimHorizontalWhitespace("\nword\n"), "\nword\n");
+}
+
+TEST(Unicode, NormalizesAndSearchesLikeASearchField) {
+    EXPECT_EQ(unicode::nfc("e\xCC\x81"), "\xC3\xA9");
+    EXPECT_TRUE(unicode::localizedStandardContains("Zoë Kravitz", "zoe"));
+    EXPECT_TRUE(unicode::localizedStandardContains("ZOË", "\xC3\xAB"));
+    EXPECT_TRUE(unicode::localizedStandardContains("Привет, Мир", "мир"));
+    EXPECT_FALSE(unicode::localizedStandardContains("Kubernetes", "kubectl"));
+    EXPECT_FALSE(unicode::localizedStandardContains("anything", ""));
+    EXPECT_TRUE(unicode::isValidUtf8("Ω ok"));
+    EXPECT_FALSE(unicode::isValidUtf8("bad \xC3("));
+    EXPECT_EQ(unicode::toUtf8(unicode::toUtf32("Ωx🙂")), "Ωx🙂");
+}
+
+TEST(Dates, WholeSecondsUtcRoundTripAndStrictParsing) {
+    auto t = SystemTime(std::chrono::seconds(1'767'225'600)) + std::chrono::milliseconds(1999);
+    EXPECT_EQ(formatIso8601(t), "2026-01-01T00:00:01Z");
+    auto parsed = parseIso8601("2026-01-01T00:00:01Z");
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(formatIso8601(*parsed), "2026-01-01T00:00:01Z");
+    EXPECT_EQ(formatIso8601(*parseIso8601("2026-01-01T02:00:01+02:00")), "2026-01-01T00:00:01Z");
+    EXPECT_FALSE(parseIso8601("2026-01-01T00:00:01.250Z"));
+    EXPECT_FALSE(parseIso8601("2026-02-30T00:00:00Z"));
+    EXPECT_FALSE(parseIso8601("2026-01-01 00:00:00Z"));
+    EXPECT_FALSE(parseIso8601(""));
+}
+
+TEST(Uuid, RandomVersion4InUpperCase) {
+    std::set<std::string> seen;
+    for (int i = 0; i < 200; ++i) {
+        auto id = makeUuid();
+        ASSERT_TRUE(isUuid(id)) << id;
+        EXPECT_EQ(id[14], '4');
+        EXPECT_NE(std::string("89AB").find(id[19]), std::string::npos);
+        for (char c : id) EXPECT_FALSE(c >= 'a' && c <= 'f');
+        seen.insert(id);
+    }
+    EXPECT_EQ(seen.size(), 200u);
+    EXPECT_FALSE(isUuid("not-a-uuid"));
+}
+
+TEST(Paths, XdgFoldersArePrivateAndAtomicWritesReplaceWhole) {
+    test::ScopedXdgHome home;
+    auto data = paths::dataDirectory();
+    EXPECT_EQ(data, home.dataHome() / "Zarn");
+    EXPECT_EQ(paths::configDirectory(), home.configHome() / "Zarn");
+    struct stat st {};
+    ASSERT_EQ(::stat(data.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    auto file = data / "runs.jsonl";
+    ASSERT_TRUE(paths::writeFileAtomically(file, "first\n"));
+    ASSERT_TRUE(paths::writeFileAtomically(file, "second\n"));
+    EXPECT_EQ(test::readFile(file), "second\n");
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    std::string error;
+    EXPECT_FALSE(paths::writeFileAtomically(home.root() / "missing" / "x", "y", &error));
+    EXPECT_FALSE(error.empty());
+
+    setenv("XDG_DATA_HOME", "relative/path", 1);  // invalid by the XDG rules: ignored
+    EXPECT_EQ(paths::dataDirectory(), home.root() / "home" / ".local/share/Zarn");
+}

@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "base/Log.h"
+#include "settings/Settings.h"
+#include "strings/CurrentStrings.h"
+#include "support/TempDir.h"
+
+using namespace zarn;
+using nlohmann::json;
+
+namespace {
+
+class SettingsTest : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    std::filesystem::path file() const { return dir / "defaults.json"; }
+    void store(const json& values) { test::writeFile(file(), values.dump()); }
+    json stored() const { return json::parse(test::readFile(file())); }
+    std::unique_ptr<Settings> load(bool systemSpeech = true, std::vector<std::string> languages = {"en-US"}) {
+        return std::make_unique<Settings>(std::make_shared<DefaultsStore>(file()), [=] { return systemSpeech; },
+                                          [=] { return languages; });
+    }
+    void TearDown() override { CurrentStrings::set(Strings::english()); }
+};
+
+}  // namespace
+
+TEST_F(SettingsTest, EmptyStoreGivesDefaultsAndWritesNothing) {
+    auto settings = load();
+    EXPECT_EQ(settings->pushToTalkKey(), PushToTalkKey::rightOption);
+    EXPECT_EQ(settings->engine(), SpeechEngineChoice::apple);
+    EXPECT_EQ(settings->language(), AppLanguage::system);
+    EXPECT_TRUE(settings->cleanupEnabled());
+    EXPECT_FALSE(settings->smartCleanup());
+    EXPECT_TRUE(settings->soundEnabled());
+    EXPECT_FALSE(std::filesystem::exists(file()));
+}
+
+TEST_F(SettingsTest, UnsupportedSystemEngineFallsBackToNemotronAndWritesItBack) {
+    auto settings = load(/*systemSpeech=*/false);
+    EXPECT_EQ(settings->engine(), SpeechEngineChoice::nemotron);
+    EXPECT_EQ(stored()["engine"], "nemotron");
+}
+
+TEST_F(SettingsTest, StoredValuesOfTheWrongFormFallBackWithoutError) {
+    store({{"engine", "parakeet"}, {"pushToTalkKey", "leftShift"}, {"cleanupEnabled", "false"},
+           {"smartCleanup", true}, {"soundEnabled", 0}, {"language", "de"}});
+    auto settings = load();
+    EXPECT_EQ(settings->engine(), SpeechEngineChoice::nemotron);
+    EXPECT_EQ(settings->pushToTalkKey(), PushToTalkKey::rightOption);
+    EXPECT_TRUE(settings->cleanupEnabled());  // a string is not a Boolean
+    EXPECT_TRUE(settings->smartCleanup());
+    EXPECT_TRUE(settings->soundEnabled());
+    EXPECT_EQ(settings->language(), AppLanguage::system);
+    EXPECT_EQ(stored()["engine"], "parakeet");  // left for the user to change
+
+    store({{"engine", "Apple"}});
+    EXPECT_EQ(load(true)->engine(), SpeechEngineChoice::apple);
+    EXPECT_EQ(load(false)->engine(), SpeechEngineChoice::nemotron);
+}
+
+TEST_F(SettingsTest, WritesThroughAtOnceAndNotifiesOnlyRealChanges) {
+    auto settings = load();
+    int notifications = 0;
+    auto sub = settings->observe([&] { ++notifications; });
+    settings->setSoundEnabled(true);  // equal: stored, nobody told
+    EXPECT_EQ(notifications, 0);
+    EXPECT_EQ(stored()["soundEnabled"], true);
+    settings->setSoundEnabled(false);
+    settings->setPushToTalkKey(PushToTalkKey::fn);
+    settings->setEngine(SpeechEngineChoice::nemotron);
+    settings->setSmartCleanup(true);
+    EXPECT_EQ(notifications, 4);
+    auto values = stored();
+    EXPECT_EQ(values["soundEnabled"], false);
+    EXPECT_EQ(values["pushToTalkKey"], "fn");
+    EXPECT_EQ(values["engine"], "nemotron");
+    EXPECT_EQ(values["smartCleanup"], true);
+
+    auto reloaded = load();
+    EXPECT_EQ(reloaded->pushToTalkKey(), PushToTalkKey::fn);
+    EXPECT_FALSE(reloaded->soundEnabled());
+}
+
+TEST_F(SettingsTest, LanguageSwitchesTheCurrentTableAtOnce) {
+    auto settings = load(true, {"en-GB", "ru-RU"});
+    EXPECT_EQ(CurrentStrings::value().transport.record, "Record");
+    settings->setLanguage(AppLanguage::ru);
+    EXPECT_EQ(settings->strings().transport.record, "Запись");
+    EXPECT_EQ(CurrentStrings::value().transport.record, "Запись");
+    EXPECT_EQ(stored()["language"], "ru");
+    EXPECT_EQ(TranscriptionError::noAudioFormat().errorDescription(), "Нет подходящего аудиоформата для речевого движка.");
+
+    auto russianSystem = load(true, {"ru-RU"});
+    settings->setLanguage(AppLanguage::system);
+    EXPECT_EQ(settings->resolvedLanguage(), AppLanguage::Resolved::en);
+    EXPECT_EQ(russianSystem->resolvedLanguage(), AppLanguage::Resolved::ru);
+}
+
+TEST_F(SettingsTest, DamagedFileIsKeptAsideOnlyWhenTheUserChangesSomething) {
+    std::vector<Log::Record> logs;
+    Log::setSinkForTesting([&](const Log::Record& r) { logs.push_back(r); });
+    test::writeFile(file(), "{\"engine\": \"nemo");
+    auto settings = load();
+    Log::setSinkForTesting(nullptr);
+    EXPECT_EQ(settings->engine(), SpeechEngineChoice::apple);
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(logs[0].level, Log::Level::error);
+    EXPECT_EQ(test::readFile(file()), "{\"engine\": \"nemo");  // untouched by loading
+
+    settings->setCleanupEnabled(false);
+    auto damaged = file();
+    damaged += ".damaged";
+    EXPECT_EQ(test::readFile(damaged), "{\"engine\": \"nemo");
+    EXPECT_EQ(stored()["cleanupEnabled"], false);
+}

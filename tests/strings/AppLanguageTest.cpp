@@ -1,0 +1,139 @@
+#include "strings/AppLanguage.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zarn {
+namespace {
+
+using Resolved = AppLanguage::Resolved;
+using List = std::vector<std::string>;
+
+TEST(AppLanguage, CasesRawValuesAndDisplayNames) {
+    const auto all = AppLanguage::allCases();
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0], AppLanguage::system);
+    EXPECT_EQ(all[1], AppLanguage::ru);
+    EXPECT_EQ(all[2], AppLanguage::en);
+
+    EXPECT_EQ(AppLanguage(AppLanguage::system).rawValue(), "system");
+    EXPECT_EQ(AppLanguage(AppLanguage::ru).rawValue(), "ru");
+    EXPECT_EQ(AppLanguage(AppLanguage::en).rawValue(), "en");
+    EXPECT_EQ(AppLanguage(AppLanguage::system).displayName(), "Auto");
+    EXPECT_EQ(AppLanguage(AppLanguage::ru).displayName(), "Русский");
+    EXPECT_EQ(AppLanguage(AppLanguage::en).displayName(), "English");
+
+    for (AppLanguage language : all) EXPECT_EQ(AppLanguage::fromRawValue(language.rawValue()), language);
+    for (const char* unknown : {"", "auto", "Auto", "RU", "en-US", "system ", "de"})
+        EXPECT_EQ(AppLanguage::fromRawValue(unknown), std::nullopt) << unknown;
+
+    EXPECT_EQ(rawValue(Resolved::ru), "ru");
+    EXPECT_EQ(rawValue(Resolved::en), "en");
+    EXPECT_EQ(resolvedFromRawValue("ru"), Resolved::ru);
+    EXPECT_EQ(resolvedFromRawValue("en"), Resolved::en);
+    EXPECT_EQ(resolvedFromRawValue("system"), std::nullopt);
+}
+
+TEST(AppLanguage, ExplicitChoiceIgnoresPreferredLanguages) {
+    EXPECT_EQ(AppLanguage(AppLanguage::ru).resolved(List{"en-US"}), Resolved::ru);
+    EXPECT_EQ(AppLanguage(AppLanguage::ru).resolved(List{}), Resolved::ru);
+    EXPECT_EQ(AppLanguage(AppLanguage::en).resolved(List{"ru-RU"}), Resolved::en);
+}
+
+TEST(AppLanguage, SystemTakesFirstDecidingPrimarySubtag) {
+    const AppLanguage system = AppLanguage::system;
+    EXPECT_EQ(system.resolved(List{"uk-UA", "ru-RU"}), Resolved::ru);
+    EXPECT_EQ(system.resolved(List{"de-DE", "fr-FR"}), Resolved::en);
+    EXPECT_EQ(system.resolved(List{"en-GB", "ru-RU"}), Resolved::en);
+    EXPECT_EQ(system.resolved(List{"ru"}), Resolved::ru);
+    EXPECT_EQ(system.resolved(List{}), Resolved::en);
+    // Script and region are ignored; empty parts and empty entries are skipped.
+    EXPECT_EQ(system.resolved(List{"ru-Cyrl-RU"}), Resolved::ru);
+    EXPECT_EQ(system.resolved(List{"", "-", "--ru-RU"}), Resolved::ru);
+    // Case-sensitive, whole subtag only.
+    EXPECT_EQ(system.resolved(List{"RU-ru", "rus", "ru_RU"}), Resolved::en);
+    EXPECT_EQ(system.resolved(List{"Ru", "ru-RU"}), Resolved::ru);
+}
+
+TEST(AppLanguage, LocaleNamesBecomeLanguageTags) {
+    EXPECT_EQ(languageTagFromLocaleName("ru_RU.UTF-8"), "ru-RU");
+    EXPECT_EQ(languageTagFromLocaleName("en_GB"), "en-GB");
+    EXPECT_EQ(languageTagFromLocaleName("ru"), "ru");
+    EXPECT_EQ(languageTagFromLocaleName("sr_RS@latin"), "sr-RS");
+    EXPECT_EQ(languageTagFromLocaleName("de_DE.ISO-8859-1@euro"), "de-DE");
+    for (const char* none : {"", "C", "POSIX", "C.UTF-8", ".UTF-8"})
+        EXPECT_EQ(languageTagFromLocaleName(none), std::nullopt) << none;
+}
+
+std::vector<std::string> fromVariables(const std::map<std::string, std::string>& variables) {
+    return preferredLanguagesFromEnvironment([&](const char* name) -> const char* {
+        const auto it = variables.find(name);
+        return it == variables.end() ? nullptr : it->second.c_str();
+    });
+}
+
+TEST(AppLanguage, PreferredLanguagesFromEnvironment) {
+    EXPECT_EQ(fromVariables({}), List{});
+    EXPECT_EQ(fromVariables({{"LANG", "ru_RU.UTF-8"}}), (List{"ru-RU"}));
+    EXPECT_EQ(fromVariables({{"LANGUAGE", "uk:ru_RU::en"}, {"LANG", "de_DE.UTF-8"}}),
+              (List{"uk", "ru-RU", "en", "de-DE"}));
+    // LC_ALL overrides LC_MESSAGES, which overrides LANG; an empty one counts as unset.
+    EXPECT_EQ(fromVariables({{"LC_ALL", "ru_RU.UTF-8"}, {"LC_MESSAGES", "en_US"}, {"LANG", "de_DE"}}),
+              (List{"ru-RU"}));
+    EXPECT_EQ(fromVariables({{"LC_ALL", ""}, {"LC_MESSAGES", "en_US"}, {"LANG", "ru_RU"}}), (List{"en-US"}));
+    // C locale names no language and does not fall through to LANG.
+    EXPECT_EQ(fromVariables({{"LC_ALL", "C"}, {"LANG", "ru_RU"}}), List{});
+    EXPECT_EQ(fromVariables({{"LANGUAGE", ""}, {"LANG", "POSIX"}}), List{});
+
+    const auto list = fromVariables({{"LANGUAGE", "de:ru"}, {"LANG", "en_US.UTF-8"}});
+    EXPECT_EQ(AppLanguage(AppLanguage::system).resolved(list), Resolved::ru);
+}
+
+// Sets environment variables for one test and puts the old values back.
+class ScopedEnvironment {
+public:
+    void set(const char* name, const char* value) {
+        if (!saved_.count(name)) {
+            const char* old = std::getenv(name);
+            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        }
+        if (value) {
+            ::setenv(name, value, 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    ~ScopedEnvironment() {
+        for (const auto& [name, value] : saved_) {
+            if (value) {
+                ::setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                ::unsetenv(name.c_str());
+            }
+        }
+    }
+
+private:
+    std::map<std::string, std::optional<std::string>> saved_;
+};
+
+TEST(AppLanguage, SystemReadsProcessEnvironment) {
+    ScopedEnvironment env;
+    env.set("LANGUAGE", "ru:en");
+    env.set("LC_ALL", nullptr);
+    env.set("LC_MESSAGES", nullptr);
+    env.set("LANG", "en_US.UTF-8");
+    EXPECT_EQ(systemPreferredLanguages(), (List{"ru", "en", "en-US"}));
+    EXPECT_EQ(AppLanguage(AppLanguage::system).resolved(), Resolved::ru);
+
+    env.set("LANGUAGE", nullptr);
+    EXPECT_EQ(AppLanguage(AppLanguage::system).resolved(), Resolved::en);
+}
+
+}  // namespace
+}  // namespace zarn
