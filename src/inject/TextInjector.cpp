@@ -20,7 +20,7 @@ TextInjector::TextInjector(inject::Accessibility& accessibility, inject::Pastebo
 TextInjector::~TextInjector() {
     timer_.cancel();
     // Going away mid-paste must not leave the dictated text in place of the user's content.
-    if (pasting_ && pasteboard_.changeCount() == loadedChangeCount_) restore(saved_);
+    if (pasting_ && !changedSinceLoad()) restore(saved_);
 }
 
 void TextInjector::insert(const std::string& text) {
@@ -62,6 +62,7 @@ void TextInjector::load(const std::string& text) {
     pasting_ = true;
     pasteboard_.clearContents();
     pasteboard_.setString(text);
+    loadedText_ = text;
     loadedChangeCount_ = pasteboard_.changeCount();
     timer_ = main_.postAfter(pasteDelay, lifetime_.guard([this, text] { postPaste(text); }));
 }
@@ -75,8 +76,22 @@ void TextInjector::postPaste(const std::string& text) {
     timer_ = main_.postAfter(restoreDelay, lifetime_.guard([this] { finishPaste(); }));
 }
 
+bool TextInjector::changedSinceLoad() {
+    if (pasteboard_.changeCount() == loadedChangeCount_) return false;
+    // A clipboard manager that takes over the selection to keep our text alive is no copy
+    // by the user: what it holds is still the dictated text.
+    auto now = pasteboard_.items();
+    if (!now) return true;
+    for (const auto& item : *now) {
+        for (const auto& data : item) {
+            if (data.bytes == loadedText_) return false;
+        }
+    }
+    return true;
+}
+
 void TextInjector::finishPaste() {
-    bool userChanged = pasteboard_.changeCount() != loadedChangeCount_;
+    bool userChanged = changedSinceLoad();
     if (userChanged) {
         // Something was copied after the text was loaded; it is newer than the snapshot.
         Log::inject().info("clipboard changed during the paste — not restored");

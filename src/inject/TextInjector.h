@@ -51,6 +51,7 @@ private:
     void load(const std::string& text);
     void postPaste(const std::string& text);
     void finishPaste();
+    bool changedSinceLoad();
     void restore(const std::optional<inject::PasteboardSnapshot>& snapshot);
 
     inject::Accessibility& accessibility_;
@@ -63,6 +64,7 @@ private:
     bool pasting_ = false;
     std::optional<inject::PasteboardSnapshot> saved_;
     std::int64_t loadedChangeCount_ = 0;
+    std::string loadedText_;
     std::deque<std::string> waiting_;
     TimerHandle timer_;
     Lifetime lifetime_;

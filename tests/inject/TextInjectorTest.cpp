@@ -310,6 +310,18 @@ TEST_F(TextInjectorTest, CopyDuringRestoreDelayIsNotOverwritten) {
     EXPECT_EQ(pasteboard.content, plainText("newest"));
 }
 
+// A clipboard manager that re-serves the dictated text changes the count but is no copy by
+// the user: the user's content still comes back.
+TEST_F(TextInjectorTest, ClipboardManagerTakingOverOurTextDoesNotCancelTheRestore) {
+    accessibility.element = nullptr;
+    pasteboard.content = plainText("mine");
+    injector.insert("dictated");
+    main.advanceBy(60ms);
+    pasteboard.userCopies("dictated");
+    main.runAll();
+    EXPECT_EQ(pasteboard.content, plainText("mine"));
+}
+
 TEST_F(TextInjectorTest, DestroyedInjectorRestoresAtOnceAndLeavesNoTimerBehind) {
     accessibility.element = nullptr;
     pasteboard.content = plainText("mine");

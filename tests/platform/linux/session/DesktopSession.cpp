@@ -170,9 +170,10 @@ DesktopSession::DesktopSession(bool accessibility) {
         unsetenv(name);
     }
 
-    // Xvfb writes the display number it picked once it accepts connections.
+    // Xvfb writes the display number it picked once it accepts connections. Without
+    // -noreset it resets whenever its last client leaves and refuses connections meanwhile.
     xvfb_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, true);
+        std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"}, true);
     auto number = xvfb_->readLine(std::chrono::seconds(20));
     if (!number || number->empty()) throw std::runtime_error("Xvfb did not start");
     display_ = ":" + *number;
@@ -209,8 +210,8 @@ DesktopSession::DesktopSession(bool accessibility) {
     auto open = reply.find('"'), close = reply.rfind('"');
     if (open == std::string::npos || close <= open) throw std::runtime_error("the accessibility bus has no address");
     std::string a11yAddress = reply.substr(open + 1, close - open - 1);
-    // Pinging the registry starts it by bus activation and returns once it answers. Under
-    // load its first start now and then fails; activation simply starts it again.
+    // Pinging the registry starts it by bus activation and returns once it answers; should
+    // its start fail, the next ping activates it again.
     bool registry = false;
     for (int attempt = 0; attempt < 5 && !registry; ++attempt) {
         registry = runCommand({"dbus-send", "--bus=" + a11yAddress, "--print-reply", "--dest=org.a11y.atspi.Registry",

@@ -11,8 +11,8 @@
 
 namespace zarn::test {
 
-PasteTarget::PasteTarget(const std::string& wmClass) {
-    thread_ = std::thread([this, wmClass] { run(wmClass); });
+PasteTarget::PasteTarget(const std::string& wmClass, std::string copyOnPaste) {
+    thread_ = std::thread([this, wmClass, copyOnPaste] { run(wmClass, copyOnPaste); });
     std::unique_lock lock(mutex_);
     changed_.wait_for(lock, std::chrono::seconds(10), [this] { return ready_ || failed_; });
     if (!ready_) {
@@ -39,7 +39,7 @@ std::optional<PasteTarget::Paste> PasteTarget::waitForPaste(std::chrono::millise
     return paste;
 }
 
-void PasteTarget::run(const std::string& wmClass) {
+void PasteTarget::run(const std::string& wmClass, const std::string& copyOnPaste) {
     Display* display = XOpenDisplay(nullptr);
     if (!display) {
         std::lock_guard lock(mutex_);
@@ -56,11 +56,15 @@ void PasteTarget::run(const std::string& wmClass) {
     do {
         XNextEvent(display, &event);
     } while (event.type != MapNotify);
-    XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
-    XSync(display, False);
+    // The focus is ours once the server says so; a freshly mapped window may need a retry.
     Window focus = None;
-    int revert = 0;
-    XGetInputFocus(display, &focus, &revert);
+    for (int attempt = 0; attempt < 100 && focus != window; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
+        XSync(display, False);
+        int revert = 0;
+        XGetInputFocus(display, &focus, &revert);
+    }
     {
         std::lock_guard lock(mutex_);
         ready_ = focus == window;
@@ -77,9 +81,10 @@ void PasteTarget::run(const std::string& wmClass) {
             std::lock_guard lock(mutex_);
             if (stop_) break;
         }
+        clipboard.dispatchPending();  // serves what this window copied
         if (XPending(display) == 0) {
-            pollfd p{ConnectionNumber(display), POLLIN, 0};
-            poll(&p, 1, 50);
+            pollfd p[2] = {{ConnectionNumber(display), POLLIN, 0}, {clipboard.fd(), POLLIN, 0}};
+            poll(p, 2, 50);
             continue;
         }
         XNextEvent(display, &event);
@@ -92,6 +97,7 @@ void PasteTarget::run(const std::string& wmClass) {
                 if (t.target == "UTF8_STRING") paste.text = t.bytes;
             }
         }
+        if (!copyOnPaste.empty()) clipboard.own(x11::textTargets(copyOnPaste));
         std::lock_guard lock(mutex_);
         pastes_.push_back(paste);
         changed_.notify_all();

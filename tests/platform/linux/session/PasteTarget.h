@@ -19,7 +19,9 @@ public:
         std::optional<std::string> text;   // the clipboard's UTF8_STRING at that moment
     };
 
-    explicit PasteTarget(const std::string& wmClass = "zarn-paste-target");
+    // With `copyOnPaste`, the window then copies that text itself, as a user who copies
+    // something right after a dictation.
+    explicit PasteTarget(const std::string& wmClass = "zarn-paste-target", std::string copyOnPaste = {});
     ~PasteTarget();
     PasteTarget(const PasteTarget&) = delete;
     PasteTarget& operator=(const PasteTarget&) = delete;
@@ -27,7 +29,7 @@ public:
     std::optional<Paste> waitForPaste(std::chrono::milliseconds timeout);
 
 private:
-    void run(const std::string& wmClass);
+    void run(const std::string& wmClass, const std::string& copyOnPaste);
 
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -171,6 +171,48 @@ TEST_F(ClipboardE2E, PasteIntoPlainWindowRestoresEveryTargetByteIdentical) {
     expectSameContent(clipboardSeenFromOutside(), usersContent());
 }
 
+// Two dictations in a row: each pastes its own text, and the user's content comes back.
+TEST_F(ClipboardE2E, BackToBackPastesEndWithTheUsersContent) {
+    PasteTarget target;
+    x11::X11Clipboard usersApp;
+    usersApp.writeItems({usersContent()});
+    EventLoop loop;
+    atspi::AtspiAccessibility accessibility;
+    x11::X11Clipboard clipboard;
+    x11::XTestKeySynthesizer keys;
+    TextInjector injector(accessibility, clipboard, keys, loop);
+    injector.insert("first");
+    injector.insert("second");
+    ASSERT_TRUE(loop.runUntil([&] { return !injector.isPasting(); }, 15s));
+    auto one = target.waitForPaste(5s);
+    auto two = target.waitForPaste(5s);
+    ASSERT_TRUE(one && two);
+    EXPECT_EQ(one->text, "first");
+    EXPECT_EQ(two->text, "second");
+    expectSameContent(clipboardSeenFromOutside(), usersContent());
+}
+
+// The user copies something while the restore is pending; that copy stays.
+TEST_F(ClipboardE2E, CopyDuringTheRestoreDelayIsKept) {
+    PasteTarget target("zarn-paste-target", "copied right after");
+    x11::X11Clipboard usersApp;
+    usersApp.writeItems({usersContent()});
+    EventLoop loop;
+    atspi::AtspiAccessibility accessibility;
+    x11::X11Clipboard clipboard;
+    x11::XTestKeySynthesizer keys;
+    TextInjector injector(accessibility, clipboard, keys, loop);
+    injector.insert("dictated");
+    ASSERT_TRUE(loop.runUntil([&] { return !injector.isPasting(); }, 15s));
+    auto paste = target.waitForPaste(5s);
+    ASSERT_TRUE(paste);
+    EXPECT_EQ(paste->text, "dictated");
+    EXPECT_FALSE(clipboard.ownsClipboard());
+    auto seen = clipboardSeenFromOutside();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen[0].bytes, "copied right after");
+}
+
 // The paste of `zarn insert`, and the clipboard kept after the command has exited.
 TEST_F(ClipboardE2E, InsertCommandPastesAndKeepsServingTheRestoredClipboard) {
     PasteTarget target;
