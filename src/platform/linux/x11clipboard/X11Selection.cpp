@@ -71,7 +71,17 @@ struct X11Selection::Impl {
         std::string bytes;
         std::size_t offset = 0;
         bool finished = false;  // the zero-length closing chunk was written
+        Clock::time_point lastStep = Clock::now();
     };
+
+    // A requestor that stops deleting the property (it crashed, or gave up) would keep its
+    // transfer, and a copy of the data, forever.
+    void dropStalledTransfers() {
+        auto limit = Clock::now() - std::chrono::seconds(30);
+        transfers.erase(std::remove_if(transfers.begin(), transfers.end(),
+                                       [&](const Transfer& t) { return t.lastStep < limit; }),
+                        transfers.end());
+    }
 
     Display* display = nullptr;
     Window window = 0;
@@ -123,6 +133,7 @@ struct X11Selection::Impl {
     }
 
     void dispatchPending() {
+        dropStalledTransfers();
         while (!dead && XPending(display) > 0) {
             XEvent event;
             XNextEvent(display, &event);
@@ -392,6 +403,7 @@ struct X11Selection::Impl {
         std::size_t size = std::min(chunkSize / unit * unit, it->bytes.size() - it->offset);
         writeProperty(requestor, property, it->type, it->format, it->bytes.data() + it->offset, size);
         it->offset += size;
+        it->lastStep = Clock::now();
         if (size == 0) it->finished = true;
         XFlush(display);
     }
