@@ -33,8 +33,7 @@ protected:
 
     CommandRun zarn(std::vector<std::string> args, const std::string& input = "") {
         const char* binaryDir = std::getenv("ZARN_BINARY_DIR");
-        if (!binaryDir) throw std::runtime_error("ZARN_BINARY_DIR is not set");
-        std::string binary = std::string(binaryDir) + "/src/cli/zarn";
+        std::string binary = binaryDir ? std::string(binaryDir) + "/src/cli/zarn" : std::string(ZARN_CLI_BINARY);
         writeFile(io_ / "in", input);
         pid_t pid = ::fork();
         if (pid == 0) {
