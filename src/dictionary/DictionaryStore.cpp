@@ -51,10 +51,11 @@ bool renameNoReplace(const fs::path& from, const fs::path& to) {
 
 DictionaryStore::DictionaryStore(fs::path file, Executor& mainExecutor, bool watch)
     : file_(std::move(file)), executor_(mainExecutor) {
-    load();
+    // Watching starts before the first read, so no change can fall between the two.
     if (watch) {
         watcher_ = std::make_unique<FileWatcher>(file_, executor_, lifetime_.guard([this] { reloadIfChanged(); }));
     }
+    load();
 }
 
 DictionaryStore::~DictionaryStore() {
