@@ -2,9 +2,7 @@
 
 #include <unicode/regex.h>
 
-#include <atomic>
 #include <memory>
-#include <thread>
 
 #include "dictionary/DictionaryCorrector.h"
 #include "dictionary/DictionaryStore.h"
@@ -204,21 +202,6 @@ TEST(DictionaryCorrector, OnlyEnabledCorrectionsBecomeRules) {
     auto corrector = DictionaryCorrector(entries);
     EXPECT_EQ(corrector.ruleCount(), 1u);
     EXPECT_EQ(corrector.apply("a c cloud").text, "a D cloud");
-}
-
-TEST(DictionaryCorrector, CopiesShareRulesAcrossThreads) {
-    auto corrector = correctorFor("cloud code -> Claude Code\nnew york -> New York\n");
-    std::vector<std::thread> threads;
-    std::atomic<int> good{0};
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([copy = corrector, &good] {
-            for (int i = 0; i < 50; ++i) {
-                if (copy.apply("cloud code in new york").text == "Claude Code in New York") ++good;
-            }
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(good.load(), 200);
 }
 
 TEST(DictionaryBiasPhrases, DistinctEnabledWrittenTextsInOrder) {
