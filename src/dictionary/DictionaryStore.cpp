@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -28,7 +29,8 @@ struct FileRead {
 FileRead readDictionaryFile(const fs::path& file) {
     FileRead read;
     std::error_code ec;
-    read.exists = fs::exists(fs::symlink_status(file, ec));
+    // A dangling link counts as no file: the first save creates the file it points to.
+    read.exists = fs::exists(file, ec);
     if (!read.exists) return read;
     read.ok = paths::readFile(file, read.bytes) && fs::is_regular_file(file, ec) && unicode::isValidUtf8(read.bytes);
     if (!read.ok) read.bytes.clear();
