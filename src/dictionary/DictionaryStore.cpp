@@ -49,6 +49,17 @@ bool renameNoReplace(const fs::path& from, const fs::path& to) {
     return false;
 }
 
+// The file a chain of symbolic links leads to, whether it exists or not.
+fs::path linkTarget(fs::path path) {
+    std::error_code ec;
+    for (int hops = 0; hops < 40 && fs::is_symlink(path, ec); ++hops) {
+        fs::path next = fs::read_symlink(path, ec);
+        if (ec) break;
+        path = next.is_absolute() ? next : path.parent_path() / next;
+    }
+    return path;
+}
+
 }  // namespace
 
 DictionaryStore::DictionaryStore(fs::path file, Executor& mainExecutor, bool watch)
@@ -133,10 +144,7 @@ void DictionaryStore::save() {
     }
     std::string text = fileText(entries());
     // A linked file (say, from a dotfiles folder) is written where it lives; the link stays.
-    std::error_code ec;
-    fs::path target = fs::is_symlink(file_, ec) ? fs::weakly_canonical(file_, ec) : file_;
-    if (ec) target = file_;
-    if (paths::writeFileAtomically(target, text, &lastSaveError_)) lastBytes_ = std::move(text);
+    if (paths::writeFileAtomically(linkTarget(file_), text, &lastSaveError_)) lastBytes_ = std::move(text);
     // A save that created the file is watched from now on.
     if (watcher_) watcher_->rearm();
 }

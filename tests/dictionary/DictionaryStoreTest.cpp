@@ -198,6 +198,14 @@ TEST_F(DictionaryStoreTest, SavingThroughALinkKeepsTheLink) {
     store->add(DictionaryEntry::term("Bar"));
     EXPECT_TRUE(fs::is_symlink(file()));
     EXPECT_EQ(readFile(dir_ / "dotfiles" / "dictionary.txt"), withHeader("Foo\nBar\n"));
+
+    // A link to a file not made yet is no unreadable file: the save creates the file behind it.
+    fs::create_symlink(dir_ / "dotfiles" / "later.txt", dir_ / "linked.txt");
+    DictionaryStore dangling(dir_ / "linked.txt", executor_, false);
+    EXPECT_FALSE(dangling.isFileUnreadable());
+    dangling.add(DictionaryEntry::term("Baz"));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "linked.txt"));
+    EXPECT_EQ(readFile(dir_ / "dotfiles" / "later.txt"), withHeader("Baz\n"));
 }
 
 // A file that is not UTF-8 must survive the first save: it is moved aside, never overwritten.
