@@ -52,8 +52,14 @@ function(zarn_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
-  # Unit tests never see the real home: each run gets its own XDG folders.
-  gtest_discover_tests(${name}
-    DISCOVERY_MODE PRE_TEST
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" ENVIRONMENT "ZARN_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR};ZARN_BINARY_DIR=${CMAKE_BINARY_DIR};${ARG_ENV}")
+  # ZARN_TEST_SOURCE_DIR and ZARN_BINARY_DIR are set by the test main (tests/support).
+  set(props TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_ENV)
+    # One variable only: gtest_discover_tests splits lists.
+    list(APPEND props ENVIRONMENT "${ARG_ENV}")
+  endif()
+  if(ARG_LABELS)
+    list(APPEND props LABELS "${ARG_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
 endfunction()

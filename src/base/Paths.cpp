@@ -59,7 +59,10 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::stri
         if (error) *error = what + ": " + std::strerror(errno);
         return false;
     };
-    std::string tmpl = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+    std::string name = ".";
+    name += path.filename().string();
+    name += ".XXXXXX";
+    std::string tmpl = (path.parent_path() / name).string();
     int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);  // mkostemp creates the file 0600
     if (fd < 0) return fail("cannot create a temporary file beside " + path.string());
     const char* p = bytes.data();
@@ -93,6 +96,11 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::stri
 }
 
 bool readFile(const fs::path& path, std::string& bytes, std::string* error) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) {
+        if (error) *error = path.string() + " is a folder, not a file";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (error) *error = "cannot open " + path.string() + ": " + std::strerror(errno);

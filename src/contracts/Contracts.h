@@ -113,6 +113,7 @@ struct DictationRun {
     double processSeconds = 0;
     std::string text;
     std::optional<std::vector<AppliedCorrection>> corrections;
+    bool operator==(const DictationRun&) const = default;
 };
 
 // ---- The controller's other collaborators ----

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "base/Observable.h"
+#include "contracts/Contracts.h"
+#include "history/RunLog.h"
+
+namespace zarn {
+
+// The loaded history for the views: `runs` is every readable record, oldest first, replaced
+// as a whole after every change made through the store. Also the controller's recorder:
+// a recorded run is appended to the file and the list reloaded. Main executor only.
+class RunStore final : public RunRecorder {
+public:
+    explicit RunStore(std::shared_ptr<RunLog> log);
+
+    // Made on first use over RunLog::defaultFile().
+    static RunStore& shared();
+
+    const std::vector<DictationRun>& runs() const { return runs_.get(); }
+    [[nodiscard]] Subscription observeRuns(std::function<void(const std::vector<DictationRun>&)> observer) {
+        return runs_.subscribe(std::move(observer));
+    }
+
+    void reload();
+    // Each changes the file, then reloads, whether or not the change succeeded.
+    void record(const DictationRun& run) override;
+    void deleteRun(const DictationRun& run);
+    void clear();
+
+    RunLog& log() { return *log_; }
+
+private:
+    std::shared_ptr<RunLog> log_;
+    Observable<std::vector<DictationRun>> runs_;
+};
+
+}  // namespace zarn

@@ -1,0 +1,229 @@
+#pragma once
+
+// Scriptable stand-ins for the dictation controller's collaborators. Each answers through
+// the Reply it is given (so answers arrive on the test's executor) and records what it saw.
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "base/Error.h"
+#include "contracts/Contracts.h"
+
+namespace zarn::test {
+
+class FakeEngine : public TranscriptionEngine {
+public:
+    // Script
+    std::optional<AudioFormat> format = AudioFormat::monoFloat(16000);
+    std::exception_ptr startError;
+    bool holdStart = false;          // keep start() unanswered until answerStart()
+    bool holdFeeds = false;          // keep feed() unanswered until completeFeed()
+    std::optional<std::string> finalText;  // emitted with isFinal by finish()
+    bool endStreamOnFinish = true;
+
+    // What happened
+    int startCalls = 0;
+    int formatCalls = 0;
+    int finishCalls = 0;
+    std::vector<AudioChunk> fed;
+    std::shared_ptr<ChunkStream> stream = ChunkStream::make();
+
+    void preferredInputFormat(Reply<std::optional<AudioFormat>> reply) override {
+        ++formatCalls;
+        reply(format);
+    }
+    void start(Reply<Result<std::shared_ptr<ChunkStream>>> reply) override {
+        ++startCalls;
+        pendingStart_ = reply;
+        if (!holdStart) answerStart();
+    }
+    void feed(AudioChunk chunk, Reply<> done) override {
+        fed.push_back(std::move(chunk));
+        if (holdFeeds) {
+            pendingFeeds_.push_back(done);
+        } else {
+            done();
+        }
+    }
+    void finish(Reply<> done) override {
+        ++finishCalls;
+        if (finalText) stream->yield({*finalText, true});
+        if (endStreamOnFinish) stream->finish();
+        done();
+    }
+
+    void answerStart() {
+        auto reply = std::exchange(pendingStart_, {});
+        if (!reply) return;
+        if (startError) {
+            reply(Result<std::shared_ptr<ChunkStream>>(startError));
+        } else {
+            reply(Result<std::shared_ptr<ChunkStream>>(stream));
+        }
+    }
+    bool completeFeed() {
+        if (pendingFeeds_.empty()) return false;
+        auto done = pendingFeeds_.front();
+        pendingFeeds_.pop_front();
+        done();
+        return true;
+    }
+    std::size_t pendingFeeds() const { return pendingFeeds_.size(); }
+    void emit(const std::string& text) { stream->yield({text, false}); }
+    void failStream(const std::string& message) { stream->fail(makeError<MessageError>(message)); }
+
+private:
+    Reply<Result<std::shared_ptr<ChunkStream>>> pendingStart_;
+    std::deque<Reply<>> pendingFeeds_;
+};
+
+class FakeCapture : public AudioCapturing {
+public:
+    std::exception_ptr startError;
+    int startCalls = 0;
+    int stopCalls = 0;
+    bool running = false;
+    std::optional<AudioFormat> format;
+    OnBuffer onBuffer;
+    OnLevel onLevel;
+
+    void start(const AudioFormat& outputFormat, OnBuffer buffers, OnLevel levels) override {
+        ++startCalls;
+        if (startError) std::rethrow_exception(startError);
+        running = true;
+        format = outputFormat;
+        onBuffer = std::move(buffers);
+        onLevel = std::move(levels);
+    }
+    void stop() override {
+        ++stopCalls;
+        running = false;
+    }
+
+    // Pushes one buffer as the capture thread would; returns it so tests can follow it.
+    std::shared_ptr<const AudioBuffer> push() {
+        auto buffer = std::make_shared<AudioBuffer>(format.value_or(AudioFormat{}), 160);
+        buffer->setFrameLength(160);
+        onBuffer(buffer);
+        return buffer;
+    }
+};
+
+class FakeKeyMonitor : public KeyMonitor {
+public:
+    std::optional<PushToTalkKey> key;
+    bool startResult = true;
+    int startCalls = 0;
+    int stopCalls = 0;
+    bool running = false;
+    std::function<void()> onPress;
+    std::function<void()> onRelease;
+
+    void setKey(PushToTalkKey k) override { key = k; }
+    void setOnPress(std::function<void()> fn) override { onPress = std::move(fn); }
+    void setOnRelease(std::function<void()> fn) override { onRelease = std::move(fn); }
+    bool start() override {
+        ++startCalls;
+        running = startResult;
+        return startResult;
+    }
+    void stop() override {
+        ++stopCalls;
+        running = false;
+    }
+    void press() {
+        if (onPress) onPress();
+    }
+    void release() {
+        if (onRelease) onRelease();
+    }
+};
+
+class FakeMicrophone : public MicrophonePermission {
+public:
+    bool granted = true;
+    bool hold = false;  // keep the answer until answer()
+    int requests = 0;
+
+    void requestMicrophone(Reply<bool> reply) override {
+        ++requests;
+        pending_ = reply;
+        if (!hold) answer();
+    }
+    void answer() {
+        if (auto reply = std::exchange(pending_, {})) reply(granted);
+    }
+
+private:
+    Reply<bool> pending_;
+};
+
+// Replaces whole words found in `table` and reports one correction per entry used.
+class FakeDictionary : public DictionaryCorrections {
+public:
+    std::vector<std::pair<std::string, std::string>> table;
+    std::vector<std::string> inputs;
+
+    CorrectionResult applyCorrections(const std::string& text) override {
+        inputs.push_back(text);
+        CorrectionResult result{text, {}};
+        for (const auto& [from, to] : table) {
+            long count = 0;
+            for (auto pos = result.text.find(from); pos != std::string::npos; pos = result.text.find(from, pos + to.size())) {
+                result.text.replace(pos, from.size(), to);
+                ++count;
+            }
+            if (count > 0) result.applied.push_back({from, to, count});
+        }
+        return result;
+    }
+};
+
+class FakeRecorder : public RunRecorder {
+public:
+    std::vector<DictationRun> runs;
+    void record(const DictationRun& run) override { runs.push_back(run); }
+};
+
+class FakeInserter : public TextInserter {
+public:
+    std::vector<std::string> texts;
+    void insert(const std::string& text) override { texts.push_back(text); }
+};
+
+class FakeSounds : public SoundPlayer {
+public:
+    std::vector<std::string> played;
+    void play(const std::string& name) override { played.push_back(name); }
+};
+
+// Answers with `prefix` + text, at once or when the test says so.
+class FakeFormatter : public TextFormatter {
+public:
+    explicit FakeFormatter(std::string prefix = "clean:") : prefix_(std::move(prefix)) {}
+    bool hold = false;
+    std::vector<std::string> inputs;
+
+    void format(std::string text, Reply<std::string> done) override {
+        inputs.push_back(text);
+        pending_ = done;
+        pendingText_ = prefix_ + text;
+        if (!hold) answer();
+    }
+    void answer() {
+        if (auto done = std::exchange(pending_, {})) done(pendingText_);
+    }
+
+private:
+    std::string prefix_;
+    Reply<std::string> pending_;
+    std::string pendingText_;
+};
+
+}  // namespace zarn::test

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+
+#include "base/Uuid.h"
+#include "history/RunJson.h"
+#include "support/TempDir.h"
+
+namespace zarn {
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+};
+
+// Runs the built `zarn` with the given arguments; XDG folders come from the ScopedXdgHome.
+Outcome runZarn(const std::string& arguments) {
+    const char* binaryDir = std::getenv("ZARN_BINARY_DIR");
+    if (!binaryDir) throw std::runtime_error("ZARN_BINARY_DIR is not set");
+    std::string command = std::string(binaryDir) + "/src/cli/zarn " + arguments + " 2>/dev/null";
+    Outcome outcome;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) throw std::runtime_error("popen failed");
+    std::array<char, 4096> buffer{};
+    std::size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) outcome.out.append(buffer.data(), n);
+    int status = ::pclose(pipe);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+}
+
+class HistoryCommand : public ::testing::Test {
+protected:
+    test::ScopedXdgHome home;
+    std::filesystem::path file = home.dataHome() / "Zarn" / "runs.jsonl";
+    const std::string lineA =
+        R"J({"id":"AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE","date":"2026-03-01T09:15:42Z","engine":"Apple (streaming)","audioSeconds":2.5,"processSeconds":0.125,"text":"первая\nстрока"})J";
+    const std::string lineB =
+        R"J({"id":"BBBBBBBB-BBBB-4CCC-8DDD-EEEEEEEEEEEE","date":"2026-03-01T09:16:00Z","engine":"Nemotron (streaming)","audioSeconds":1,"processSeconds":0.5,"text":"second","corrections":[{"from":"zarn","to":"Zarn","count":1}]})J";
+    const std::string damaged = R"J({"id":"CCCC)J";
+};
+
+TEST_F(HistoryCommand, ListsRunsOldestFirstAsJsonLines) {
+    auto empty = runZarn("history list --json");
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.out, "");
+
+    test::writeFile(file, lineA + "\n" + damaged + "\n" + lineB + "\n");
+    auto json = runZarn("history list --json");
+    EXPECT_EQ(json.status, 0);
+    EXPECT_EQ(json.out, lineA + "\n" + lineB + "\n");
+
+    auto text = runZarn("history list");
+    EXPECT_EQ(text.status, 0);
+    auto a = text.out.find("AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE");
+    auto b = text.out.find("BBBBBBBB-BBBB-4CCC-8DDD-EEEEEEEEEEEE");
+    ASSERT_NE(a, std::string::npos);
+    ASSERT_NE(b, std::string::npos);
+    EXPECT_LT(a, b);
+    EXPECT_NE(text.out.find("первая ⏎ строка"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("zarn → Zarn ×1"), std::string::npos) << text.out;
+}
+
+TEST_F(HistoryCommand, DeletesOneRunByIdAndKeepsWhatItCannotRead) {
+    test::writeFile(file, lineA + "\n" + damaged + "\n" + lineB + "\n");
+    EXPECT_EQ(runZarn("history delete aaaaaaaa-bbbb-4ccc-8ddd-eeeeeeeeeeee").status, 0);
+    EXPECT_EQ(test::readFile(file), damaged + "\n" + lineB + "\n");
+
+    EXPECT_EQ(runZarn("history delete AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE").status, 1) << "already gone";
+    EXPECT_EQ(runZarn("history delete not-an-id").status, 2);
+    EXPECT_EQ(runZarn("history delete").status, 2);
+    EXPECT_EQ(test::readFile(file), damaged + "\n" + lineB + "\n");
+}
+
+TEST_F(HistoryCommand, ClearRemovesTheFile) {
+    test::writeFile(file, lineA + "\n");
+    EXPECT_EQ(runZarn("history clear").status, 0);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(runZarn("history clear").status, 0) << "nothing to clear is fine";
+    EXPECT_EQ(runZarn("history list").out, "");
+    EXPECT_EQ(runZarn("history frobnicate").status, 2);
+    EXPECT_EQ(runZarn("history").status, 2);
+}
+
+}  // namespace
+}  // namespace zarn

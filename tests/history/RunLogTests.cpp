@@ -1,0 +1,264 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sys/stat.h>
+
+#include <nlohmann/json.hpp>
+
+#include "base/Dates.h"
+#include "base/Uuid.h"
+#include "history/RunJson.h"
+#include "history/RunLog.h"
+#include "support/TempDir.h"
+
+namespace zarn {
+namespace {
+
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+SystemTime at(const char* iso) { return *parseIso8601(iso); }
+
+DictationRun sampleRun(std::string text = "Hello world") {
+    DictationRun run;
+    run.id = "3F2504E0-4F89-41D3-9A0C-0305E82C3301";
+    run.date = at("2026-03-01T09:15:42Z");
+    run.engine = "Apple (streaming)";
+    run.audioSeconds = 2.5;
+    run.processSeconds = 0.125;
+    run.text = std::move(text);
+    return run;
+}
+
+const char* kSampleLine =
+    R"J({"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","date":"2026-03-01T09:15:42Z","engine":"Apple (streaming)",)J"
+    R"J("audioSeconds":2.5,"processSeconds":0.125,"text":"Hello world"})J";
+
+TEST(RunJson, WritesCompactLineInFixedKeyOrder) {
+    EXPECT_EQ(encodeRunLine(sampleRun()), kSampleLine);
+
+    auto run = sampleRun();
+    run.id = "3f2504e0-4f89-41d3-9a0c-0305e82c3301";  // written in upper case whatever it was given as
+    run.date += std::chrono::milliseconds(900);       // the fraction is not stored
+    run.audioSeconds = 2;
+    run.processSeconds = 1e-05;
+    run.corrections = std::vector<AppliedCorrection>{{"zarn", "Zarn", 2}, {"q", "queue", 1}};
+    EXPECT_EQ(encodeRunLine(run),
+              R"J({"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","date":"2026-03-01T09:15:42Z","engine":"Apple (streaming)",)J"
+              R"J("audioSeconds":2,"processSeconds":1e-05,"text":"Hello world",)J"
+              R"J("corrections":[{"from":"zarn","to":"Zarn","count":2},{"from":"q","to":"queue","count":1}]})J");
+}
+
+TEST(RunJson, NumbersAndTextsReadBackExactly) {
+    auto run = sampleRun("Line one\nline \"two\"\tand ünïcödé — 日本語 👍🏽 \\ /");
+    run.audioSeconds = 0.1 + 0.2;  // needs all 17 digits
+    run.processSeconds = 1234567.890123;
+    auto line = encodeRunLine(run);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->find('\n'), std::string::npos);
+    EXPECT_NE(line->find("ünïcödé — 日本語 👍🏽"), std::string::npos) << "non-ASCII is written as UTF-8";
+    auto back = decodeRunLine(*line);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, run);
+}
+
+TEST(RunJson, RefusesRunsThatCannotBeWritten) {
+    auto run = sampleRun();
+    run.audioSeconds = std::numeric_limits<double>::infinity();
+    EXPECT_FALSE(encodeRunLine(run));
+    run = sampleRun();
+    run.processSeconds = std::nan("");
+    EXPECT_FALSE(encodeRunLine(run));
+    run = sampleRun();
+    run.id = "not-a-uuid";
+    EXPECT_FALSE(encodeRunLine(run));
+}
+
+TEST(RunJson, ReadsKeysInAnyOrderAndIgnoresUnknownOnes) {
+    auto run = decodeRunLine(
+        R"J({"text":"hi","extra":{"nested":[1,2]},"processSeconds":1,"audioSeconds":3.25,"engine":"Nemotron (streaming)",)J"
+        R"J("date":"2026-03-01T10:15:42+01:00","id":"3f2504e0-4f89-41d3-9a0c-0305e82c3301","corrections":null})J");
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->id, "3F2504E0-4F89-41D3-9A0C-0305E82C3301");
+    EXPECT_EQ(run->date, at("2026-03-01T09:15:42Z"));
+    EXPECT_EQ(run->engine, "Nemotron (streaming)");
+    EXPECT_EQ(run->audioSeconds, 3.25);
+    EXPECT_EQ(run->processSeconds, 1.0);
+    EXPECT_EQ(run->text, "hi");
+    EXPECT_FALSE(run->corrections);
+}
+
+TEST(RunJson, RejectsLinesThatDoNotMatchTheFormat) {
+    const std::string base = R"J("date":"2026-03-01T09:15:42Z","engine":"e","audioSeconds":1,"processSeconds":1,"text":"t")J";
+    EXPECT_TRUE(decodeRunLine("{" + base + "}"));
+    for (const std::string& bad : std::vector<std::string>{
+             std::string(R"J({"date":"2026-03-01T09:15:42.250Z","engine":"e","audioSeconds":1,"processSeconds":1,"text":"t"})J"),
+             std::string(R"J({"date":"2026-03-01 09:15:42","engine":"e","audioSeconds":1,"processSeconds":1,"text":"t"})J"),
+             std::string(R"J({"engine":"e","audioSeconds":1,"processSeconds":1,"text":"t"})J"),
+             std::string(R"J({"date":"2026-03-01T09:15:42Z","audioSeconds":1,"processSeconds":1,"text":"t"})J"),
+             std::string(R"J({"date":"2026-03-01T09:15:42Z","engine":"e","audioSeconds":"1","processSeconds":1,"text":"t"})J"),
+             std::string(R"J({"date":"2026-03-01T09:15:42Z","engine":"e","audioSeconds":1,"processSeconds":1})J"),
+             "{\"id\":\"123\"," + base + "}",
+             "{\"corrections\":{}," + base + "}",
+             "{\"corrections\":[{\"from\":\"a\",\"to\":\"b\"}]," + base + "}",
+             "{\"corrections\":[{\"from\":\"a\",\"to\":\"b\",\"count\":1.5}]," + base + "}",
+             "{" + base,  // cut off
+             std::string("[1,2]"),
+             std::string("not json"),
+         }) {
+        EXPECT_FALSE(decodeRunLine(bad)) << bad;
+    }
+}
+
+TEST(RunJson, MissingIdGetsAFreshIdentityEachTime) {
+    const char* line = R"J({"date":"2026-03-01T09:15:42Z","engine":"e","audioSeconds":1,"processSeconds":1,"text":"t"})J";
+    auto first = decodeRunLine(line);
+    auto second = decodeRunLine(line);
+    ASSERT_TRUE(first && second);
+    EXPECT_TRUE(isUuid(first->id));
+    EXPECT_NE(first->id, second->id);
+}
+
+class RunLogTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::filesystem::path file = dir / "Zarn" / "runs.jsonl";
+    RunLog log{file};
+};
+
+TEST_F(RunLogTest, FirstRecordCreatesFolderAndPrivateFile) {
+    ASSERT_TRUE(log.record(sampleRun()));
+    EXPECT_EQ(readFile(file), std::string(kSampleLine) + "\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    auto runs = log.load();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0], sampleRun());
+}
+
+TEST_F(RunLogTest, AppendsInOrderAndLoadsOldestFirst) {
+    for (int i = 0; i < 3; ++i) {
+        auto run = sampleRun("run " + std::to_string(i));
+        run.id = makeUuid();
+        ASSERT_TRUE(log.record(run));
+    }
+    auto runs = log.load();
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[0].text, "run 0");
+    EXPECT_EQ(runs[2].text, "run 2");
+    auto bytes = readFile(file);
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 3);
+    EXPECT_EQ(bytes.back(), '\n');
+}
+
+TEST_F(RunLogTest, LoadSkipsUnreadableLinesAndKeepsTheRest) {
+    EXPECT_TRUE(log.load().empty()) << "no file yet";
+    std::string good = kSampleLine;
+    writeFile(file, "\n" + good + "\n" +
+                        R"J({"id":"11111111-2222-4333-8444-555555555555","date":"2026-03-01T09:15:42.5Z","engine":"e","audioSeconds":1,"processSeconds":1,"text":"fraction"})J"
+                        "\n{\"id\":\"AB\n\n" +
+                        R"J({"date":"2026-03-02T00:00:00Z","engine":"e","audioSeconds":1,"processSeconds":1,"text":"no id","future":true})J"
+                        "\n" +
+                        good);  // last line without its line feed
+    auto runs = log.load();
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[0].text, "Hello world");
+    EXPECT_EQ(runs[1].text, "no id");
+    EXPECT_EQ(runs[2].text, "Hello world");
+}
+
+TEST_F(RunLogTest, AppendAfterACrashDoesNotGlueOntoTheBrokenLine) {
+    const std::string broken = R"J({"id":"11111111-2222-4333-8444-555555555555","date":"2026-03-0)J";
+    writeFile(file, std::string(kSampleLine) + "\n" + broken);
+    auto run = sampleRun("after the crash");
+    run.id = "AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE";
+    ASSERT_TRUE(log.record(run));
+    EXPECT_EQ(readFile(file), std::string(kSampleLine) + "\n" + broken + "\n" + *encodeRunLine(run) + "\n");
+    auto runs = log.load();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[1].text, "after the crash");
+}
+
+TEST_F(RunLogTest, DeleteKeepsUnreadableLinesVerbatimInPlace) {
+    auto keep = sampleRun("keep me");
+    keep.id = "AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE";
+    const std::string keepLine = *encodeRunLine(keep);
+    // Readable lines written by another program keep their own form too.
+    const std::string foreignOrder =
+        R"J({"text":"other order","date":"2026-03-01T09:15:42Z","engine":"e","audioSeconds":1.0,"processSeconds":2,"id":"BBBBBBBB-BBBB-4CCC-8DDD-EEEEEEEEEEEE"})J";
+    const std::string fraction =
+        R"J({"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","date":"2026-03-01T09:15:42.250Z","engine":"e","audioSeconds":1,"processSeconds":1,"text":"fraction, same id"})J";
+    const std::string damaged = "{\"id\":\"3F2504E0-4F89-41D3-9A0C-0305E82C3301\",\"date\":";
+    const std::string noId =
+        R"J({"date":"2026-03-01T09:15:42Z","engine":"e","audioSeconds":1,"processSeconds":1,"text":"no id"})J";
+    writeFile(file, keepLine + "\n" + kSampleLine + "\n" + fraction + "\n" + damaged + "\n" + foreignOrder + "\n" +
+                        kSampleLine + "\n" + noId + "\n");
+
+    auto target = sampleRun();
+    target.id = "3f2504e0-4f89-41d3-9a0c-0305e82c3301";  // any letter case names the same run
+    std::string error;
+    EXPECT_EQ(log.deleteRun(target, &error), 2u) << "every record with the id goes";
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(readFile(file), keepLine + "\n" + fraction + "\n" + damaged + "\n" + foreignOrder + "\n" + noId + "\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // A record without id cannot be deleted by the identity it got at load.
+    auto runs = log.load();
+    ASSERT_EQ(runs.size(), 3u);
+    const auto before = readFile(file);
+    EXPECT_EQ(log.deleteRun(runs[2]), 0u);
+    EXPECT_EQ(readFile(file), before);
+}
+
+TEST_F(RunLogTest, DeletingTheOnlyRunLeavesAnEmptyFileAndClearRemovesIt) {
+    ASSERT_TRUE(log.record(sampleRun()));
+    EXPECT_EQ(log.deleteRun(sampleRun()), 1u);
+    ASSERT_TRUE(std::filesystem::exists(file));
+    EXPECT_EQ(std::filesystem::file_size(file), 0u);
+    EXPECT_TRUE(log.load().empty());
+
+    ASSERT_TRUE(log.record(sampleRun()));
+    EXPECT_TRUE(log.clear());
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_TRUE(log.load().empty());
+    EXPECT_TRUE(log.clear()) << "clearing a missing file is no failure";
+}
+
+TEST_F(RunLogTest, DeleteOfAnUnknownIdLeavesTheFileUntouched) {
+    EXPECT_EQ(log.deleteRun(sampleRun()), 0u) << "no file";
+    EXPECT_FALSE(std::filesystem::exists(file));
+    writeFile(file, "damaged line without line feed");
+    EXPECT_EQ(log.deleteRun(sampleRun()), 0u);
+    EXPECT_EQ(readFile(file), "damaged line without line feed");
+}
+
+TEST_F(RunLogTest, UnreadableFileIsReportedAndLeftAlone) {
+    // A folder where the file should be cannot be read, written or removed as a file.
+    std::filesystem::create_directories(file);
+    test::writeFile(file / "inside", "kept");
+    EXPECT_TRUE(log.load().empty());
+    std::string error;
+    EXPECT_EQ(log.deleteRun(sampleRun(), &error), 0u);
+    EXPECT_NE(error, "");
+    error.clear();
+    EXPECT_FALSE(log.record(sampleRun(), &error));
+    EXPECT_NE(error.find("runs.jsonl"), std::string::npos);
+    error.clear();
+    EXPECT_FALSE(log.clear(&error));
+    EXPECT_NE(error, "");
+    EXPECT_EQ(readFile(file / "inside"), "kept");
+}
+
+TEST(RunLogLocation, DefaultFileIsInTheDataFolder) {
+    test::ScopedXdgHome home;
+    auto file = RunLog::defaultFile();
+    EXPECT_EQ(file, home.dataHome() / "Zarn" / "runs.jsonl");
+    EXPECT_TRUE(std::filesystem::is_directory(file.parent_path()));
+}
+
+}  // namespace
+}  // namespace zarn

@@ -1,0 +1,11 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+// Every test binary knows where the sources and the build are, whoever starts it.
+int main(int argc, char** argv) {
+    setenv("ZARN_TEST_SOURCE_DIR", ZARN_TEST_SOURCE_DIR, 0);
+    setenv("ZARN_BINARY_DIR", ZARN_BINARY_DIR, 0);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
