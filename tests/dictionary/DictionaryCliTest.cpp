@@ -32,8 +32,7 @@ protected:
     fs::path defaultFile() const { return home_.dataHome() / "Zarn" / "dictionary.txt"; }
 
     CommandRun zarn(std::vector<std::string> args, const std::string& input = "") {
-        const char* binaryDir = std::getenv("ZARN_BINARY_DIR");
-        std::string binary = binaryDir ? std::string(binaryDir) + "/src/cli/zarn" : std::string(ZARN_CLI_BINARY);
+        std::string binary = std::string(std::getenv("ZARN_BINARY_DIR")) + "/src/cli/zarn";
         writeFile(io_ / "in", input);
         pid_t pid = ::fork();
         if (pid == 0) {
