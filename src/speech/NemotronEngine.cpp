@@ -1,0 +1,116 @@
+#include "speech/NemotronEngine.h"
+
+#include "base/Log.h"
+#include "speech/Locale.h"
+
+namespace zarn {
+
+const AudioFormat NemotronEngine::targetFormat = AudioFormat::monoFloat(16000);
+
+NemotronEngine::NemotronEngine(std::shared_ptr<NemotronModels> models) : models_(std::move(models)) {}
+
+NemotronEngine::~NemotronEngine() = default;
+
+std::uint32_t NemotronEngine::outputCapacity(std::uint32_t frameLength, double inputRate) {
+    return static_cast<std::uint32_t>(frameLength * (16000.0 / inputRate)) + 1;
+}
+
+void NemotronEngine::preferredInputFormat(Reply<std::optional<AudioFormat>> reply) {
+    executor_.post([self = shared_from_this(), reply] { reply(targetFormat); });
+}
+
+void NemotronEngine::start(Reply<Result<std::shared_ptr<ChunkStream>>> reply) {
+    executor_.post([self = shared_from_this(), reply] {
+        try {
+            auto session = self->models_->sessionAndWait();
+            self->session_ = session;
+            try {
+                session->beginStreamAndWait();
+            } catch (...) {
+                // A stream that never began must not be fed.
+                self->session_.reset();
+                throw;
+            }
+            self->continuation_ = ChunkStream::make();
+            reply(self->continuation_);
+        } catch (...) {
+            reply(std::current_exception());
+        }
+    });
+}
+
+void NemotronEngine::feed(AudioChunk chunk, Reply<> done) {
+    executor_.post([self = shared_from_this(), chunk = std::move(chunk), done] {
+        if (self->session_ && chunk.buffer && chunk.buffer->frameLength() > 0) {
+            auto samples = self->samplesFrom(*chunk.buffer);
+            if (!samples.empty()) {
+                try {
+                    const StreamText text = self->session_->feedAndWait(std::move(samples));
+                    if (self->continuation_) self->continuation_->yield({text.combined(), false});
+                } catch (...) {
+                    Log::speech().error("Nemotron feed failed: %s", describeError(std::current_exception()));
+                }
+            }
+        }
+        done();
+    });
+}
+
+void NemotronEngine::finish(Reply<> done) {
+    executor_.post([self = shared_from_this(), done] {
+        if (!self->session_) {
+            if (self->continuation_) self->continuation_->finish();
+            self->continuation_.reset();
+            done();
+            return;
+        }
+        auto session = std::exchange(self->session_, nullptr);
+        try {
+            const StreamText text = session->finalizeStreamAndWait();
+            if (self->continuation_) {
+                self->continuation_->yield({text.combined(), true});
+                self->continuation_->finish();
+            }
+        } catch (...) {
+            const auto error = std::current_exception();
+            Log::speech().error("Nemotron finalize failed: %s", describeError(error));
+            session->resetStreamAndWait();
+            if (self->continuation_) self->continuation_->fail(error);
+        }
+        self->continuation_.reset();
+        done();
+    });
+}
+
+std::vector<float> NemotronEngine::samplesFrom(const AudioBuffer& buffer) {
+    const AudioFormat& format = buffer.format();
+    const std::uint32_t frames = buffer.frameLength();
+    // Fast path: already the model's format.
+    if (format.sampleRate == 16000 && format.channels == 1 && format.sampleType == SampleType::float32) {
+        const float* data = buffer.floatData(0);
+        return std::vector<float>(data, data + frames);
+    }
+    if (!converter_ || !converterInput_ || !(*converterInput_ == format)) {
+        std::string reason;
+        converter_ = SampleConverter::make(format, targetFormat.sampleRate, reason);
+        converterInput_ = converter_ ? std::optional<AudioFormat>(format) : std::nullopt;
+        if (converter_) ++convertersMade_;
+    }
+    if (!converter_) {
+        Log::speech().error("Nemotron: no converter from %{public}s", format.describe());
+        return {};
+    }
+    std::vector<float> out;
+    std::string error;
+    if (!converter_->convert(buffer, outputCapacity(frames, format.sampleRate), out, error)) {
+        Log::speech().error("Nemotron: audio conversion failed — %s", error);
+        return {};
+    }
+    return out;
+}
+
+std::shared_ptr<NemotronEngine> makeNemotronEngineForModelFile(const std::filesystem::path& modelPath) {
+    return std::make_shared<NemotronEngine>(NemotronModels::forModelFile(modelPath, currentLocaleBcp47()));
+}
+
+}  // namespace zarn

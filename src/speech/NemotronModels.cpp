@@ -1,0 +1,108 @@
+#include "speech/NemotronModels.h"
+
+#include <chrono>
+#include <future>
+
+#include "base/Log.h"
+#include "contracts/Contracts.h"
+#include "speech/Locale.h"
+#include "speech/TranscribeError.h"
+#include "strings/CurrentStrings.h"
+
+namespace zarn {
+
+NemotronModels::NemotronModels(ModelStore store, std::optional<std::string> language, SessionOpener opener)
+    : NemotronModels(std::optional<ModelStore>(store), store.modelURL(), std::move(language), std::move(opener)) {}
+
+NemotronModels::NemotronModels(std::optional<ModelStore> store, std::filesystem::path modelPath,
+                               std::optional<std::string> language, SessionOpener opener)
+    : store_(std::move(store)), modelPath_(std::move(modelPath)), language_(std::move(language)), opener_(std::move(opener)) {}
+
+NemotronModels::~NemotronModels() = default;
+
+const std::shared_ptr<NemotronModels>& NemotronModels::shared() {
+    static const std::shared_ptr<NemotronModels> models =
+        std::make_shared<NemotronModels>(ModelStore::shared(), currentLocaleBcp47());
+    return models;
+}
+
+std::shared_ptr<NemotronModels> NemotronModels::forModelFile(std::filesystem::path modelPath,
+                                                             std::optional<std::string> language, SessionOpener opener) {
+    return std::shared_ptr<NemotronModels>(
+        new NemotronModels(std::nullopt, std::move(modelPath), std::move(language), std::move(opener)));
+}
+
+NemotronModels::SessionOpener NemotronModels::defaultOpener() {
+    return [](const std::string& path, const std::optional<std::string>& language) {
+        return TranscribeSession::open(path, language);
+    };
+}
+
+bool NemotronModels::isDownloaded() const {
+    if (store_) return store_->isInstalled();
+    std::error_code ec;
+    return std::filesystem::is_regular_file(modelPath_, ec);
+}
+
+std::filesystem::path NemotronModels::modelPath() const { return modelPath_; }
+
+std::shared_ptr<TranscribeSession> NemotronModels::loadNow() {
+    if (loaded_) return loaded_;
+    if (!isDownloaded()) throw TranscriptionError::engineUnavailable(CurrentStrings::value().errors.modelNotDownloaded);
+    Log::speech().info("Nemotron: loading model…");
+    const auto start = std::chrono::steady_clock::now();
+    auto session = opener_(modelPath_.string(), language_);
+    if (!session) throw TranscribeError(-1, "opening model at " + modelPath_.string());
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    Log::speech().info("Nemotron: ready in %.1fs", seconds);
+    loaded_ = std::move(session);
+    return loaded_;
+}
+
+void NemotronModels::session(Reply<Result<std::shared_ptr<TranscribeSession>>> reply) {
+    executor_.post([this, reply] {
+        try {
+            reply(loadNow());
+        } catch (...) {
+            reply(std::current_exception());
+        }
+    });
+}
+
+std::shared_ptr<TranscribeSession> NemotronModels::sessionAndWait() {
+    if (executor_.isCurrent()) return loadNow();
+    std::promise<std::shared_ptr<TranscribeSession>> promise;
+    auto future = promise.get_future();
+    executor_.post([&] {
+        try {
+            promise.set_value(loadNow());
+        } catch (...) {
+            promise.set_exception(std::current_exception());
+        }
+    });
+    return future.get();
+}
+
+void NemotronModels::preload() {
+    executor_.post([this] {
+        try {
+            loadNow();
+        } catch (const std::exception&) {
+            // The first dictation loads it again and shows the error.
+        }
+    });
+}
+
+void NemotronModels::download(ModelStore::Progress progress, Reply<std::exception_ptr> done) {
+    downloads_.post([this, progress = std::move(progress), done] {
+        try {
+            if (!store_) throw MessageError("this model file cannot be downloaded");
+            store_->download(progress);
+            done(nullptr);
+        } catch (...) {
+            done(std::current_exception());
+        }
+    });
+}
+
+}  // namespace zarn
