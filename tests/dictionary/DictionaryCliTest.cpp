@@ -1,0 +1,189 @@
+// Runs the built `zarn` binary; the XDG folders point into a temporary folder.
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "dictionary/DictionaryStore.h"
+#include "support/TempDir.h"
+
+namespace zarn {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using test::readFile;
+using test::writeFile;
+
+struct CommandRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class DictionaryCliTest : public ::testing::Test {
+protected:
+    fs::path defaultFile() const { return home_.dataHome() / "Zarn" / "dictionary.txt"; }
+
+    CommandRun zarn(std::vector<std::string> args, const std::string& input = "") {
+        std::string binary = std::string(std::getenv("ZARN_BINARY_DIR")) + "/src/cli/zarn";
+        writeFile(io_ / "in", input);
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            int in = ::open((io_ / "in").c_str(), O_RDONLY);
+            int out = ::open((io_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int err = ::open((io_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (in < 0 || out < 0 || err < 0) ::_exit(127);
+            ::dup2(in, 0);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            std::vector<char*> argv{binary.data()};
+            for (auto& arg : args) argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            ::execv(binary.c_str(), argv.data());
+            ::_exit(127);
+        }
+        CommandRun run;
+        int status = 0;
+        if (pid < 0 || ::waitpid(pid, &status, 0) != pid) throw std::runtime_error("cannot run zarn");
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = readFile(io_ / "out");
+        run.err = readFile(io_ / "err");
+        return run;
+    }
+
+    test::ScopedXdgHome home_;
+    test::TempDir io_;
+};
+
+TEST_F(DictionaryCliTest, AddThenListInFileOrder) {
+    EXPECT_EQ(zarn({"dictionary", "add", "Anthropic"}).status, 0);
+    auto added = zarn({"dictionary", "add", "--hear", " cloud code ", "--write", "Claude Code"});
+    EXPECT_EQ(added.status, 0);
+    EXPECT_EQ(added.err, "");
+    EXPECT_EQ(readFile(defaultFile()), std::string(DictionaryStore::header) + "Anthropic\ncloud code -> Claude Code\n");
+
+    auto list = zarn({"dictionary", "list"});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.out, "Anthropic\ncloud code -> Claude Code\n");
+
+    writeFile(defaultFile(), readFile(defaultFile()) + "# off: foo -> Bar\n");
+    auto json = zarn({"dictionary", "list", "--json"});
+    EXPECT_EQ(json.status, 0);
+    std::vector<nlohmann::json> objects;
+    std::istringstream lines(json.out);
+    for (std::string line; std::getline(lines, line);) objects.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(objects.size(), 3u);
+    EXPECT_EQ(objects[0]["kind"], "term");
+    EXPECT_EQ(objects[0]["write"], "Anthropic");
+    EXPECT_EQ(objects[0]["hear"], "");
+    EXPECT_EQ(objects[1]["kind"], "correction");
+    EXPECT_EQ(objects[1]["hear"], "cloud code");
+    EXPECT_EQ(objects[2]["isEnabled"], false);
+    for (const auto& object : objects) {
+        EXPECT_EQ(object.size(), 5u);
+        EXPECT_TRUE(object["id"].is_string());
+    }
+}
+
+TEST_F(DictionaryCliTest, AddPrintsWarningsButSaves) {
+    auto run = zarn({"dictionary", "add", "--hear", "the", "--write", "the"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_THAT(run.err, HasSubstr("is an ordinary word"));
+    EXPECT_THAT(run.err, HasSubstr("to itself"));
+    EXPECT_EQ(zarn({"dictionary", "list"}).out, "the -> the\n");
+}
+
+TEST_F(DictionaryCliTest, AddRefusesTextsTheFileCannotHold) {
+    const std::vector<std::vector<std::string>> bad{
+        {"dictionary", "add", "   "},
+        {"dictionary", "add", "a->b"},
+        {"dictionary", "add", "#tag"},
+        {"dictionary", "add", "two\nlines"},
+        {"dictionary", "add", "--hear", "a -> b", "--write", "c"},
+        {"dictionary", "add", "--hear", "x", "--write", ""},
+        {"dictionary", "add", "--hear", "caf\xE9", "--write", "Cafe"},
+    };
+    for (const auto& args : bad) {
+        auto run = zarn(args);
+        EXPECT_EQ(run.status, 1) << args.back();
+        EXPECT_FALSE(run.err.empty());
+    }
+    EXPECT_EQ(zarn({"dictionary", "add", "--hear", "x"}).status, 2);
+    EXPECT_EQ(zarn({"dictionary", "add"}).status, 2);
+    EXPECT_EQ(zarn({"dictionary", "frobnicate"}).status, 2);
+    EXPECT_FALSE(fs::exists(defaultFile()));
+}
+
+TEST_F(DictionaryCliTest, CorrectFromArgumentAndStandardInput) {
+    writeFile(defaultFile(), "cloud code -> Claude Code\n");
+    auto argument = zarn({"correct", "I use cloud-code daily"});
+    EXPECT_EQ(argument.status, 0);
+    EXPECT_EQ(argument.out, "I use Claude Code daily\n");
+    EXPECT_EQ(zarn({"correct"}, "cloud code\nand CLOUD\ncode\n").out, "Claude Code\nand Claude Code\n");
+    EXPECT_EQ(zarn({"correct", "-"}, "price $1 cloud code").out, "price $1 Claude Code\n");
+
+    auto json = zarn({"correct", "--json", "I use cloud-code and CLOUD CODE daily"});
+    EXPECT_EQ(json.status, 0);
+    auto object = nlohmann::json::parse(json.out);
+    EXPECT_EQ(object["text"], "I use Claude Code and Claude Code daily");
+    EXPECT_EQ(object["applied"],
+              nlohmann::json::parse(R"([{"from": "cloud-code", "to": "Claude Code", "count": 2}])"));
+    auto none = nlohmann::json::parse(zarn({"correct", "--json", "nothing here"}).out);
+    EXPECT_EQ(none["text"], "nothing here");
+    EXPECT_EQ(none["applied"], nlohmann::json::array());
+    EXPECT_EQ(zarn({"correct", "caf\xE9"}).status, 1);
+}
+
+TEST_F(DictionaryCliTest, DictionaryOptionPicksTheFile) {
+    auto mine = io_ / "mine.txt";
+    writeFile(mine, "new york -> New York City\n");
+    EXPECT_EQ(zarn({"correct", "--dictionary", mine.string(), "in new york"}).out, "in New York City\n");
+    EXPECT_EQ(zarn({"dictionary", "add", "--dictionary=" + mine.string(), "Zarn"}).status, 0);
+    EXPECT_EQ(zarn({"dictionary", "list", "--dictionary", mine.string()}).out, "new york -> New York City\nZarn\n");
+    EXPECT_FALSE(fs::exists(defaultFile()));
+    // Reading a file that is not there is an error; adding creates it.
+    EXPECT_EQ(zarn({"correct", "--dictionary", (io_ / "none.txt").string(), "x"}).status, 1);
+    EXPECT_EQ(zarn({"dictionary", "list", "--dictionary", (io_ / "none.txt").string()}).status, 1);
+    EXPECT_EQ(zarn({"dictionary", "add", "--dictionary", (io_ / "new.txt").string(), "Fresh"}).status, 0);
+    EXPECT_EQ(readFile(io_ / "new.txt"), std::string(DictionaryStore::header) + "Fresh\n");
+    EXPECT_EQ(zarn({"correct", "--dictionary"}).status, 2);
+}
+
+TEST_F(DictionaryCliTest, CheckPrintsOneWarningALine) {
+    auto two = zarn({"dictionary", "check", "--hear", "the", "--write", "The"});
+    EXPECT_EQ(two.status, 0);
+    EXPECT_EQ(two.out,
+              "\xE2\x80\x9Cthe\xE2\x80\x9D is an ordinary word. This will rewrite every use of it, not just the ones you "
+              "mean. Consider a longer phrase.\n"
+              "This rewrites \xE2\x80\x9Cthe\xE2\x80\x9D to itself, so it will never change anything.\n");
+    auto none = zarn({"dictionary", "check", "--hear", "cloud code", "--write", "Claude Code"});
+    EXPECT_EQ(none.status, 0);
+    EXPECT_EQ(none.out, "");
+    EXPECT_EQ(zarn({"dictionary", "check", "--hear", "x"}).status, 2);
+}
+
+TEST_F(DictionaryCliTest, UnreadableDictionaryIsReportedAndKept) {
+    const std::string latin1 = "caf\xE9 -> Caf\xE9\n";
+    writeFile(defaultFile(), latin1);
+    auto correct = zarn({"correct", "cafe"});
+    EXPECT_EQ(correct.status, 0);
+    EXPECT_EQ(correct.out, "cafe\n");
+    EXPECT_THAT(correct.err, HasSubstr("not readable as UTF-8"));
+    EXPECT_EQ(readFile(defaultFile()), latin1);
+
+    auto add = zarn({"dictionary", "add", "Foo"});
+    EXPECT_EQ(add.status, 0);
+    EXPECT_THAT(add.err, HasSubstr("dictionary.txt.unreadable"));
+    EXPECT_EQ(readFile(defaultFile().string() + ".unreadable"), latin1);
+    EXPECT_EQ(zarn({"dictionary", "list"}).out, "Foo\n");
+}
+
+}  // namespace
+}  // namespace zarn

@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include <unicode/regex.h>
+
+#include <memory>
+
+#include "dictionary/DictionaryCorrector.h"
+#include "dictionary/DictionaryStore.h"
+
+namespace zarn {
+namespace {
+
+DictionaryCorrector correctorFor(const std::string& fileText) { return DictionaryCorrector(DictionaryStore::parse(fileText)); }
+
+const std::string eAcute = "\xC3\xA9";            // é, composed
+const std::string eCombining = "e\xCC\x81";       // e + U+0301
+
+TEST(DictionaryCorrector, NothingToApplyLeavesTextUntouched) {
+    auto none = correctorFor("Foo\n# off: cloud code -> Claude Code\n");
+    EXPECT_TRUE(none.isEmpty());
+    // Not even normalised when there are no rules.
+    auto result = none.apply("caf" + eCombining);
+    EXPECT_EQ(result.text, "caf" + eCombining);
+    EXPECT_TRUE(result.applied.empty());
+
+    auto some = correctorFor("cloud code -> Claude Code");
+    EXPECT_FALSE(some.isEmpty());
+    auto empty = some.apply("");
+    EXPECT_EQ(empty.text, "");
+    EXPECT_TRUE(empty.applied.empty());
+}
+
+TEST(DictionaryCorrector, MatchesSpacingHyphensCaseAndLineBreaks) {
+    auto corrector = correctorFor("cloud code -> Claude Code");
+    auto result = corrector.apply("I use cloud-code and CLOUD CODE daily");
+    EXPECT_EQ(result.text, "I use Claude Code and Claude Code daily");
+    ASSERT_EQ(result.applied.size(), 1u);
+    EXPECT_EQ(result.applied[0], (AppliedCorrection{"cloud-code", "Claude Code", 2}));
+
+    const std::pair<std::string, std::string> variants[] = {
+        {"cloudcode", "Claude Code"},
+        {"Cloud  Code", "Claude Code"},
+        {"cloud\ncode", "Claude Code"},
+        {"cloud \t- -code", "Claude Code"},
+        {"cloud\xE2\x80\x83" "code", "Claude Code"},  // em space is white space
+        {"cloud code.", "Claude Code."},
+        {"(cloud code)", "(Claude Code)"},
+        {"_cloud code_", "_Claude Code_"},
+        {"cloud code's", "Claude Code's"},
+        {"cloudy codes", "cloudy codes"},
+        {"xcloud code", "xcloud code"},
+        {"cloud code2", "cloud code2"},
+        {"cloud_code", "cloud_code"},  // an underscore is not a separator between the words
+    };
+    for (const auto& [input, expected] : variants) {
+        SCOPED_TRACE(input);
+        EXPECT_EQ(corrector.apply(input).text, expected);
+    }
+}
+
+TEST(DictionaryCorrector, RecordsFirstMatchAsTranscribedAndCountsAll) {
+    auto corrector = correctorFor("new york -> New York City");
+    auto result = corrector.apply("NEW-YORK, new york and New York");
+    EXPECT_EQ(result.text, "New York City, New York City and New York City");
+    ASSERT_EQ(result.applied.size(), 1u);
+    EXPECT_EQ(result.applied[0].from, "NEW-YORK");
+    EXPECT_EQ(result.applied[0].count, 3);
+}
+
+TEST(DictionaryCorrector, LongestFirstAndLaterRulesSeeEarlierOutput) {
+    // 'york' comes first in the file, the longer rule still runs first.
+    auto corrector = correctorFor("york -> York\nnew york -> New York City\n");
+    auto result = corrector.apply("new york");
+    EXPECT_EQ(result.text, "New York City");
+    ASSERT_EQ(result.applied.size(), 2u);
+    EXPECT_EQ(result.applied[0], (AppliedCorrection{"new york", "New York City", 1}));
+    EXPECT_EQ(result.applied[1], (AppliedCorrection{"York", "York", 1}));
+
+    // Chained rules: the output of one is the input of the next.
+    auto chained = correctorFor("alpha beta -> gamma\ngamma -> delta\n");
+    auto out = chained.apply("alpha-beta!");
+    EXPECT_EQ(out.text, "delta!");
+    ASSERT_EQ(out.applied.size(), 2u);
+    EXPECT_EQ(out.applied[1].from, "gamma");
+}
+
+TEST(DictionaryCorrector, EqualLengthsKeepDictionaryOrder) {
+    // Both hear five characters; the first in the file runs first and takes the text.
+    auto corrector = correctorFor("apple -> one\nAPPLE -> two\n");
+    auto result = corrector.apply("apple");
+    EXPECT_EQ(result.text, "one");
+    ASSERT_EQ(result.applied.size(), 1u);
+    EXPECT_EQ(result.applied[0].to, "one");
+    // Length counts user-perceived characters: a decomposed é is one.
+    auto graphemes = DictionaryCorrector({DictionaryEntry::correction("cafe" + eCombining + "s", "long"),
+                                          DictionaryEntry::correction("cafe" + eCombining + "x", "other")});
+    EXPECT_EQ(graphemes.ruleCount(), 2u);
+}
+
+TEST(DictionaryCorrector, WrittenTextIsInsertedLiterally) {
+    auto corrector = DictionaryCorrector({DictionaryEntry::correction("price", "$1 \\0 $0 \\\\ ${x}")});
+    auto result = corrector.apply("the price is");
+    EXPECT_EQ(result.text, "the $1 \\0 $0 \\\\ ${x} is");
+    ASSERT_EQ(result.applied.size(), 1u);
+    EXPECT_EQ(result.applied[0].to, "$1 \\0 $0 \\\\ ${x}");
+    // The written text is not trimmed.
+    EXPECT_EQ(DictionaryCorrector({DictionaryEntry::correction("x y", " z ")}).apply("a x y b").text, "a  z  b");
+}
+
+TEST(DictionaryCorrector, HeardTextIsMatchedLiterally) {
+    auto corrector = DictionaryCorrector({DictionaryEntry::correction("node.js", "Node.js"),
+                                          DictionaryEntry::correction("c++ (old)", "C++98"),
+                                          DictionaryEntry::correction("a|b", "AB"),
+                                          DictionaryEntry::correction("\\d", "digit")});
+    EXPECT_EQ(corrector.ruleCount(), 4u);
+    EXPECT_EQ(corrector.apply("node.js and nodexjs").text, "Node.js and nodexjs");
+    EXPECT_EQ(corrector.apply("use c++ (old) now").text, "use C++98 now");
+    EXPECT_EQ(corrector.apply("a b a|b").text, "a b AB");
+    EXPECT_EQ(corrector.apply("7 \\d").text, "7 digit");
+}
+
+TEST(DictionaryCorrector, SeparatorOnlyPhrasesMakeNoRule) {
+    auto corrector = DictionaryCorrector({DictionaryEntry::correction("-", "dash"),
+                                          DictionaryEntry::correction("  ", "space"),
+                                          DictionaryEntry::correction("\t- \n", "mixed")});
+    EXPECT_TRUE(corrector.isEmpty());
+    EXPECT_EQ(corrector.apply("a - b").text, "a - b");
+    EXPECT_EQ(DictionaryCorrector::patternSource("- -"), "");
+}
+
+TEST(DictionaryCorrector, NormalisesToComposedForm) {
+    // A heard phrase typed decomposed matches a composed transcript, and the reverse.
+    auto decomposedRule = DictionaryCorrector({DictionaryEntry::correction("caf" + eCombining, "Caf" + eAcute)});
+    auto result = decomposedRule.apply("un caf" + eAcute + " noir");
+    EXPECT_EQ(result.text, "un Caf" + eAcute + " noir");
+    auto composedRule = DictionaryCorrector({DictionaryEntry::correction("caf" + eAcute, "coffee")});
+    EXPECT_EQ(composedRule.apply("caf" + eCombining).text, "coffee");
+    // With rules present the returned text is composed even when nothing matched.
+    EXPECT_EQ(composedRule.apply("r" + eCombining + "sum" + eCombining).text, "r" + eAcute + "sum" + eAcute);
+    // The é is a letter: it fences the match like any other.
+    EXPECT_EQ(DictionaryCorrector({DictionaryEntry::correction("caf", "X")}).apply("caf" + eCombining).text,
+              "caf" + eAcute);
+}
+
+TEST(DictionaryCorrector, FencesAndCaseWorkBeyondAscii) {
+    // Cyrillic: "привет мир" -> "Привет, мир"
+    auto corrector = DictionaryCorrector({DictionaryEntry::correction(
+        "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xD0\xBC\xD0\xB8\xD1\x80", "HELLO")});
+    // Upper case "ПРИВЕТ-МИР" matches.
+    EXPECT_EQ(corrector.apply("\xD0\x9F\xD0\xA0\xD0\x98\xD0\x92\xD0\x95\xD0\xA2-\xD0\x9C\xD0\x98\xD0\xA0!").text, "HELLO!");
+    // Preceded by a Cyrillic letter ("я"): no match.
+    std::string glued = "\xD1\x8F\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xD0\xBC\xD0\xB8\xD1\x80";
+    EXPECT_EQ(corrector.apply(glued).text, glued);
+    // Digits of other scripts fence too (Arabic-Indic one).
+    auto digits = DictionaryCorrector({DictionaryEntry::correction("v", "V")});
+    EXPECT_EQ(digits.apply("v\xD9\xA1 v").text, "v\xD9\xA1 V");
+}
+
+// The rules scope case-insensitivity to the words; they must find exactly what the whole
+// pattern compiled case-insensitively finds.
+TEST(DictionaryCorrector, PatternsMatchLikeTheWholeCaseInsensitivePattern) {
+    auto matches = [](const icu::RegexPattern& pattern, const std::string& text) {
+        std::vector<std::pair<int32_t, int32_t>> ranges;
+        icu::UnicodeString input = icu::UnicodeString::fromUTF8(text);
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(input, status));
+        while (matcher->find(status)) ranges.emplace_back(matcher->start(status), matcher->end(status));
+        EXPECT_TRUE(U_SUCCESS(status));
+        return ranges;
+    };
+    const std::string hears[] = {"cloud code", "stra\xC3\x9F" "e", "\xCF\x83\xCE\xB1", "k", "a b-c"};
+    const std::string texts[] = {
+        "cloud code CLOUD-CODE xcloud code cloud code9 \xCD\x85" "cloud code",
+        "STRASSE stra\xC3\x9F" "e Stra\xE1\xBA\x9E" "E xstrasse",
+        "\xCE\xA3\xCE\x91 \xCF\x82\xCE\xB1 \xCF\x83\xCE\xB1\xCD\x85",
+        "k K \xE2\x84\xAA \xCD\x85k k\xCD\x85 k_",
+        "A B C a\nb\t-c ab-c",
+    };
+    for (const auto& hear : hears) {
+        UErrorCode status = U_ZERO_ERROR;
+        UParseError parseError;
+        std::string words = DictionaryCorrector::patternSource(hear);
+        words = words.substr(words.find("(?i:") + 4);
+        words = words.substr(0, words.rfind(")(?!"));
+        std::string whole = "(?<![\\p{L}\\p{N}])" + words + "(?![\\p{L}\\p{N}])";
+        std::unique_ptr<icu::RegexPattern> reference(icu::RegexPattern::compile(
+            icu::UnicodeString::fromUTF8(whole), UREGEX_CASE_INSENSITIVE, parseError, status));
+        std::unique_ptr<icu::RegexPattern> ours(icu::RegexPattern::compile(
+            icu::UnicodeString::fromUTF8(DictionaryCorrector::patternSource(hear)), 0, parseError, status));
+        ASSERT_TRUE(U_SUCCESS(status)) << hear;
+        for (const auto& text : texts) {
+            EXPECT_EQ(matches(*ours, text), matches(*reference, text)) << hear << " in " << text;
+        }
+    }
+    EXPECT_FALSE(DictionaryCorrector({DictionaryEntry::correction("k", "X")}).apply("\xE2\x84\xAA").applied.empty());
+}
+
+TEST(DictionaryCorrector, OnlyEnabledCorrectionsBecomeRules) {
+    std::vector<DictionaryEntry> entries{DictionaryEntry::term("cloud"),
+                                         DictionaryEntry(DictionaryEntry::Kind::correction, "B", "a", false),
+                                         DictionaryEntry::correction("c", "D")};
+    auto corrector = DictionaryCorrector(entries);
+    EXPECT_EQ(corrector.ruleCount(), 1u);
+    EXPECT_EQ(corrector.apply("a c cloud").text, "a D cloud");
+}
+
+TEST(DictionaryBiasPhrases, DistinctEnabledWrittenTextsInOrder) {
+    auto phrases = DictionaryCorrector::biasPhrases(DictionaryStore::parse("Foo\nfoo\n# off: Bar\nx -> Baz\n"));
+    EXPECT_EQ(phrases, (std::vector<std::string>{"Foo", "Baz"}));
+
+    std::vector<DictionaryEntry> entries{DictionaryEntry::term("  spaced \n"), DictionaryEntry::correction("a", " "),
+                                         DictionaryEntry::term("\xC3\x89t\xC3\xA9"),  // Été
+                                         DictionaryEntry::term("\xC3\xA9t\xC3\xA9")};  // été: same ignoring case
+    EXPECT_EQ(DictionaryCorrector::biasPhrases(entries), (std::vector<std::string>{"spaced", "\xC3\x89t\xC3\xA9"}));
+}
+
+TEST(DictionaryBiasPhrases, StopAtTheLimit) {
+    std::vector<DictionaryEntry> entries;
+    for (int i = 0; i < 50; ++i) entries.push_back(DictionaryEntry::term("term" + std::to_string(i)));
+    auto phrases = DictionaryCorrector::biasPhrases(entries);
+    ASSERT_EQ(phrases.size(), DictionaryCorrector::biasLimit);
+    EXPECT_EQ(phrases.front(), "term0");
+    EXPECT_EQ(phrases.back(), "term39");
+}
+
+}  // namespace
+}  // namespace zarn
