@@ -12,7 +12,7 @@
 #include "base/Paths.h"
 #include "base/Unicode.h"
 #include "dictionary/FileWatcher.h"
-#include "dictionary/MainExecutor.h"
+#include "base/MainExecutor.h"
 
 namespace zarn {
 

@@ -6,7 +6,7 @@
 #include "base/Log.h"
 #include "base/ManualExecutor.h"
 #include "dictionary/DictionaryStore.h"
-#include "dictionary/MainExecutor.h"
+#include "base/MainExecutor.h"
 #include "support/TempDir.h"
 
 namespace zarn {
