@@ -13,6 +13,7 @@
 #include "base/Uuid.h"
 #include "history/RunJson.h"
 #include "history/RunLog.h"
+#include "history/RunStore.h"
 
 namespace {
 
@@ -72,6 +73,12 @@ int main(int argc, char** argv) {
         appends.push_back(millisecondsSince(start));
     }
 
+    // What the application does per dictation: append, then reload the whole list.
+    zarn::RunStore store(std::make_shared<zarn::RunLog>(file));
+    auto storeStart = Clock::now();
+    store.record(makeRun(lines + 100));
+    double storeRecordMs = millisecondsSince(storeStart);
+
     auto victim = log.load()[static_cast<std::size_t>(lines / 2)];
     auto start = Clock::now();
     auto removed = log.deleteRun(victim);
@@ -81,6 +88,7 @@ int main(int argc, char** argv) {
     std::printf("load:   median %.1f ms over %zu rounds (%zu runs)\n", median(loads), loads.size(), loaded);
     std::printf("append: median %.3f ms, max %.3f ms over %zu appends\n", median(appends),
                 *std::max_element(appends.begin(), appends.end()), appends.size());
+    std::printf("store record (append + reload): %.1f ms (%zu runs)\n", storeRecordMs, store.runs().size());
     std::printf("delete: %.1f ms (removed %zu, whole file rewritten)\n", deleteMs, removed);
 
     std::error_code ec;

@@ -59,23 +59,18 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::stri
         if (error) *error = what + ": " + std::strerror(errno);
         return false;
     };
-    std::string tmpl = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+    std::string name = ".";
+    name += path.filename().string();
+    name += ".XXXXXX";
+    std::string tmpl = (path.parent_path() / name).string();
     int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);  // mkostemp creates the file 0600
     if (fd < 0) return fail("cannot create a temporary file beside " + path.string());
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int saved = errno;
-            ::close(fd);
-            ::unlink(tmpl.c_str());
-            errno = saved;
-            return fail("cannot write " + tmpl);
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
+    if (!writeAll(fd, bytes)) {
+        int saved = errno;
+        ::close(fd);
+        ::unlink(tmpl.c_str());
+        errno = saved;
+        return fail("cannot write " + tmpl);
     }
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
         int saved = errno;
@@ -92,7 +87,27 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::stri
     return true;
 }
 
+bool writeAll(int fd, std::string_view bytes) {
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 bool readFile(const fs::path& path, std::string& bytes, std::string* error) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) {
+        if (error) *error = path.string() + " is a folder, not a file";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (error) *error = "cannot open " + path.string() + ": " + std::strerror(errno);

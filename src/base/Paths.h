@@ -22,6 +22,10 @@ bool ensurePrivateDirectory(const std::filesystem::path& dir);
 // On failure returns false with a reason in `error` and leaves the old file untouched.
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error = nullptr);
 
+// Writes every byte to `fd`, retrying after interruptions and short writes. On failure
+// returns false with errno telling why.
+bool writeAll(int fd, std::string_view bytes);
+
 // Reads a whole file; false with a reason when it cannot.
 bool readFile(const std::filesystem::path& path, std::string& bytes, std::string* error = nullptr);
 

@@ -53,7 +53,7 @@ public:
     static bool isPlausibleCleanup(std::string_view original, std::string_view cleaned);
 
 private:
-    RuleBasedFormatter fallback_;
+    // The fallback is the stateless RuleBasedFormatter, called directly.
     Duration timeout_;
     std::shared_ptr<SystemLanguageModel> model_;
     Executor& executor_;

@@ -6,7 +6,9 @@
 #include <unicode/unistr.h>
 
 #include <array>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include "base/Unicode.h"
@@ -34,14 +36,31 @@ std::string toUtf8(const icu::UnicodeString& text) {
     return out;
 }
 
+// The fixed patterns, compiled once: compiling the case-insensitive look-behind of the
+// filler patterns costs milliseconds each. Compiled patterns are immutable and may be
+// shared between threads; nullptr marks a pattern that does not compile.
+const icu::RegexPattern* compiled(const std::string& pattern) {
+    static std::mutex mutex;
+    static std::map<std::string, std::unique_ptr<icu::RegexPattern>> cache;
+    std::lock_guard lock(mutex);
+    auto it = cache.find(pattern);
+    if (it == cache.end()) {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::RegexPattern> made(icu::RegexPattern::compile(fromUtf8(pattern), 0, status));
+        if (U_FAILURE(status)) made.reset();
+        it = cache.emplace(pattern, std::move(made)).first;
+    }
+    return it->second.get();
+}
+
 // Every match of `pattern` replaced, left to right ("$1" names the first group).
 // The patterns are fixed, so a failure is a programming error; the text is then kept.
-std::string replaceAll(std::string_view text, std::string_view pattern, std::string_view replacement) {
+std::string replaceAll(std::string_view text, const std::string& pattern, std::string_view replacement) {
+    const icu::RegexPattern* regex = compiled(pattern);
+    if (!regex) return std::string(text);
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexPattern> compiled(icu::RegexPattern::compile(fromUtf8(pattern), 0, status));
-    if (U_FAILURE(status)) return std::string(text);
     icu::UnicodeString input = fromUtf8(text);
-    std::unique_ptr<icu::RegexMatcher> matcher(compiled->matcher(input, status));
+    std::unique_ptr<icu::RegexMatcher> matcher(regex->matcher(input, status));
     if (U_FAILURE(status)) return std::string(text);
     icu::UnicodeString result = matcher->replaceAll(fromUtf8(replacement), status);
     if (U_FAILURE(status)) return std::string(text);

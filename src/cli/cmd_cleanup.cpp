@@ -9,6 +9,7 @@
 #include "cleanup/RuleBasedFormatter.h"
 #include "cli/Command.h"
 #include "platform/linux/llm/OpenAICompatibleModel.h"
+#include "settings/Settings.h"
 
 namespace {
 
@@ -21,7 +22,10 @@ int runCleanup(zarn::cli::CommandContext& context) {
         return 0;
     }
     zarn::EventLoop loop;
-    auto model = std::make_shared<zarn::llm::OpenAICompatibleModel>(zarn::llm::LlmServerConfig::resolve());
+    // The server may be stored in the settings file; the environment wins.
+    zarn::DefaultsStore defaults(zarn::DefaultsStore::defaultFile());
+    auto config = zarn::llm::LlmServerConfig::resolve([&](const std::string& key) { return defaults.string(key); });
+    auto model = std::make_shared<zarn::llm::OpenAICompatibleModel>(config);
     std::optional<std::string> result;
     zarn::FoundationModelFormatter formatter(model, loop);
     formatter.format(text, zarn::Reply<std::string>(loop, [&](std::string cleaned) {
@@ -35,7 +39,7 @@ int runCleanup(zarn::cli::CommandContext& context) {
 
 zarn::cli::Registration reg{{"cleanup", "cleanup [--smart] [TEXT]",
                              "Clean up TEXT (or standard input) by the rules; with --smart by the local language "
-                             "model (ZARN_LLM_URL, ZARN_LLM_MODEL), falling back to the rules.",
+                             "model server (ZARN_LLM_URL, ZARN_LLM_MODEL or the settings llmURL, llmModel), falling back to the rules.",
                              &runCleanup}};
 
 }  // namespace

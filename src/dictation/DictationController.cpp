@@ -1,6 +1,7 @@
 #include "dictation/DictationController.h"
 
 #include <atomic>
+#include <stdexcept>
 #include <utility>
 
 #include "base/Log.h"
@@ -89,7 +90,9 @@ DictationController::DictationController(Collaborators c)
       dictionary_(c.dictionary),
       recorder_(c.recorder),
       inserter_(c.inserter),
-      sounds_(c.sounds) {}
+      sounds_(c.sounds) {
+    if (!hotkey_ || !capture_) throw std::invalid_argument("DictationController needs a key monitor and a capture");
+}
 
 DictationController::~DictationController() {
     lifetime_.invalidate();

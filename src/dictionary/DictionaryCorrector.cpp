@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "base/Unicode.h"
@@ -68,7 +70,41 @@ std::string DictionaryCorrector::patternSource(std::string_view hear) {
         if (i > 0) joined += "[\\s\\-]*";
         joined += escapedPatternWord(words[i]);
     }
-    return "(?<![\\p{L}\\p{N}])" + joined + "(?![\\p{L}\\p{N}])";
+    // Case-insensitive matching applies to the words only: closing the fence sets over case
+    // at every compile costs milliseconds per rule, and adds nothing to them but U+0345
+    // (which folds to a Greek letter), written out here so the fences stay the same.
+    return "(?<![\\p{L}\\p{N}\\x{345}])(?i:" + joined + ")(?![\\p{L}\\p{N}\\x{345}])";
+}
+
+namespace {
+
+// Compiled patterns by source. Patterns are immutable and safe to share between threads;
+// the cache spares rebuilding unchanged rules for every dictation, and is emptied when it
+// grows past a bound.
+std::mutex cacheMutex;
+std::unordered_map<std::string, std::shared_ptr<const icu::RegexPattern>> cache;
+constexpr std::size_t cacheLimit = 4096;
+
+std::shared_ptr<const icu::RegexPattern> compiledPattern(const std::string& source) {
+    {
+        std::lock_guard lock(cacheMutex);
+        if (auto it = cache.find(source); it != cache.end()) return it->second;
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    UParseError parseError;
+    std::shared_ptr<const icu::RegexPattern> pattern(icu::RegexPattern::compile(toIcu(source), 0, parseError, status));
+    if (U_FAILURE(status) || !pattern) return nullptr;
+    std::lock_guard lock(cacheMutex);
+    if (cache.size() >= cacheLimit) cache.clear();
+    cache.emplace(source, pattern);
+    return pattern;
+}
+
+}  // namespace
+
+void DictionaryCorrector::clearCompiledPatterns() {
+    std::lock_guard lock(cacheMutex);
+    cache.clear();
 }
 
 std::string DictionaryCorrector::escapedTemplate(std::string_view text) {
@@ -98,11 +134,8 @@ DictionaryCorrector::DictionaryCorrector(const std::vector<DictionaryEntry>& ent
     for (const auto& candidate : candidates) {
         std::string source = patternSource(candidate.entry->hear);
         if (source.empty()) continue;
-        UErrorCode status = U_ZERO_ERROR;
-        UParseError parseError;
-        std::shared_ptr<const icu::RegexPattern> pattern(
-            icu::RegexPattern::compile(toIcu(source), UREGEX_CASE_INSENSITIVE, parseError, status));
-        if (U_FAILURE(status) || !pattern) continue;
+        auto pattern = compiledPattern(source);
+        if (!pattern) continue;
         rules_.push_back({std::move(pattern), escapedTemplate(candidate.entry->write), candidate.entry->write,
                           candidate.entry->hear});
     }

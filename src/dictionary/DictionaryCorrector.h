@@ -36,6 +36,8 @@ public:
 
     // The case-insensitive pattern source for a heard phrase, or empty when it has no words.
     static std::string patternSource(std::string_view hear);
+    // Forgets the compiled patterns shared between correctors (for measurements).
+    static void clearCompiledPatterns();
     // `text` as a replacement template that inserts it literally.
     static std::string escapedTemplate(std::string_view text);
 

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -11,7 +12,7 @@
 #include "base/Paths.h"
 #include "base/Unicode.h"
 #include "dictionary/FileWatcher.h"
-#include "dictionary/MainExecutor.h"
+#include "base/MainExecutor.h"
 
 namespace zarn {
 
@@ -28,7 +29,8 @@ struct FileRead {
 FileRead readDictionaryFile(const fs::path& file) {
     FileRead read;
     std::error_code ec;
-    read.exists = fs::exists(fs::symlink_status(file, ec));
+    // A dangling link counts as no file: the first save creates the file it points to.
+    read.exists = fs::exists(file, ec);
     if (!read.exists) return read;
     read.ok = paths::readFile(file, read.bytes) && fs::is_regular_file(file, ec) && unicode::isValidUtf8(read.bytes);
     if (!read.ok) read.bytes.clear();
@@ -47,14 +49,26 @@ bool renameNoReplace(const fs::path& from, const fs::path& to) {
     return false;
 }
 
+// The file a chain of symbolic links leads to, whether it exists or not.
+fs::path linkTarget(fs::path path) {
+    std::error_code ec;
+    for (int hops = 0; hops < 40 && fs::is_symlink(path, ec); ++hops) {
+        fs::path next = fs::read_symlink(path, ec);
+        if (ec) break;
+        path = next.is_absolute() ? next : path.parent_path() / next;
+    }
+    return path;
+}
+
 }  // namespace
 
 DictionaryStore::DictionaryStore(fs::path file, Executor& mainExecutor, bool watch)
     : file_(std::move(file)), executor_(mainExecutor) {
-    load();
+    // Watching starts before the first read, so no change can fall between the two.
     if (watch) {
         watcher_ = std::make_unique<FileWatcher>(file_, executor_, lifetime_.guard([this] { reloadIfChanged(); }));
     }
+    load();
 }
 
 DictionaryStore::~DictionaryStore() {
@@ -130,10 +144,7 @@ void DictionaryStore::save() {
     }
     std::string text = fileText(entries());
     // A linked file (say, from a dotfiles folder) is written where it lives; the link stays.
-    std::error_code ec;
-    fs::path target = fs::is_symlink(file_, ec) ? fs::weakly_canonical(file_, ec) : file_;
-    if (ec) target = file_;
-    if (paths::writeFileAtomically(target, text, &lastSaveError_)) lastBytes_ = std::move(text);
+    if (paths::writeFileAtomically(linkTarget(file_), text, &lastSaveError_)) lastBytes_ = std::move(text);
     // A save that created the file is watched from now on.
     if (watcher_) watcher_->rearm();
 }

@@ -70,18 +70,10 @@ bool RunLog::append(const DictationRun& run, std::string* error) {
     bytes += *line;
     bytes += '\n';
 
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int saved = errno;
-            ::close(fd);
-            return setError(error, "cannot write " + file_.string(), saved);
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
+    if (!paths::writeAll(fd, bytes)) {
+        int saved = errno;
+        ::close(fd);
+        return setError(error, "cannot write " + file_.string(), saved);
     }
     if (::close(fd) != 0) return setError(error, "cannot write " + file_.string(), errno);
     return true;

@@ -234,8 +234,14 @@ void ModelStore::download(const Progress& progress) const {
         removeQuietly(transfer.partial);
         throw;
     }
-    removeQuietly(modelURL());
+    // rename() replaces the old model in one step, so there is never a moment with neither
+    // file; only when that is refused (say, a folder in the way) is the old one removed first.
     fs::rename(transfer.partial, modelURL(), ec);
+    if (ec) {
+        removeQuietly(modelURL());
+        ec.clear();
+        fs::rename(transfer.partial, modelURL(), ec);
+    }
     if (ec) throw MessageError(modelURL().string() + ": " + ec.message());
     if (progress) progress(1.0);
 }

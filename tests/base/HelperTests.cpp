@@ -134,6 +134,12 @@ TEST(Paths, XdgFoldersArePrivateAndAtomicWritesReplaceWhole) {
     EXPECT_FALSE(paths::writeFileAtomically(home.root() / "missing" / "x", "y", &error));
     EXPECT_FALSE(error.empty());
 
+    std::string bytes;
+    EXPECT_TRUE(paths::readFile(file, bytes));
+    EXPECT_EQ(bytes, "second\n");
+    EXPECT_FALSE(paths::readFile(data, bytes, &error));  // a folder is no file
+    EXPECT_NE(error.find("folder"), std::string::npos);
+
     setenv("XDG_DATA_HOME", "relative/path", 1);  // invalid by the XDG rules: ignored
     EXPECT_EQ(paths::dataDirectory(), home.root() / "home" / ".local/share/Zarn");
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -93,6 +95,7 @@ TEST(RuleBasedFormatter, WhitespaceAndLineFeeds) {
         {"a\n\n\nb", "A\n\nB."},
         {"a\n\n\n\n\n\n\nb", "A\n\nB."},
         {"a\nb", "A\nB."},
+        {"a\r\nb", "A\r\nB."},  // a CR LF pair is one character and ends the sentence too
         {"  \n  a  \n  ", "A."},
     });
 }
@@ -120,6 +123,20 @@ TEST(RuleBasedFormatter, LetterWithMultiCharacterUpperCaseStaysUnchanged) {
         {"ŉ test", "ŉ test."},
         {"straße", "Straße."},
     });
+}
+
+TEST(RuleBasedFormatter, SameResultsFromManyThreadsAtOnce) {
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 25; ++i) {
+                if (RuleBasedFormatter::formatted("um hello new line uh world ?") != "Hello \n World?") ++wrong;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST(RuleBasedFormatter, FormatAnswersOnTheCallersExecutor) {

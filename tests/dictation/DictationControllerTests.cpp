@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <thread>
 
 #include "base/Log.h"
 #include "base/ManualExecutor.h"
+#include "base/SerialExecutor.h"
 #include "base/Uuid.h"
 #include "dictation/DictationController.h"
 #include "dictation/Fakes.h"
@@ -32,14 +34,15 @@ protected:
     }
 
     // Makes the controller; `recorder` defaults to the fake.
-    void make(std::shared_ptr<TextFormatter> fixedFormatter = nullptr, RunRecorder* runRecorder = nullptr) {
+    void make(std::shared_ptr<TextFormatter> fixedFormatter = nullptr, RunRecorder* runRecorder = nullptr,
+              Executor* background = nullptr) {
         auto hotkeyOwned = std::make_unique<test::FakeKeyMonitor>();
         auto captureOwned = std::make_unique<test::FakeCapture>();
         hotkey = hotkeyOwned.get();
         capture = captureOwned.get();
         controller = std::make_unique<DictationController>(DictationController::Collaborators{
             .main = executor,
-            .background = executor,
+            .background = background ? *background : executor,
             .clock = executor,
             .settings = settings,
             .microphone = microphone,
@@ -274,20 +277,6 @@ TEST_F(DictationControllerTest, ReleaseWhileStartingRecordsNothingAndStopsTheLat
     EXPECT_EQ(states, (std::vector<State>{State::starting(), State::finishing(), State::idle()}));
 }
 
-TEST_F(DictationControllerTest, VeryShortPressBeforeThePermissionAnswer) {
-    make();
-    hotkey->press();
-    hotkey->release();
-    run();
-    EXPECT_EQ(capture->startCalls, 1);
-    EXPECT_FALSE(capture->running);
-    ASSERT_EQ(engines.size(), 1u);
-    EXPECT_EQ(engine().finishCalls, 1);
-    EXPECT_EQ(controller->state(), State::idle());
-    EXPECT_TRUE(recorder.runs.empty());
-    EXPECT_TRUE(inserter.texts.empty());
-}
-
 TEST_F(DictationControllerTest, AnAbortedStartNeverTouchesANewerDictation) {
     make();
     setupEngine = [](test::FakeEngine& e) { e.holdStart = true; };
@@ -467,6 +456,47 @@ TEST_F(DictationControllerTest, DeactivateWhileListeningFinishesTheEngineOnTheSi
     EXPECT_EQ(sounds.played, (std::vector<std::string>{"Tink"}));
 }
 
+TEST_F(DictationControllerTest, DeactivateWhileFinishingNeverFinishesTheEngineTwice) {
+    make();
+    startListening();
+    engine().emit("dropped");
+    engine().endStreamOnFinish = false;
+    hotkey->release();
+    run();
+    ASSERT_EQ(engine().finishCalls, 1);
+    controller->deactivate();
+    run();
+    EXPECT_EQ(engine().finishCalls, 1);
+    EXPECT_EQ(controller->state(), State::idle());
+    engine().stream->finish();
+    run();
+    EXPECT_TRUE(inserter.texts.empty());
+    EXPECT_TRUE(recorder.runs.empty());
+    EXPECT_EQ(controller->state(), State::idle());
+}
+
+TEST_F(DictationControllerTest, AnEarlierErrorTimerDoesNotCutALaterErrorShort) {
+    make();
+    startListening();
+    engine().emit("text");
+    engine().endStreamOnFinish = false;
+    hotkey->release();
+    run();
+    engine().failStream("First.");
+    run();
+    ASSERT_EQ(controller->state(), State::idle()) << "the finish task replaced the error";
+
+    executor.advanceBy(1s);
+    microphone.granted = false;
+    hotkey->press();
+    run();
+    ASSERT_EQ(controller->state().kind, Kind::error);
+    executor.advanceBy(2500ms);  // the first error's three seconds are over
+    EXPECT_EQ(controller->state().kind, Kind::error);
+    executor.advanceBy(500ms);
+    EXPECT_EQ(controller->state(), State::idle());
+}
+
 TEST_F(DictationControllerTest, DeactivateWhileStartingKeepsTheMicrophoneOff) {
     make();
     setupEngine = [](test::FakeEngine& e) { e.holdStart = true; };
@@ -537,8 +567,9 @@ TEST_F(DictationControllerTest, WhitespaceOnlyTranscriptEndsQuietly) {
     EXPECT_EQ(sounds.played, (std::vector<std::string>{"Tink"}));
 }
 
-TEST_F(DictationControllerTest, CleanupOffSendsTheTrimmedTextToTheDictionary) {
+TEST_F(DictationControllerTest, CleanupOffSoundOffAndNoCorrections) {
     settings.setCleanupEnabled(false);
+    settings.setSoundEnabled(false);
     make();
     startListening();
     engine().finalText = "  raw words \n";
@@ -546,31 +577,13 @@ TEST_F(DictationControllerTest, CleanupOffSendsTheTrimmedTextToTheDictionary) {
     run();
     EXPECT_TRUE(formatter->inputs.empty());
     EXPECT_TRUE(formatterRequests.empty());
-    EXPECT_EQ(dictionary.inputs, (std::vector<std::string>{"raw words"}));
+    EXPECT_EQ(dictionary.inputs, (std::vector<std::string>{"raw words"})) << "the trimmed text goes straight on";
     EXPECT_EQ(inserter.texts, (std::vector<std::string>{"raw words"}));
-}
-
-TEST_F(DictationControllerTest, NoCorrectionsMeansNoLogLineAndNoCorrectionsInTheRun) {
-    make();
-    startListening();
-    engine().emit("nothing to correct");
-    hotkey->release();
-    run();
+    EXPECT_TRUE(sounds.played.empty());
     ASSERT_EQ(recorder.runs.size(), 1u);
     EXPECT_FALSE(recorder.runs[0].corrections);
-    EXPECT_TRUE(logsOf("speech").empty());
-}
-
-TEST_F(DictationControllerTest, SoundOffPlaysNothingAndChangesNothingElse) {
-    settings.setSoundEnabled(false);
-    make();
-    startListening();
-    engine().emit("quiet");
-    hotkey->release();
-    run();
-    EXPECT_TRUE(sounds.played.empty());
-    EXPECT_EQ(inserter.texts, (std::vector<std::string>{"clean:quiet"}));
-    EXPECT_EQ(recorder.runs.size(), 1u);
+    EXPECT_TRUE(logsOf("speech").empty()) << "no dictionary line without corrections";
+    EXPECT_EQ(controller->state(), State::idle());
 }
 
 TEST_F(DictationControllerTest, LevelIsSmoothedAndZeroAfterTheRelease) {
@@ -673,6 +686,37 @@ TEST_F(DictationControllerTest, DestroyedMidDictationLeavesNothingRunning) {
     while (e->completeFeed()) executor.runAll();
     EXPECT_TRUE(inserter.texts.empty());
     EXPECT_TRUE(e->stream->isCancelled());
+}
+
+TEST_F(DictationControllerTest, AudioCrossesFromTheCaptureThreadThroughTheFeedThreadInOrder) {
+    SerialExecutor feedThread("feed");
+    make(nullptr, nullptr, &feedThread);
+    startListening();
+
+    constexpr int kBuffers = 300;
+    std::vector<std::shared_ptr<const AudioBuffer>> pushed;
+    std::thread captureThread([&] {
+        for (int i = 0; i < kBuffers; ++i) {
+            pushed.push_back(capture->push());
+            capture->onLevel(1.0f);
+        }
+    });
+    captureThread.join();
+    engine().emit("threads");
+    ASSERT_TRUE(executor.runUntil([&] { return controller->level() > 0.9f; }));
+    hotkey->release();
+    ASSERT_TRUE(executor.runUntil([&] { return controller->state() == State::idle(); }));
+
+    const auto& fed = engine().fed;  // the feed task has ended: no more writes
+    ASSERT_FALSE(fed.empty());
+    EXPECT_GE(fed.size(), std::min<std::size_t>(kBuffers, DictationController::audioQueueCapacity));
+    EXPECT_EQ(fed.back().buffer, pushed.back()) << "the newest audio is never dropped";
+    std::size_t at = 0;
+    for (const auto& chunk : fed) {
+        while (at < pushed.size() && pushed[at] != chunk.buffer) ++at;
+        ASSERT_LT(at, pushed.size()) << "chunks reach the engine in capture order";
+    }
+    EXPECT_EQ(inserter.texts, (std::vector<std::string>{"clean:threads"}));
 }
 
 }  // namespace

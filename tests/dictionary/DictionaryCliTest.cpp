@@ -32,9 +32,7 @@ protected:
     fs::path defaultFile() const { return home_.dataHome() / "Zarn" / "dictionary.txt"; }
 
     CommandRun zarn(std::vector<std::string> args, const std::string& input = "") {
-        const char* binaryDir = std::getenv("ZARN_BINARY_DIR");
-        if (!binaryDir) throw std::runtime_error("ZARN_BINARY_DIR is not set");
-        std::string binary = std::string(binaryDir) + "/src/cli/zarn";
+        std::string binary = std::string(std::getenv("ZARN_BINARY_DIR")) + "/src/cli/zarn";
         writeFile(io_ / "in", input);
         pid_t pid = ::fork();
         if (pid == 0) {

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unicode/regex.h>
+
+#include <memory>
+
 #include "dictionary/DictionaryCorrector.h"
 #include "dictionary/DictionaryStore.h"
 
@@ -152,6 +156,45 @@ TEST(DictionaryCorrector, FencesAndCaseWorkBeyondAscii) {
     EXPECT_EQ(digits.apply("v\xD9\xA1 v").text, "v\xD9\xA1 V");
 }
 
+// The rules scope case-insensitivity to the words; they must find exactly what the whole
+// pattern compiled case-insensitively finds.
+TEST(DictionaryCorrector, PatternsMatchLikeTheWholeCaseInsensitivePattern) {
+    auto matches = [](const icu::RegexPattern& pattern, const std::string& text) {
+        std::vector<std::pair<int32_t, int32_t>> ranges;
+        icu::UnicodeString input = icu::UnicodeString::fromUTF8(text);
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(input, status));
+        while (matcher->find(status)) ranges.emplace_back(matcher->start(status), matcher->end(status));
+        EXPECT_TRUE(U_SUCCESS(status));
+        return ranges;
+    };
+    const std::string hears[] = {"cloud code", "stra\xC3\x9F" "e", "\xCF\x83\xCE\xB1", "k", "a b-c"};
+    const std::string texts[] = {
+        "cloud code CLOUD-CODE xcloud code cloud code9 \xCD\x85" "cloud code",
+        "STRASSE stra\xC3\x9F" "e Stra\xE1\xBA\x9E" "E xstrasse",
+        "\xCE\xA3\xCE\x91 \xCF\x82\xCE\xB1 \xCF\x83\xCE\xB1\xCD\x85",
+        "k K \xE2\x84\xAA \xCD\x85k k\xCD\x85 k_",
+        "A B C a\nb\t-c ab-c",
+    };
+    for (const auto& hear : hears) {
+        UErrorCode status = U_ZERO_ERROR;
+        UParseError parseError;
+        std::string words = DictionaryCorrector::patternSource(hear);
+        words = words.substr(words.find("(?i:") + 4);
+        words = words.substr(0, words.rfind(")(?!"));
+        std::string whole = "(?<![\\p{L}\\p{N}])" + words + "(?![\\p{L}\\p{N}])";
+        std::unique_ptr<icu::RegexPattern> reference(icu::RegexPattern::compile(
+            icu::UnicodeString::fromUTF8(whole), UREGEX_CASE_INSENSITIVE, parseError, status));
+        std::unique_ptr<icu::RegexPattern> ours(icu::RegexPattern::compile(
+            icu::UnicodeString::fromUTF8(DictionaryCorrector::patternSource(hear)), 0, parseError, status));
+        ASSERT_TRUE(U_SUCCESS(status)) << hear;
+        for (const auto& text : texts) {
+            EXPECT_EQ(matches(*ours, text), matches(*reference, text)) << hear << " in " << text;
+        }
+    }
+    EXPECT_FALSE(DictionaryCorrector({DictionaryEntry::correction("k", "X")}).apply("\xE2\x84\xAA").applied.empty());
+}
+
 TEST(DictionaryCorrector, OnlyEnabledCorrectionsBecomeRules) {
     std::vector<DictionaryEntry> entries{DictionaryEntry::term("cloud"),
                                          DictionaryEntry(DictionaryEntry::Kind::correction, "B", "a", false),
@@ -159,21 +202,6 @@ TEST(DictionaryCorrector, OnlyEnabledCorrectionsBecomeRules) {
     auto corrector = DictionaryCorrector(entries);
     EXPECT_EQ(corrector.ruleCount(), 1u);
     EXPECT_EQ(corrector.apply("a c cloud").text, "a D cloud");
-}
-
-TEST(DictionaryCorrector, CopiesShareRulesAcrossThreads) {
-    auto corrector = correctorFor("cloud code -> Claude Code\nnew york -> New York\n");
-    std::vector<std::thread> threads;
-    std::atomic<int> good{0};
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([copy = corrector, &good] {
-            for (int i = 0; i < 50; ++i) {
-                if (copy.apply("cloud code in new york").text == "Claude Code in New York") ++good;
-            }
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(good.load(), 200);
 }
 
 TEST(DictionaryBiasPhrases, DistinctEnabledWrittenTextsInOrder) {

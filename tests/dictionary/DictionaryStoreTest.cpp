@@ -1,14 +1,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <mutex>
 
 #include "base/Log.h"
 #include "base/ManualExecutor.h"
 #include "dictionary/DictionaryStore.h"
-#include "dictionary/MainExecutor.h"
+#include "base/MainExecutor.h"
 #include "support/TempDir.h"
 
 namespace zarn {
@@ -200,6 +198,14 @@ TEST_F(DictionaryStoreTest, SavingThroughALinkKeepsTheLink) {
     store->add(DictionaryEntry::term("Bar"));
     EXPECT_TRUE(fs::is_symlink(file()));
     EXPECT_EQ(readFile(dir_ / "dotfiles" / "dictionary.txt"), withHeader("Foo\nBar\n"));
+
+    // A link to a file not made yet is no unreadable file: the save creates the file behind it.
+    fs::create_symlink(dir_ / "dotfiles" / "later.txt", dir_ / "linked.txt");
+    DictionaryStore dangling(dir_ / "linked.txt", executor_, false);
+    EXPECT_FALSE(dangling.isFileUnreadable());
+    dangling.add(DictionaryEntry::term("Baz"));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "linked.txt"));
+    EXPECT_EQ(readFile(dir_ / "dotfiles" / "later.txt"), withHeader("Baz\n"));
 }
 
 // A file that is not UTF-8 must survive the first save: it is moved aside, never overwritten.
@@ -251,16 +257,22 @@ TEST_F(DictionaryStoreTest, UnreadableFileRepairedByHandIsReadAgain) {
 }
 
 TEST_F(DictionaryStoreTest, UnreadableFileThatCannotBeMovedIsNotOverwritten) {
-    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the super-user";
     writeFile(file(), "caf\xE9\n");
+    // Every name it could be kept under is taken, and none may be replaced.
+    writeFile(dir_ / "dictionary.txt.unreadable", "first");
+    for (int n = 2; n <= 1000; ++n) writeFile(dir_ / ("dictionary.txt.unreadable-" + std::to_string(n)), "kept");
+    CapturedLog log;
     auto store = makeStore();
-    ::chmod(dir_.path().c_str(), 0500);  // no renames in the folder
     store->add(DictionaryEntry::term("Foo"));
-    ::chmod(dir_.path().c_str(), 0700);
     EXPECT_EQ(readFile(file()), "caf\xE9\n");
+    EXPECT_EQ(readFile(dir_ / "dictionary.txt.unreadable"), "first");
     EXPECT_FALSE(store->lastSaveError().empty());
     EXPECT_TRUE(store->isFileUnreadable());
+    EXPECT_FALSE(store->movedAsideFile());
     EXPECT_EQ(writes(store->entries()), std::vector<std::string>{"Foo"});
+    auto records = log.records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].level, Log::Level::error);
 }
 
 TEST(DictionaryStoreShared, UsesTheDataFolderAndTheMainExecutor) {

@@ -20,8 +20,8 @@ struct Outcome {
 // Runs the built `zarn` with the given arguments; XDG folders come from the ScopedXdgHome.
 Outcome runZarn(const std::string& arguments) {
     const char* binaryDir = std::getenv("ZARN_BINARY_DIR");
-    std::string binary = binaryDir ? std::string(binaryDir) + "/src/cli/zarn" : std::string(ZARN_CLI_BINARY);
-    std::string command = binary + " " + arguments + " 2>/dev/null";
+    if (!binaryDir) throw std::runtime_error("ZARN_BINARY_DIR is not set");
+    std::string command = std::string(binaryDir) + "/src/cli/zarn " + arguments + " 2>/dev/null";
     Outcome outcome;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) throw std::runtime_error("popen failed");

@@ -52,19 +52,6 @@ TEST(RunStore, LoadsAtStartAndReloadsAfterEveryChange) {
     EXPECT_EQ(seen, (std::vector<std::size_t>{2, 1, 0}));
 }
 
-TEST(RunStore, SeesChangesMadeBehindItsBackOnlyAtReload) {
-    test::TempDir dir;
-    auto file = dir / "runs.jsonl";
-    RunStore store(std::make_shared<RunLog>(file));
-    EXPECT_TRUE(store.runs().empty());
-    RunLog other(file);
-    ASSERT_TRUE(other.record(makeRun("elsewhere")));
-    EXPECT_TRUE(store.runs().empty());
-    store.reload();
-    ASSERT_EQ(store.runs().size(), 1u);
-    EXPECT_EQ(store.runs()[0].text, "elsewhere");
-}
-
 TEST(RunStore, RecordThatCannotBeStoredLeavesTheListAsItWas) {
     test::TempDir dir;
     RunStore store(std::make_shared<RunLog>(dir / "runs.jsonl"));

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <openssl/sha.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +8,7 @@
 
 #include "speech/ModelStore.h"
 #include "speech/TestRuntime.h"
+#include "speech/TestServer.h"
 #include "speech/TranscribeError.h"
 #include "support/TempDir.h"
 
@@ -41,50 +39,13 @@ std::string sha256Hex(const std::string& data) {
     return hex;
 }
 
-// The python model host, on 127.0.0.1 with a port of the system's choosing.
-class TestServer {
-public:
-    TestServer() {
-        int fds[2];
-        if (::pipe(fds) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(fds[1], STDOUT_FILENO);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            const char* script = ZARN_TEST_SERVER;
-            ::execlp("python3", "python3", script, static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        // The first line is the port: the server is listening once it is printed.
-        std::string line;
-        char c;
-        while (::read(fds[0], &c, 1) == 1 && c != '\n') line += c;
-        ::close(fds[0]);
-        port_ = std::atoi(line.c_str());
-    }
-    ~TestServer() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    int port() const { return port_; }
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-
-private:
-    pid_t pid_ = -1;
-    int port_ = 0;
-};
-
 class ModelStoreDownload : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
             ::unsetenv(name);
         }
-        server_ = new TestServer();
+        server_ = new test::TestServer();
     }
     static void TearDownTestSuite() { delete server_; }
     void SetUp() override { ASSERT_GT(server_->port(), 0) << "test server did not start"; }
@@ -110,11 +71,11 @@ protected:
         test::writeFile(s.modelURL(), "previous model");
     }
 
-    static TestServer* server_;
+    static test::TestServer* server_;
     test::TempDir dir_;
     std::vector<double> progress_;
 };
-TestServer* ModelStoreDownload::server_ = nullptr;
+test::TestServer* ModelStoreDownload::server_ = nullptr;
 
 TEST_F(ModelStoreDownload, CompleteBodyIsVerifiedInstalledAndReportedInSteps) {
     const ModelStore s = store("/big/model");

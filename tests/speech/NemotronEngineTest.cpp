@@ -160,6 +160,25 @@ TEST_F(NemotronEngineTest, ConverterIsCachedPerInputFormat) {
     EXPECT_NEAR(FakeRuntime::fedSample(fed - 1), 0.5f, 0.05f);
 }
 
+TEST_F(NemotronEngineTest, InterleavedStereoIsMixedToMono) {
+    auto engine = std::make_shared<NemotronEngine>(models_);
+    start(*engine);
+    const AudioFormat stereo{48000, 2, SampleType::int16, true};
+    for (int i = 0; i < 5; ++i) {
+        auto b = std::make_shared<AudioBuffer>(stereo, 4800);
+        b->setFrameLength(4800);
+        for (std::uint32_t f = 0; f < 4800; ++f) {
+            b->int16Data(0)[2 * f] = static_cast<std::int16_t>(0.4 * 32768);
+            b->int16Data(0)[2 * f + 1] = static_cast<std::int16_t>(0.2 * 32768);
+        }
+        feed(*engine, b);
+    }
+    EXPECT_EQ(engine->convertersMade(), 1u);
+    const std::size_t fed = FakeRuntime::fedCount();
+    ASSERT_GT(fed, 7000u);
+    EXPECT_NEAR(FakeRuntime::fedSample(fed / 2), 0.3f, 0.01f);
+}
+
 TEST_F(NemotronEngineTest, OutputCapacityFollowsTheRateRatio) {
     EXPECT_EQ(NemotronEngine::outputCapacity(480, 48000), 161u);
     EXPECT_EQ(NemotronEngine::outputCapacity(2048, 48000), 683u);

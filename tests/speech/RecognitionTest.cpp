@@ -2,10 +2,12 @@
 
 #include <cstring>
 
+#include "Gguf.h"
 #include "SphinxModel.h"
 #include "base/ManualExecutor.h"
 #include "speech/NemotronEngine.h"
 #include "speech/TestRuntime.h"
+#include "speech/TranscribeError.h"
 #include "support/TempDir.h"
 
 namespace zarn {
@@ -60,6 +62,37 @@ TEST(Recognition, GoForwardThroughTheEngineInCaptureSizedChunks) {
         return !c.isFinal && !c.text.empty() && c.text != "go forward ten meters";
     });
     EXPECT_TRUE(sawPartial);
+}
+
+}  // namespace
+}  // namespace zarn
+
+namespace zarn {
+namespace {
+
+TEST(RealRuntime, ForeignArchitectureAndForeignLanguage) {
+    test::TempDir dir;
+    transcribe::gguf::Writer other;
+    other.addString("general.architecture", "nemotron_asr");
+    other.addBytes("encoder.weight", {1, 2, 3, 4});
+    std::string error;
+    ASSERT_TRUE(other.write((dir / "other.gguf").string(), error));
+    try {
+        TranscribeSession::open((dir / "other.gguf").string(), "en-US");
+        FAIL() << "no error";
+    } catch (const TranscribeError& e) {
+        EXPECT_EQ(e.status(), 5);
+        EXPECT_EQ(e.errorDescription(),
+                  "opening model at " + (dir / "other.gguf").string() + ": unsupported model architecture \"nemotron_asr\"");
+    }
+
+    // An English model asked for Russian starts its streams without a language.
+    ASSERT_TRUE(transcribe::sphinx::pack("/usr/share/pocketsphinx/model/en-us", (dir / "en.gguf").string(), "", error));
+    auto session = TranscribeSession::open((dir / "en.gguf").string(), "ru-RU");
+    session->beginStreamAndWait();
+    EXPECT_TRUE(session->languageRejected());
+    EXPECT_EQ(session->feedAndWait(std::vector<float>(1600, 0.0f)).combined(), "");
+    EXPECT_EQ(session->finalizeStreamAndWait().combined(), "");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """A model host on 127.0.0.1 for the download tests. Prints its port, then serves:
-/big/model, /big/nolength, /big/short, /big/wrong, /big/reset, /small/model, /error."""
+/big/model, /big/nolength, /big/short, /big/wrong, /big/reset, /small/model, /error, and any other *.gguf path (the small body)."""
 import socket
 import struct
 import sys
@@ -61,6 +61,8 @@ class Handler(BaseHTTPRequestHandler):
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             self.connection.close()
             self.close_connection = True
+        elif path.endswith(".gguf"):
+            self.send_body(body(SMALL))
         else:
             self.send_error(404)
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <set>
 
 namespace transcribe::gguf {
@@ -18,6 +19,11 @@ constexpr std::uint32_t kMagic = 0x46554747;  // "GGUF" read as little-endian
 constexpr std::uint32_t kMaxDims = 4;
 constexpr int kMaxArrayDepth = 4;
 constexpr std::uint64_t kMaxAlignment = 1u << 20;
+// Counts in the header are only believed as far as the bytes go; memory is reserved for
+// at most this many entries up front, the rest grows as entries are actually read.
+constexpr std::uint64_t kMaxReserve = 4096;
+// String array elements collected per value (larger vocabularies are skipped over).
+constexpr std::uint64_t kMaxCollectedStrings = 1u << 20;
 
 // Block size (elements) and bytes per block of the ggml tensor types this reader knows.
 struct TypeInfo {
@@ -140,7 +146,7 @@ bool readValue(Cursor& cursor, ValueType type, Value& out, int depth, std::strin
             for (std::uint64_t n = 0; n < out.count; ++n) {
                 Value element;
                 if (!readValue(cursor, out.elementType, element, depth + 1, error)) return false;
-                if (out.elementType == ValueType::String) out.strings.push_back(element.str);
+                if (out.elementType == ValueType::String && n < kMaxCollectedStrings) out.strings.push_back(element.str);
             }
             return true;
         }
@@ -214,7 +220,7 @@ std::optional<File> parse(const std::uint8_t* data, std::size_t size, std::strin
     }
 
     std::set<std::string_view> keys;
-    file.metadata.reserve(static_cast<std::size_t>(kvCount));
+    file.metadata.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(kvCount, kMaxReserve)));
     for (std::uint64_t n = 0; n < kvCount; ++n) {
         std::string_view key;
         std::uint32_t type = 0;
@@ -245,7 +251,7 @@ std::optional<File> parse(const std::uint8_t* data, std::size_t size, std::strin
     }
 
     std::set<std::string_view> names;
-    file.tensors.reserve(static_cast<std::size_t>(tensorCount));
+    file.tensors.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(tensorCount, kMaxReserve)));
     for (std::uint64_t n = 0; n < tensorCount; ++n) {
         Tensor tensor;
         std::uint32_t dimCount = 0;

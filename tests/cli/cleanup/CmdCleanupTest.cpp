@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,9 +30,13 @@ struct Run {
 // Runs the built `zarn` with `args`, standard input `input` and a clean environment of
 // temporary folders plus `extraEnv`.
 Run runZarn(const std::vector<std::string>& args, const std::string& input = "",
-            const std::map<std::string, std::string>& extraEnv = {}) {
+            const std::map<std::string, std::string>& extraEnv = {}, const std::string& storedSettings = "") {
     test::TempDir dir;
-    const char* binaryDir = std::getenv("ZARN_BINARY_DIR");
+    if (!storedSettings.empty()) {
+        std::filesystem::create_directories(dir / "config" / "Zarn");
+        test::writeFile(dir / "config" / "Zarn" / "defaults.json", storedSettings);
+    }
+    const char* binaryDir = std::getenv("ZARN_BINARY_DIR");  // set by the test main
     std::string binary = std::string(binaryDir ? binaryDir : ".") + "/src/cli/zarn";
     test::writeFile(dir / "in", input);
 
@@ -116,6 +121,19 @@ TEST(CmdCleanup, SmartUsesTheConfiguredServer) {
     EXPECT_EQ(run.out, "We ship it tomorrow.\n");
     ASSERT_EQ(server.requests().size(), 2u);
     EXPECT_EQ(server.requests()[1].path, "/v1/chat/completions");
+}
+
+TEST(CmdCleanup, SmartReadsTheServerFromTheSettingsFileUnlessTheEnvironmentSetsIt) {
+    FakeModelServer server(FakeModelServer::modelServer([](const auto&) { return FakeModelServer::chat("We ship it."); }));
+    const std::string stored = R"({"llmURL": ")" + server.baseUrl() + R"(", "llmModel": "test-model"})";
+    auto fromFile = runZarn({"cleanup", "--smart", "um we ship it"}, "", {}, stored);
+    EXPECT_EQ(fromFile.out, "We ship it.\n");
+    EXPECT_EQ(server.requests().size(), 2u);
+
+    auto envWins = runZarn({"cleanup", "--smart", "um we ship it"}, "", {{"ZARN_LLM_URL", "http://192.0.2.1:1"}}, stored);
+    EXPECT_EQ(envWins.out, "We ship it.\n");  // the rules' result: the remote server was refused
+    EXPECT_NE(envWins.err.find("http://192.0.2.1:1 refused"), std::string::npos) << envWins.err;
+    EXPECT_EQ(server.requests().size(), 2u);
 }
 
 TEST(CmdCleanup, SmartFallsBackOnServerErrorsAndRemoteServers) {

@@ -265,11 +265,17 @@ OpenAICompatibleModel::OpenAICompatibleModel(LlmServerConfig config) : core_(std
 }
 
 OpenAICompatibleModel::~OpenAICompatibleModel() {
-    std::lock_guard lock(core_->mutex);
-    core_->closing = true;
-    for (auto& weak : core_->calls) {
-        if (auto call = weak.lock()) call->cancel();
+    std::vector<std::shared_ptr<Core::Call>> live;
+    {
+        std::lock_guard lock(core_->mutex);
+        core_->closing = true;
+        for (auto& weak : core_->calls) {
+            if (auto call = weak.lock()) live.push_back(std::move(call));
+        }
     }
+    // Every flag first: once the running call is woken, the thread moves on to the next at once.
+    for (auto& call : live) call->cancelled = true;
+    for (auto& call : live) call->cancel();
 }
 
 ModelAvailability OpenAICompatibleModel::availability() { return core_->probe(); }

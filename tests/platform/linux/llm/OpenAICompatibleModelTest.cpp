@@ -181,6 +181,15 @@ TEST(OpenAICompatibleModel, ServerFailuresBecomeModelErrors) {
     }
 }
 
+TEST(OpenAICompatibleModel, OversizedAnswerIsRefused) {
+    const std::string huge(9 * 1024 * 1024, 'a');
+    FakeModelServer server(FakeModelServer::modelServer([&](const auto&) { return FakeModelServer::chat(huge); }));
+    OpenAICompatibleModel model(configFor(server));
+    auto result = ask(model);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(describeError(result.error()), "the language-model server's answer is too large");
+}
+
 TEST(OpenAICompatibleModel, UnreachableServerIsAnError) {
     LlmServerConfig config;
     {

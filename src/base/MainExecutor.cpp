@@ -1,4 +1,4 @@
-#include "dictionary/MainExecutor.h"
+#include "base/MainExecutor.h"
 
 #include <atomic>
 #include <stdexcept>

@@ -1,0 +1,109 @@
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <charconv>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "base/EventLoop.h"
+#include "cli/Command.h"
+#include "contracts/PushToTalkKey.h"
+#include "platform/linux/hotkeybackend/HotkeyBackend.h"
+
+namespace zarn::cli {
+namespace {
+
+// Turns Ctrl-C (and a termination request) into a quit of the event loop, so the monitor
+// is stopped normally and a grabbed keyboard is always let go.
+class InterruptWatcher {
+public:
+    explicit InterruptWatcher(EventLoop& loop) {
+        sigemptyset(&signals_);
+        sigaddset(&signals_, SIGINT);
+        sigaddset(&signals_, SIGTERM);
+        // Blocked here before any other thread exists, so every thread inherits the mask and
+        // only the watcher takes the signals.
+        pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
+        thread_ = std::thread([this, &loop] {
+            timespec tick{0, 100'000'000};
+            while (!done_.load()) {
+                if (sigtimedwait(&signals_, nullptr, &tick) > 0) {
+                    interrupted_.store(true);
+                    loop.quit();
+                    return;
+                }
+            }
+        });
+    }
+    ~InterruptWatcher() {
+        done_.store(true);
+        thread_.join();
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    bool interrupted() const { return interrupted_.load(); }
+
+private:
+    sigset_t signals_{};
+    sigset_t previous_{};
+    std::atomic<bool> done_{false};
+    std::atomic<bool> interrupted_{false};
+    std::thread thread_;
+};
+
+int runHotkey(CommandContext& context) {
+    auto& args = context.args;
+    if (args.empty() || args[0] != "test") throw UsageError("expected the subcommand 'test'");
+    args.erase(args.begin());
+
+    PushToTalkKey key = PushToTalkKey::rightOption;
+    std::string value;
+    if (takeOption(args, "--key", value)) {
+        auto parsed = pushToTalkKey::fromRawValue(value);
+        if (!parsed) throw UsageError("unknown key '" + value + "' (expected rightOption, fn or rightCommand)");
+        key = *parsed;
+    }
+    long long count = 0;  // 0: until interrupted
+    if (takeOption(args, "--count", value)) {
+        auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), count);
+        if (error != std::errc() || end != value.data() + value.size() || count <= 0) {
+            throw UsageError("--count needs a positive whole number, not '" + value + "'");
+        }
+    }
+    if (!args.empty()) throw UsageError("unexpected argument '" + args[0] + "'");
+
+    EventLoop loop;
+    InterruptWatcher interrupts(loop);
+    const HotkeyBackend backend = chooseHotkeyBackend();
+    HotkeyMonitor monitor(loop, makeEventHook(backend));
+    long long edges = 0;
+    auto report = [&](const char* edge) {
+        context.out << edge << "\n" << std::flush;
+        if (count > 0 && ++edges >= count) loop.quit();
+    };
+    monitor.setKey(key);
+    monitor.setOnPress([&] { report("press"); });
+    monitor.setOnRelease([&] { report("release"); });
+    if (!monitor.start()) {
+        context.err << "zarn hotkey: cannot watch " << pushToTalkKey::displayName(key) << " with the "
+                    << backendName(backend) << " backend"
+                    << (backend == HotkeyBackend::evdev ? " (reading /dev/input needs the 'input' group)" : "")
+                    << "\n";
+        return 1;
+    }
+    // One write, so that a reader never sees half of the line.
+    context.err << "Listening for " + std::string(pushToTalkKey::displayName(key)) + " (" +
+                       std::string(backendName(backend)) + "); press Ctrl-C to stop.\n"
+                << std::flush;
+    loop.run();
+    monitor.stop();
+    return 0;
+}
+
+Registration reg{{"hotkey", "hotkey test [--key rightOption|fn|rightCommand] [--count N]",
+                  "Watch the push-to-talk key and print \"press\" and \"release\" as it goes down and up.",
+                  &runHotkey}};
+
+}  // namespace
+}  // namespace zarn::cli

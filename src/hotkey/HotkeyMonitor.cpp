@@ -1,0 +1,69 @@
+#include "hotkey/HotkeyMonitor.h"
+
+#include "base/Log.h"
+
+namespace zarn {
+
+HotkeyMonitor::HotkeyMonitor(Executor& mainExecutor, std::unique_ptr<hotkey::EventHook> hook)
+    : main_(mainExecutor), hook_(std::move(hook)) {}
+
+HotkeyMonitor::~HotkeyMonitor() {
+    if (installed_) hook_->remove();
+}
+
+bool HotkeyMonitor::start() {
+    stop();
+    const std::uint64_t generation = generation_;
+    auto deliverOnMain = lifetime_.guard([this, generation](const hotkey::HookEvent& event,
+                                                            const hotkey::Verdict& verdict) {
+        deliver(generation, event, verdict);
+    });
+    auto handler = [&main = main_, deliverOnMain](const hotkey::HookEvent& event, hotkey::Verdict verdict) {
+        main.post([deliverOnMain, event, verdict = std::move(verdict)]() mutable {
+            deliverOnMain(event, verdict);
+        });
+    };
+    if (!hook_->install(key_, std::move(handler))) {
+        Log::hotkey().error("tapCreate failed \u2014 Accessibility permission missing?");
+        return false;
+    }
+    installed_ = true;
+    Log::hotkey().info("listening for %s", pushToTalkKey::displayName(key_));
+    return true;
+}
+
+void HotkeyMonitor::stop() {
+    if (installed_) hook_->remove();
+    installed_ = false;
+    isPressed_ = false;
+    ++generation_;
+}
+
+void HotkeyMonitor::deliver(std::uint64_t generation, const hotkey::HookEvent& event,
+                            const hotkey::Verdict& verdict) {
+    // An event from a hook that has since been removed belongs to no running monitor.
+    const bool consume = (generation == generation_ && installed_) && handle(event.type, event.keyCode, event.flags);
+    if (verdict) verdict(consume);
+}
+
+bool HotkeyMonitor::handle(std::uint32_t type, std::int64_t keyCode, std::uint64_t flags) {
+    if (type == hotkey::kTapDisabledByTimeout || type == hotkey::kTapDisabledByUserInput) {
+        if (installed_) hook_->enable();
+        return false;
+    }
+    if (type != hotkey::kFlagsChanged) return false;
+    if (keyCode != pushToTalkKey::keyCode(key_)) return false;
+    const bool down = (flags & pushToTalkKey::flag(key_)) != 0;
+    if (down == isPressed_) return false;
+    isPressed_ = down;
+    // A callback may stop or restart the monitor; the verdict is the key's, decided now.
+    const bool consume = pushToTalkKey::shouldConsumeEvent(key_);
+    if (down) {
+        if (onPress_) onPress_();
+    } else {
+        if (onRelease_) onRelease_();
+    }
+    return consume;
+}
+
+}  // namespace zarn

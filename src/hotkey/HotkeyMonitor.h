@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "base/Executor.h"
+#include "base/Reply.h"
+#include "contracts/Contracts.h"
+#include "contracts/PushToTalkKey.h"
+#include "hotkey/EventHook.h"
+
+namespace zarn {
+
+// Watches one push-to-talk key system-wide through an EventHook and reports its press and
+// release edges. Everything here runs on the main executor: the owner calls it there, and
+// the hook's events are moved there before the decision rule sees them.
+class HotkeyMonitor final : public KeyMonitor {
+public:
+    HotkeyMonitor(Executor& mainExecutor, std::unique_ptr<hotkey::EventHook> hook);
+    // Removes the hook, so no event can reach a monitor that is gone.
+    ~HotkeyMonitor() override;
+    HotkeyMonitor(const HotkeyMonitor&) = delete;
+    HotkeyMonitor& operator=(const HotkeyMonitor&) = delete;
+
+    void setKey(PushToTalkKey key) override { key_ = key; }
+    void setOnPress(std::function<void()> onPress) override { onPress_ = std::move(onPress); }
+    void setOnRelease(std::function<void()> onRelease) override { onRelease_ = std::move(onRelease); }
+    bool start() override;
+    void stop() override;
+
+    PushToTalkKey key() const { return key_; }
+    bool isRunning() const { return installed_; }
+    bool isPressed() const { return isPressed_; }
+
+private:
+    void deliver(std::uint64_t generation, const hotkey::HookEvent& event, const hotkey::Verdict& verdict);
+    // The decision rule; true swallows the event.
+    bool handle(std::uint32_t type, std::int64_t keyCode, std::uint64_t flags);
+
+    Executor& main_;
+    std::unique_ptr<hotkey::EventHook> hook_;
+    bool installed_ = false;
+    bool isPressed_ = false;
+    PushToTalkKey key_ = PushToTalkKey::rightOption;
+    std::function<void()> onPress_;
+    std::function<void()> onRelease_;
+    // Events of an earlier installation that are still on their way are answered "pass".
+    std::uint64_t generation_ = 0;
+    Lifetime lifetime_;
+};
+
+}  // namespace zarn

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <linux/input.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hotkey/EventHook.h"
+
+namespace zarn::evdev {
+
+// One opened keyboard. Owns its descriptor and, while it is grabbed, the grab and the
+// pass-through device: both end when the object is destroyed, so a keyboard can never be
+// left captured, whichever way the hook goes down.
+class Device {
+public:
+    Device(int fd, std::string name, std::function<void(const input_event&)> forward = {},
+           std::function<void()> release = {});
+    ~Device();
+    Device(Device&& other) noexcept;
+    Device& operator=(Device&&) = delete;
+    Device(const Device&) = delete;
+
+    int fd() const { return fd_; }
+    const std::string& name() const { return name_; }
+    // Tells the keyboard apart from others of the same name (its device path); the name by default.
+    const std::string& id() const { return id_.empty() ? name_ : id_; }
+    void setId(std::string id) { id_ = std::move(id); }
+
+    // What the system sends back to a grabbed keyboard (its LEDs) arrives at the pass-through
+    // device; `pump` carries it over to the keyboard when `fd` is readable.
+    struct Feedback {
+        int fd = -1;  // not owned
+        std::function<void()> pump;
+    };
+    void setFeedback(Feedback feedback) { feedback_ = std::move(feedback); }
+    const Feedback& feedback() const { return feedback_; }
+    bool isGrabbed() const { return static_cast<bool>(forward_); }
+    // Hands an event on to the rest of the system; only a grabbed device has to.
+    void forward(const input_event& event) const {
+        if (forward_) forward_(event);
+    }
+
+private:
+    int fd_;
+    std::string name_;
+    std::string id_;
+    std::function<void(const input_event&)> forward_;
+    std::function<void()> release_;
+    Feedback feedback_;
+};
+
+// Finds and opens the keyboards to watch.
+class DeviceSource {
+public:
+    enum class Outcome { ok, permissionDenied, noKeyboard };
+    virtual ~DeviceSource() = default;
+    // Opens every keyboard that has the key `code`; when `grab`, takes each one for itself
+    // and passes its other events on. On failure nothing stays open or grabbed.
+    virtual Outcome open(unsigned code, bool grab, std::vector<Device>& devices) = 0;
+    // Readable when keyboards may have been plugged in since open(); -1 when never.
+    virtual int addedSignal() const { return -1; }
+    // Opens, like open(), the keyboards plugged in since, skipping the ids in `open`.
+    virtual void openAdded(unsigned /*code*/, bool /*grab*/, const std::set<std::string>& /*open*/,
+                           std::vector<Device>& /*devices*/) {}
+};
+
+// The keyboards under a folder of event devices (normally /dev/input), read with libevdev,
+// grabbed with EVIOCGRAB and passed on through a uinput device per keyboard.
+class InputDeviceSource final : public DeviceSource {
+public:
+    explicit InputDeviceSource(std::filesystem::path folder = "/dev/input");
+    ~InputDeviceSource() override;
+    InputDeviceSource(const InputDeviceSource&) = delete;
+    InputDeviceSource& operator=(const InputDeviceSource&) = delete;
+
+    Outcome open(unsigned code, bool grab, std::vector<Device>& devices) override;
+    int addedSignal() const override { return added_; }
+    void openAdded(unsigned code, bool grab, const std::set<std::string>& open, std::vector<Device>& devices) override;
+
+private:
+    enum class Opened { device, skipped, denied };
+    static Opened openOne(const std::filesystem::path& path, unsigned code, bool grab, std::vector<Device>& into);
+
+    std::filesystem::path folder_;
+    int added_ = -1;  // inotify on the folder
+};
+
+// The key hook for Wayland sessions and consoles: reads the keyboards' input events on its
+// own thread. When the key's edges are to be swallowed, the keyboards are grabbed and each
+// event of the key is held back until its verdict; the events behind it wait in order.
+class EvdevEventHook final : public hotkey::EventHook {
+public:
+    explicit EvdevEventHook(std::unique_ptr<DeviceSource> source = std::make_unique<InputDeviceSource>());
+    ~EvdevEventHook() override;
+    EvdevEventHook(const EvdevEventHook&) = delete;
+    EvdevEventHook& operator=(const EvdevEventHook&) = delete;
+
+    bool install(PushToTalkKey key, Handler handler) override;
+    void remove() override;
+    void enable() override;
+
+    // Linux key code of the key (KEY_RIGHTALT, KEY_FN, KEY_RIGHTMETA).
+    static unsigned linuxKeyCode(PushToTalkKey key);
+
+    struct Session;
+
+private:
+    std::unique_ptr<DeviceSource> source_;
+    std::shared_ptr<Session> session_;
+    std::thread thread_;
+};
+
+}  // namespace zarn::evdev

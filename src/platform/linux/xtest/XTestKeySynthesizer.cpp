@@ -1,0 +1,123 @@
+#include "platform/linux/xtest/XTestKeySynthesizer.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+#include "base/Error.h"
+
+namespace zarn::x11 {
+
+namespace {
+
+std::string cannotOpenDisplay(const std::string& requested) {
+    std::string name = XDisplayName(requested.empty() ? nullptr : requested.c_str());
+    return name.empty() ? "cannot open the X display (DISPLAY is not set)" : "cannot open the X display " + name;
+}
+
+}  // namespace
+
+namespace {
+
+// WM_CLASS names of common terminal emulators, lower-cased.
+constexpr std::array<std::string_view, 36> kTerminals = {
+    "xterm",          "uxterm",          "rxvt",           "urxvt",          "urxvt-unicode",  "gnome-terminal",
+    "gnome-terminal-server", "konsole",   "kitty",          "alacritty",      "xfce4-terminal", "terminator",
+    "tilix",          "st",              "st-256color",    "lxterminal",     "mate-terminal",  "qterminal",
+    "terminology",    "sakura",          "termite",        "eterm",          "guake",          "tilda",
+    "yakuake",        "cool-retro-term", "wezterm",        "org.wezfurlong.wezterm", "foot", "kgx",
+    "deepin-terminal", "terminal",       "roxterm",        "aterm",          "mlterm",         "com.raggesilver.blackbox",
+};
+
+std::string lower(std::string_view s) {
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return out;
+}
+
+}  // namespace
+
+XTestKeySynthesizer::XTestKeySynthesizer(const std::string& displayName) {
+    display_ = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
+    if (!display_) throw MessageError(cannotOpenDisplay(displayName));
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(display_, &event, &error, &major, &minor)) {
+        XCloseDisplay(display_);
+        throw MessageError("the X server has no XTest extension");
+    }
+}
+
+XTestKeySynthesizer::~XTestKeySynthesizer() {
+    if (display_) XCloseDisplay(display_);
+}
+
+bool XTestKeySynthesizer::isTerminal(std::string_view wmClass) {
+    auto name = lower(wmClass);
+    return std::find(kTerminals.begin(), kTerminals.end(), name) != kTerminals.end();
+}
+
+std::pair<std::string, std::string> XTestKeySynthesizer::focusedWindowClass() {
+    Window root = DefaultRootWindow(display_);
+    Window window = None;
+    // A window manager names the active window; without one the input focus is the answer.
+    Atom active = XInternAtom(display_, "_NET_ACTIVE_WINDOW", True);
+    if (active != None) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display_, root, active, 0, 1, False, XA_WINDOW, &type, &format, &count, &after, &data) ==
+                Success &&
+            data) {
+            if (count == 1 && format == 32) window = static_cast<Window>(*reinterpret_cast<long*>(data));
+            XFree(data);
+        }
+    }
+    if (window == None) {
+        int revert = 0;
+        XGetInputFocus(display_, &window, &revert);
+    }
+    // The focus may sit on a child of the top-level window that carries WM_CLASS.
+    while (window != None && window != PointerRoot && window != root) {
+        XClassHint hint{};
+        if (XGetClassHint(display_, window, &hint)) {
+            std::pair<std::string, std::string> result{hint.res_name ? hint.res_name : "",
+                                                       hint.res_class ? hint.res_class : ""};
+            if (hint.res_name) XFree(hint.res_name);
+            if (hint.res_class) XFree(hint.res_class);
+            return result;
+        }
+        Window parent = None, rootReturn = None;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(display_, window, &rootReturn, &parent, &children, &count)) break;
+        if (children) XFree(children);
+        window = parent;
+    }
+    return {};
+}
+
+bool XTestKeySynthesizer::postPaste() {
+    auto [instance, windowClass] = focusedWindowClass();
+    bool terminal = isTerminal(instance) || isTerminal(windowClass);
+    KeyCode control = XKeysymToKeycode(display_, XK_Control_L);
+    KeyCode shift = XKeysymToKeycode(display_, XK_Shift_L);
+    KeyCode v = XKeysymToKeycode(display_, XK_v);
+    if (control == 0 || v == 0 || (terminal && shift == 0)) return false;
+    XTestFakeKeyEvent(display_, control, True, CurrentTime);
+    if (terminal) XTestFakeKeyEvent(display_, shift, True, CurrentTime);
+    XTestFakeKeyEvent(display_, v, True, CurrentTime);
+    XTestFakeKeyEvent(display_, v, False, CurrentTime);
+    if (terminal) XTestFakeKeyEvent(display_, shift, False, CurrentTime);
+    XTestFakeKeyEvent(display_, control, False, CurrentTime);
+    XSync(display_, False);
+    return true;
+}
+
+}  // namespace zarn::x11

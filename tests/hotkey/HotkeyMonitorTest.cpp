@@ -1,0 +1,261 @@
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/Log.h"
+#include "base/ManualExecutor.h"
+#include "hotkey/HotkeyMonitor.h"
+
+namespace zarn {
+namespace {
+
+using hotkey::HookEvent;
+using hotkey::kFlagsChanged;
+
+// Stands in for the platform hook: records installs and lets the test inject events.
+class FakeHook final : public hotkey::EventHook {
+public:
+    struct State {
+        int installs = 0;
+        int removes = 0;
+        int enables = 0;
+        int installed = 0;  // hooks in place right now
+        bool refuse = false;
+        std::optional<PushToTalkKey> key;
+        Handler handler;
+    };
+    explicit FakeHook(State& state) : state_(state) {}
+
+    bool install(PushToTalkKey key, Handler handler) override {
+        if (state_.refuse) return false;
+        ++state_.installs;
+        ++state_.installed;
+        state_.key = key;
+        state_.handler = std::move(handler);
+        return true;
+    }
+    void remove() override {
+        ++state_.removes;
+        if (state_.installed > 0) --state_.installed;
+        state_.handler = nullptr;
+    }
+    void enable() override { ++state_.enables; }
+
+private:
+    State& state_;
+};
+
+class HotkeyMonitorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Log::setSinkForTesting([this](const Log::Record& record) {
+            std::lock_guard lock(logMutex);
+            logs.push_back(record);
+        });
+        monitor.setOnPress([this] { edges.push_back("press"); });
+        monitor.setOnRelease([this] { edges.push_back("release"); });
+    }
+    void TearDown() override { Log::setSinkForTesting(nullptr); }
+
+    // Sends one event through the hook the way a platform hook does and returns the
+    // verdict the monitor gave, or nothing when it gave none.
+    std::optional<bool> send(std::uint32_t type, std::int64_t keyCode, std::uint64_t flags) {
+        EXPECT_TRUE(state.handler) << "no hook installed";
+        if (!state.handler) return std::nullopt;
+        std::optional<bool> verdict;
+        state.handler(HookEvent{type, keyCode, flags}, [&verdict](bool consume) { verdict = consume; });
+        executor.runUntilIdle();
+        return verdict;
+    }
+    std::optional<bool> flagsChanged(std::int64_t keyCode, std::uint64_t flags) {
+        return send(kFlagsChanged, keyCode, flags);
+    }
+
+    ManualExecutor executor;
+    FakeHook::State state;
+    HotkeyMonitor monitor{executor, std::make_unique<FakeHook>(state)};
+    std::vector<std::string> edges;
+    std::mutex logMutex;
+    std::vector<Log::Record> logs;
+};
+
+constexpr std::int64_t kRightOption = 61;
+constexpr std::int64_t kLeftOption = 58;
+constexpr std::int64_t kFn = 63;
+constexpr std::int64_t kRightCommand = 54;
+constexpr std::uint64_t kRightOptionDown = 0x40 | 0x80000;
+constexpr std::uint64_t kLeftOptionDown = 0x20 | 0x80000;
+
+TEST_F(HotkeyMonitorTest, RightOptionPressAndReleaseAreReportedOnceAndSwallowed) {
+    ASSERT_TRUE(monitor.start());
+    EXPECT_EQ(state.key, PushToTalkKey::rightOption);
+
+    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), true);
+    EXPECT_TRUE(monitor.isPressed());
+    EXPECT_EQ(flagsChanged(kRightOption, 0), true);
+    EXPECT_FALSE(monitor.isPressed());
+    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
+}
+
+TEST_F(HotkeyMonitorTest, RightCommandEdgesAreSwallowedAndFnEdgesPassThrough) {
+    monitor.setKey(PushToTalkKey::rightCommand);
+    ASSERT_TRUE(monitor.start());
+    EXPECT_EQ(flagsChanged(kRightCommand, 0x10 | 0x100000), true);
+    EXPECT_EQ(flagsChanged(kRightCommand, 0), true);
+    // The generic Command bit alone (left Command) is not the right-hand key.
+    EXPECT_EQ(flagsChanged(kRightCommand, 0x100000), false);
+    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
+
+    edges.clear();
+    monitor.setKey(PushToTalkKey::fn);
+    ASSERT_TRUE(monitor.start());
+    EXPECT_EQ(state.key, PushToTalkKey::fn);
+    EXPECT_EQ(flagsChanged(kFn, 0x800000), false);
+    EXPECT_EQ(flagsChanged(kFn, 0), false);
+    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
+}
+
+TEST_F(HotkeyMonitorTest, OtherKeysAndEventTypesAreIgnoredAndPass) {
+    ASSERT_TRUE(monitor.start());
+    // Left Option alone, even carrying the right-hand bit by accident of the flags word.
+    EXPECT_EQ(flagsChanged(kLeftOption, kLeftOptionDown), false);
+    EXPECT_EQ(flagsChanged(kLeftOption, kRightOptionDown), false);
+    EXPECT_EQ(flagsChanged(kLeftOption, 0), false);
+    // Key-down (10) and key-up (11) events of the very key are not flags changes.
+    EXPECT_EQ(send(10, kRightOption, kRightOptionDown), false);
+    EXPECT_EQ(send(11, kRightOption, 0), false);
+    EXPECT_TRUE(edges.empty());
+    EXPECT_FALSE(monitor.isPressed());
+}
+
+TEST_F(HotkeyMonitorTest, LeftOptionWhileRightOptionIsHeldChangesNothing) {
+    ASSERT_TRUE(monitor.start());
+    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), true);
+    EXPECT_EQ(flagsChanged(kLeftOption, kRightOptionDown | 0x20), false);
+    EXPECT_EQ(flagsChanged(kLeftOption, kRightOptionDown), false);
+    EXPECT_TRUE(monitor.isPressed());
+    EXPECT_EQ(flagsChanged(kRightOption, 0), true);
+    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
+}
+
+TEST_F(HotkeyMonitorTest, RepeatedStateOfTheKeyReportsNothingAndPasses) {
+    ASSERT_TRUE(monitor.start());
+    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), true);
+    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), false);
+    EXPECT_EQ(flagsChanged(kRightOption, 0), true);
+    // A release while nothing is held (e.g. its press was missed) is not reported.
+    EXPECT_EQ(flagsChanged(kRightOption, 0), false);
+    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
+}
+
+TEST_F(HotkeyMonitorTest, DisabledNotificationsReEnableTheHookAndPassWithoutCallbacks) {
+    ASSERT_TRUE(monitor.start());
+    EXPECT_EQ(send(hotkey::kTapDisabledByTimeout, 0, 0), false);
+    EXPECT_EQ(state.enables, 1);
+    EXPECT_EQ(send(hotkey::kTapDisabledByUserInput, kRightOption, kRightOptionDown), false);
+    EXPECT_EQ(state.enables, 2);
+    EXPECT_TRUE(edges.empty());
+    EXPECT_FALSE(monitor.isPressed());
+}
+
+TEST_F(HotkeyMonitorTest, StartTwiceLeavesOneHook) {
+    ASSERT_TRUE(monitor.start());
+    ASSERT_TRUE(monitor.start());
+    EXPECT_EQ(state.installs, 2);
+    EXPECT_EQ(state.removes, 1);
+    EXPECT_EQ(state.installed, 1);
+    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), true);
+    EXPECT_EQ(edges, (std::vector<std::string>{"press"}));
+}
+
+TEST_F(HotkeyMonitorTest, StopWhileHeldReportsNoReleaseAndTheNextPressIsAPress) {
+    ASSERT_TRUE(monitor.start());
+    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), true);
+    monitor.stop();
+    EXPECT_FALSE(monitor.isPressed());
+    EXPECT_FALSE(monitor.isRunning());
+    EXPECT_EQ(state.installed, 0);
+    monitor.stop();  // harmless when nothing is installed
+    EXPECT_EQ(state.installed, 0);
+    EXPECT_EQ(edges, (std::vector<std::string>{"press"}));
+
+    ASSERT_TRUE(monitor.start());
+    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), true);
+    EXPECT_EQ(edges, (std::vector<std::string>{"press", "press"}));
+}
+
+TEST_F(HotkeyMonitorTest, EventsStillQueuedFromAnEarlierInstallationPassUnhandled) {
+    ASSERT_TRUE(monitor.start());
+    auto oldHandler = state.handler;
+    std::optional<bool> verdict;
+    oldHandler(HookEvent{kFlagsChanged, kRightOption, kRightOptionDown}, [&](bool c) { verdict = c; });
+    monitor.stop();  // before the main executor got to the event
+    executor.runUntilIdle();
+    EXPECT_EQ(verdict, false);
+    EXPECT_TRUE(edges.empty());
+    EXPECT_FALSE(monitor.isPressed());
+}
+
+TEST_F(HotkeyMonitorTest, RefusedHookLogsAndLeavesTheMonitorStopped) {
+    state.refuse = true;
+    EXPECT_FALSE(monitor.start());
+    EXPECT_FALSE(monitor.isRunning());
+    std::lock_guard lock(logMutex);
+    ASSERT_FALSE(logs.empty());
+    EXPECT_EQ(logs.back().category, "hotkey");
+    EXPECT_EQ(logs.back().level, Log::Level::error);
+    EXPECT_EQ(logs.back().message, "tapCreate failed \u2014 Accessibility permission missing?");
+}
+
+TEST_F(HotkeyMonitorTest, SuccessfulStartLogsTheKey) {
+    monitor.setKey(PushToTalkKey::rightCommand);
+    ASSERT_TRUE(monitor.start());
+    std::lock_guard lock(logMutex);
+    ASSERT_FALSE(logs.empty());
+    EXPECT_EQ(logs.back().category, "hotkey");
+    EXPECT_EQ(logs.back().level, Log::Level::info);
+    EXPECT_EQ(logs.back().message.rfind("listening for ", 0), 0u) << logs.back().message;
+}
+
+TEST_F(HotkeyMonitorTest, CallbacksRunOnTheMainExecutorEvenWhenTheHookCallsFromItsThread) {
+    ASSERT_TRUE(monitor.start());
+    bool pressOnMain = false;
+    monitor.setOnPress([&] { pressOnMain = executor.isCurrent(); });
+    std::optional<bool> verdict;
+    std::thread hookThread([&] {
+        state.handler(HookEvent{kFlagsChanged, kRightOption, kRightOptionDown}, [&](bool c) { verdict = c; });
+    });
+    hookThread.join();
+    EXPECT_FALSE(pressOnMain);  // nothing ran before the main executor did
+    executor.runUntilIdle();
+    EXPECT_TRUE(pressOnMain);
+    EXPECT_EQ(verdict, true);
+}
+
+TEST_F(HotkeyMonitorTest, CallbackThatRestartsTheMonitorKeepsItsEdgeVerdict) {
+    ASSERT_TRUE(monitor.start());
+    monitor.setOnPress([this] {
+        monitor.setKey(PushToTalkKey::fn);
+        monitor.start();
+    });
+    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), true);
+    EXPECT_EQ(state.key, PushToTalkKey::fn);
+    EXPECT_FALSE(monitor.isPressed());
+}
+
+TEST_F(HotkeyMonitorTest, DestroyingTheMonitorRemovesItsHook) {
+    FakeHook::State other;
+    {
+        HotkeyMonitor scoped(executor, std::make_unique<FakeHook>(other));
+        ASSERT_TRUE(scoped.start());
+        EXPECT_EQ(other.installed, 1);
+    }
+    EXPECT_EQ(other.installed, 0);
+}
+
+}  // namespace
+}  // namespace zarn

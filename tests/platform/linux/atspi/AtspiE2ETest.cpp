@@ -1,0 +1,122 @@
+// A real Qt line edit, reached through the AT-SPI bus of a private session.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <mutex>
+
+#include "base/EventLoop.h"
+#include "base/Log.h"
+#include "inject/TextInjector.h"
+#include "platform/linux/atspi/AtspiAccessibility.h"
+#include "platform/linux/session/DesktopSession.h"
+#include "platform/linux/x11clipboard/X11Clipboard.h"
+#include "platform/linux/xtest/XTestKeySynthesizer.h"
+
+namespace zarn {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+using test::DesktopSession;
+
+// The accessibility library connects to the session bus once per process, so the tests of
+// this program share one desktop; each starts its own text field.
+class AtspiE2E : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (DesktopSession::missingTool(true).empty()) session = std::make_unique<DesktopSession>(true);
+    }
+    static void TearDownTestSuite() { session.reset(); }
+
+    void SetUp() override {
+        auto missing = DesktopSession::missingTool(true);
+        if (!missing.empty()) GTEST_SKIP() << missing << " is not installed";
+        setenv("ZARN_LOG_PRIVATE", "1", 1);
+        Log::setSinkForTesting([this](const Log::Record& r) {
+            std::lock_guard lock(mutex);
+            lines.push_back(r.message);
+        });
+    }
+    void TearDown() override { Log::setSinkForTesting(nullptr); }
+
+    // Starts the line edit and waits until it has the focus and AT-SPI can see it.
+    std::unique_ptr<ChildProcess> startField(std::vector<std::string> args, atspi::AtspiAccessibility& accessibility) {
+        args.insert(args.begin(), ZARN_LINEEDIT_APP);
+        auto app = std::make_unique<ChildProcess>(args, true);
+        auto ready = app->readLine(20s);
+        EXPECT_EQ(ready, "ready");
+        EXPECT_TRUE(test::waitUntil([&] { return accessibility.focusedElement() != nullptr; }, 20s));
+        return app;
+    }
+
+    // The field's text after its last change within `timeout`.
+    static std::string lastText(ChildProcess& app, std::chrono::milliseconds timeout) {
+        std::string text;
+        while (auto line = app.readLine(timeout)) {
+            if (line->rfind("text:", 0) == 0) text = line->substr(5);
+            timeout = 300ms;  // after the first change, only what follows closely
+        }
+        return text;
+    }
+
+    std::vector<std::string> logged() {
+        std::lock_guard lock(mutex);
+        return lines;
+    }
+
+    static inline std::unique_ptr<DesktopSession> session;
+    std::mutex mutex;
+    std::vector<std::string> lines;
+};
+
+TEST_F(AtspiE2E, TextArrivesThroughAccessibilityAndIsVerified) {
+    EventLoop loop;
+    atspi::AtspiAccessibility accessibility;
+    ASSERT_TRUE(accessibility.available());
+    auto app = startField({"Hello "}, accessibility);
+
+    x11::X11Clipboard usersApp;
+    usersApp.setString("the user's clipboard");
+    x11::X11Clipboard clipboard;
+    x11::XTestKeySynthesizer keys;
+    TextInjector injector(accessibility, clipboard, keys, loop);
+    injector.insert("w\xc3\xb6rld \xf0\x9f\x91\x8d");
+    EXPECT_FALSE(injector.isPasting());
+
+    EXPECT_EQ(lastText(*app, 10s), "Hello w\xc3\xb6rld \xf0\x9f\x91\x8d");
+    EXPECT_EQ(logged(), std::vector<std::string>{"inserted via AX (7 chars)"});
+    EXPECT_TRUE(usersApp.ownsClipboard());  // no paste happened
+}
+
+TEST_F(AtspiE2E, SelectedTextIsReplaced) {
+    EventLoop loop;
+    atspi::AtspiAccessibility accessibility;
+    auto app = startField({"replace me", "--select-all"}, accessibility);
+    auto element = accessibility.focusedElement();
+    ASSERT_TRUE(element);
+    EXPECT_EQ(element->isSelectedTextSettable(), true);
+    EXPECT_EQ(element->selectedTextRange(), (inject::TextRange{0, 10}));
+
+    x11::X11Clipboard clipboard;
+    x11::XTestKeySynthesizer keys;
+    TextInjector injector(accessibility, clipboard, keys, loop);
+    injector.insert("new");
+    EXPECT_EQ(lastText(*app, 10s), "new");
+    EXPECT_EQ(logged(), std::vector<std::string>{"inserted via AX (3 chars)"});
+    EXPECT_EQ(element->selectedTextRange(), (inject::TextRange{3, 0}));
+}
+
+TEST_F(AtspiE2E, InsertCommandUsesAccessibility) {
+    atspi::AtspiAccessibility accessibility;
+    auto app = startField({"cli: "}, accessibility);
+    std::string zarn = ZARN_CLI_BINARY;
+    ChildProcess command({zarn, "insert", "typed"}, true);
+    EXPECT_EQ(command.wait(30s), 0);
+    EXPECT_EQ(lastText(*app, 10s), "cli: typed");
+    x11::X11Clipboard clipboard;
+    EXPECT_EQ(clipboard.items(), std::nullopt);  // the clipboard was never used
+}
+
+}  // namespace
+}  // namespace zarn

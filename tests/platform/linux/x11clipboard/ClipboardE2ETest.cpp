@@ -1,0 +1,293 @@
+// End to end on a private Xvfb display with its own session and accessibility buses.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "base/EventLoop.h"
+#include "base/Log.h"
+#include "inject/TextInjector.h"
+#include "platform/linux/atspi/AtspiAccessibility.h"
+#include "platform/linux/session/DesktopSession.h"
+#include "platform/linux/session/PasteTarget.h"
+#include "platform/linux/x11clipboard/X11Clipboard.h"
+#include "platform/linux/xtest/XTestKeySynthesizer.h"
+
+namespace zarn {
+namespace {
+
+using namespace std::chrono_literals;
+using inject::PasteboardItem;
+using inject::PasteboardSnapshot;
+using test::DesktopSession;
+using test::PasteTarget;
+
+// Large enough that both reading and serving it need incremental transfers.
+std::string pseudoPng(std::size_t size) {
+    std::string bytes("\x89PNG\r\n\x1a\n", 8);
+    std::mt19937 random(42);
+    while (bytes.size() < size) bytes.push_back(static_cast<char>(random() & 0xff));
+    return bytes;
+}
+
+PasteboardItem usersContent() {
+    return {{"text/plain", "plain \xe2\x9c\x93"}, {"text/html", "<b>bold</b> \xe2\x9c\x93"}, {"image/png", pseudoPng(1'500'000)}};
+}
+
+// The targets as a third client sees them on the display.
+std::vector<x11::SelectionTarget> clipboardSeenFromOutside() {
+    x11::X11Selection reader("");
+    auto content = reader.read(10s);
+    return content ? *content : std::vector<x11::SelectionTarget>{};
+}
+
+void expectSameContent(const std::vector<x11::SelectionTarget>& seen, const PasteboardItem& expected) {
+    ASSERT_EQ(seen.size(), expected.size());
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].target, expected[i].type);
+        EXPECT_EQ(seen[i].format, 8);
+        EXPECT_TRUE(seen[i].bytes == expected[i].bytes) << expected[i].type << " differs";
+    }
+}
+
+class LogCapture {
+public:
+    LogCapture() {
+        setenv("ZARN_LOG_PRIVATE", "1", 1);
+        Log::setSinkForTesting([this](const Log::Record& r) {
+            std::lock_guard lock(mutex_);
+            lines_.push_back(r.message);
+        });
+    }
+    ~LogCapture() { Log::setSinkForTesting(nullptr); }
+    std::vector<std::string> lines() {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+class ClipboardE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto missing = DesktopSession::missingTool(true);
+        if (!missing.empty()) GTEST_SKIP() << missing << " is not installed";
+        session = std::make_unique<DesktopSession>(true);
+    }
+    std::unique_ptr<DesktopSession> session;
+};
+
+TEST_F(ClipboardE2E, LargeContentTravelsBetweenClientsAndOwnershipChangesAreNoticed) {
+    x11::X11Clipboard owner;
+    x11::X11Clipboard other;
+    EXPECT_EQ(other.items(), std::nullopt);  // nobody owns the clipboard yet
+
+    auto before = other.changeCount();
+    owner.writeItems({usersContent()});
+    EXPECT_TRUE(owner.ownsClipboard());
+    EXPECT_GT(other.changeCount(), before);
+    auto read = other.items();
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->size(), 1u);
+    EXPECT_TRUE((*read)[0] == usersContent());
+
+    // Taking the clipboard over is a change for the one that lost it.
+    auto ownerBefore = owner.changeCount();
+    other.setString("mine now");
+    EXPECT_FALSE(owner.ownsClipboard());
+    EXPECT_GT(owner.changeCount(), ownerBefore);
+    auto seen = clipboardSeenFromOutside();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen[0].target, "UTF8_STRING");
+    EXPECT_EQ(seen[0].bytes, "mine now");
+}
+
+TEST_F(ClipboardE2E, ServingEndsWhenAnotherClientTakesTheSelection) {
+    std::atomic<bool> owned{false};
+    std::thread server([&] {
+        x11::serveUntilTaken("", x11::textTargets("served"), [&] { owned = true; });
+    });
+    ASSERT_TRUE(test::waitUntil([&] { return owned.load(); }, 10s));
+    auto seen = clipboardSeenFromOutside();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen[0].bytes, "served");
+    x11::X11Clipboard taker;
+    taker.setString("taken");
+    server.join();  // returns once the selection is gone; the test's timeout catches a hang
+    EXPECT_TRUE(taker.ownsClipboard());
+}
+
+TEST_F(ClipboardE2E, PasteShortcutAddsShiftOnlyForTerminals) {
+    x11::XTestKeySynthesizer keys;
+    {
+        PasteTarget editor("gedit");
+        EXPECT_EQ(keys.focusedWindowClass().first, "gedit");
+        ASSERT_TRUE(keys.postPaste());
+        auto paste = editor.waitForPaste(5s);
+        ASSERT_TRUE(paste);
+        EXPECT_FALSE(paste->shift);
+    }
+    PasteTarget terminal("xterm");
+    ASSERT_TRUE(keys.postPaste());
+    auto paste = terminal.waitForPaste(5s);
+    ASSERT_TRUE(paste);
+    EXPECT_TRUE(paste->shift);
+}
+
+// A window without accessibility gets the text by paste, and the user's clipboard of plain
+// text, HTML and a PNG image is back afterwards, byte for byte.
+TEST_F(ClipboardE2E, PasteIntoPlainWindowRestoresEveryTargetByteIdentical) {
+    LogCapture logs;
+    PasteTarget target;
+    x11::X11Clipboard usersApp;
+    usersApp.writeItems({usersContent()});
+
+    EventLoop loop;
+    atspi::AtspiAccessibility accessibility;
+    x11::X11Clipboard clipboard;
+    x11::XTestKeySynthesizer keys;
+    TextInjector injector(accessibility, clipboard, keys, loop);
+    injector.insert("dictated \xe2\x9c\x93");
+    ASSERT_TRUE(loop.runUntil([&] { return !injector.isPasting(); }, 15s));
+
+    auto paste = target.waitForPaste(5s);
+    ASSERT_TRUE(paste);
+    EXPECT_EQ(paste->text, "dictated \xe2\x9c\x93");
+    auto lines = logs.lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "AX insert not verified (no focused element) — pasting"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "pasted (10 chars)"), lines.end());
+
+    EXPECT_FALSE(usersApp.ownsClipboard());
+    expectSameContent(clipboardSeenFromOutside(), usersContent());
+}
+
+// Two dictations in a row: each pastes its own text, and the user's content comes back.
+TEST_F(ClipboardE2E, BackToBackPastesEndWithTheUsersContent) {
+    PasteTarget target;
+    x11::X11Clipboard usersApp;
+    usersApp.writeItems({usersContent()});
+    EventLoop loop;
+    atspi::AtspiAccessibility accessibility;
+    x11::X11Clipboard clipboard;
+    x11::XTestKeySynthesizer keys;
+    TextInjector injector(accessibility, clipboard, keys, loop);
+    injector.insert("first");
+    injector.insert("second");
+    ASSERT_TRUE(loop.runUntil([&] { return !injector.isPasting(); }, 15s));
+    auto one = target.waitForPaste(5s);
+    auto two = target.waitForPaste(5s);
+    ASSERT_TRUE(one && two);
+    EXPECT_EQ(one->text, "first");
+    EXPECT_EQ(two->text, "second");
+    expectSameContent(clipboardSeenFromOutside(), usersContent());
+}
+
+// The user copies something while the restore is pending; that copy stays.
+TEST_F(ClipboardE2E, CopyDuringTheRestoreDelayIsKept) {
+    PasteTarget target("zarn-paste-target", "copied right after");
+    x11::X11Clipboard usersApp;
+    usersApp.writeItems({usersContent()});
+    EventLoop loop;
+    atspi::AtspiAccessibility accessibility;
+    x11::X11Clipboard clipboard;
+    x11::XTestKeySynthesizer keys;
+    TextInjector injector(accessibility, clipboard, keys, loop);
+    injector.insert("dictated");
+    ASSERT_TRUE(loop.runUntil([&] { return !injector.isPasting(); }, 15s));
+    auto paste = target.waitForPaste(5s);
+    ASSERT_TRUE(paste);
+    EXPECT_EQ(paste->text, "dictated");
+    EXPECT_FALSE(clipboard.ownsClipboard());
+    auto seen = clipboardSeenFromOutside();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen[0].bytes, "copied right after");
+}
+
+// The paste of `zarn insert`, and the clipboard kept after the command has exited.
+TEST_F(ClipboardE2E, InsertCommandPastesAndKeepsServingTheRestoredClipboard) {
+    PasteTarget target;
+    x11::X11Clipboard usersApp;
+    usersApp.writeItems({usersContent()});
+
+    std::string zarn = ZARN_CLI_BINARY;
+    test::ChildProcess command({zarn, "insert", "from the command line"}, true);
+    auto status = command.wait(30s);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 0);
+    auto paste = target.waitForPaste(5s);
+    ASSERT_TRUE(paste);
+    EXPECT_EQ(paste->text, "from the command line");
+
+    // Nothing of this process serves it any more: the background copy does.
+    EXPECT_FALSE(usersApp.ownsClipboard());
+    expectSameContent(clipboardSeenFromOutside(), usersContent());
+
+    // The background copy leaves once someone else copies.
+    pid_t server = -1;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream cmdline(entry.path() / "cmdline");
+        std::string args((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+        std::ifstream environ(entry.path() / "environ");
+        std::string env((std::istreambuf_iterator<char>(environ)), std::istreambuf_iterator<char>());
+        if (args.find("--serve-clipboard") != std::string::npos &&
+            env.find(std::string("DISPLAY=") + session->display() + '\0') != std::string::npos) {
+            server = std::stoi(entry.path().filename().string());
+        }
+    }
+    ASSERT_GT(server, 0);
+    auto running = [server] {
+        std::ifstream stat("/proc/" + std::to_string(server) + "/stat");
+        std::string line;
+        if (!std::getline(stat, line)) return false;
+        auto close = line.rfind(')');
+        return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+    };
+    EXPECT_TRUE(running());
+    x11::X11Clipboard taker;
+    taker.setString("copied later");
+    bool ended = test::waitUntil([&] { return !running(); }, 10s);
+    EXPECT_TRUE(ended);
+    if (!ended) kill(server, SIGKILL);
+}
+
+}  // namespace
+}  // namespace zarn
+
+namespace zarn {
+namespace {
+
+// Without any session bus the accessibility library would abort the process; the command
+// must fall back to pasting instead. An empty clipboard keeps the text afterwards.
+TEST(InsertWithoutBus, PastesAndLeavesTheTextOnAnEmptyClipboard) {
+    if (!test::DesktopSession::missingTool(false).empty()) GTEST_SKIP() << "Xvfb is not installed";
+    test::DesktopSession session(false);
+    const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    std::string saved = old ? old : "";
+    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);  // no bus, and no autolaunch either
+    test::PasteTarget target;
+    test::ChildProcess command({ZARN_CLI_BINARY, "insert", "no bus"}, true);
+    auto status = command.wait(30s);
+    if (old) setenv("DBUS_SESSION_BUS_ADDRESS", saved.c_str(), 1);
+    else unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 0);
+    auto paste = target.waitForPaste(5s);
+    ASSERT_TRUE(paste);
+    EXPECT_EQ(paste->text, "no bus");
+    auto seen = clipboardSeenFromOutside();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen[0].bytes, "no bus");
+}
+
+}  // namespace
+}  // namespace zarn

@@ -1,0 +1,337 @@
+// GoogleTest first: Xlib defines macros (None, Bool) that clash with its names.
+#include <gtest/gtest.h>
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "XvfbServer.h"
+#include "base/Log.h"
+#include "base/ManualExecutor.h"
+#include "hotkey/HotkeyMonitor.h"
+#include "platform/linux/x11hotkey/X11EventHook.h"
+
+namespace zarn {
+namespace {
+
+// Key codes of Xvfb's default keymap (evdev rules): <RALT> 108 = Alt_R, <LALT> 64 = Alt_L,
+// <RWIN> 134 = Super_R, <AC01> 38 = "a". The fixture checks them before use.
+constexpr int kRightAlt = 108;
+constexpr int kLeftAlt = 64;
+constexpr int kRightSuper = 134;
+constexpr int kLetterA = 38;
+
+struct KeyRecord {
+    int type;  // KeyPress or KeyRelease
+    int keycode;
+    bool operator==(const KeyRecord&) const = default;
+};
+
+// Another application's window that has the keyboard focus and records what it receives.
+class FocusedWindow {
+public:
+    explicit FocusedWindow(const std::string& display) {
+        display_ = XOpenDisplay(display.c_str());
+        if (!display_) return;
+        window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 200, 100, 0, 0, 0);
+        XSelectInput(display_, window_, KeyPressMask | KeyReleaseMask | StructureNotifyMask);
+        XMapWindow(display_, window_);
+        XEvent event;
+        do {
+            XNextEvent(display_, &event);
+        } while (event.type != MapNotify);
+        XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
+        XSync(display_, False);
+    }
+    ~FocusedWindow() {
+        if (display_) XCloseDisplay(display_);
+    }
+    bool isOpen() const { return display_ != nullptr; }
+
+    // Reads events until `marker` arrives; returns every key event before it.
+    std::vector<KeyRecord> keysUntil(KeyRecord marker) {
+        std::vector<KeyRecord> seen;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            while (XPending(display_) > 0) {
+                XEvent event;
+                XNextEvent(display_, &event);
+                if (event.type != KeyPress && event.type != KeyRelease) continue;
+                KeyRecord record{event.type, static_cast<int>(event.xkey.keycode)};
+                if (record == marker) return seen;
+                seen.push_back(record);
+            }
+            pollfd p{ConnectionNumber(display_), POLLIN, 0};
+            ::poll(&p, 1, 100);
+        }
+        ADD_FAILURE() << "the focused window never received the marker key";
+        return seen;
+    }
+
+private:
+    Display* display_ = nullptr;
+    Window window_ = 0;
+};
+
+class X11HotkeyE2ETest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(xvfb.isRunning()) << xvfb.failure();
+        driver = XOpenDisplay(xvfb.display().c_str());
+        ASSERT_NE(driver, nullptr);
+        int event = 0, error = 0, major = 0, minor = 0;
+        ASSERT_TRUE(XTestQueryExtension(driver, &event, &error, &major, &minor));
+        ASSERT_EQ(XkbKeycodeToKeysym(driver, kRightAlt, 0, 0), static_cast<KeySym>(XK_Alt_R));
+        ASSERT_EQ(XkbKeycodeToKeysym(driver, kLeftAlt, 0, 0), static_cast<KeySym>(XK_Alt_L));
+        ASSERT_EQ(XkbKeycodeToKeysym(driver, kRightSuper, 0, 0), static_cast<KeySym>(XK_Super_R));
+        ASSERT_EQ(XkbKeycodeToKeysym(driver, kLetterA, 0, 0), static_cast<KeySym>(XK_a));
+        ASSERT_TRUE(window.isOpen());
+
+        monitor.setOnPress([this] { edges.push_back("press"); });
+        monitor.setOnRelease([this] { edges.push_back("release"); });
+        Log::setSinkForTesting([this](const Log::Record& record) {
+            std::lock_guard lock(logMutex);
+            logs.push_back(record.message);
+        });
+    }
+    void TearDown() override {
+        monitor.stop();
+        Log::setSinkForTesting(nullptr);
+        if (driver) XCloseDisplay(driver);
+    }
+
+    void key(int keycode, bool down) {
+        XTestFakeKeyEvent(driver, static_cast<unsigned>(keycode), down ? True : False, CurrentTime);
+        XFlush(driver);
+    }
+    void tap(int keycode) {
+        key(keycode, true);
+        key(keycode, false);
+    }
+    bool waitForEdges(std::size_t count) {
+        return executor.runUntil([&] { return edges.size() >= count; }, std::chrono::seconds(10));
+    }
+    // What the focused window saw since the last call, up to a tap of "a".
+    std::vector<KeyRecord> windowKeys() {
+        tap(kLetterA);
+        auto keys = window.keysUntil({KeyRelease, kLetterA});
+        std::erase(keys, KeyRecord{KeyPress, kLetterA});
+        return keys;
+    }
+    // Whether a client other than the monitor may take a passive grab of the key.
+    bool keyIsFreeToGrab(int keycode) {
+        Display* other = XOpenDisplay(xvfb.display().c_str());
+        if (!other) return false;
+        static bool refused;
+        refused = false;
+        auto previous = XSetErrorHandler([](Display*, XErrorEvent*) {
+            refused = true;
+            return 0;
+        });
+        XGrabKey(other, keycode, AnyModifier, DefaultRootWindow(other), False, GrabModeAsync, GrabModeAsync);
+        XSync(other, False);
+        XSetErrorHandler(previous);
+        XCloseDisplay(other);
+        return !refused;
+    }
+
+    test::XvfbServer xvfb;
+    Display* driver = nullptr;
+    FocusedWindow window{xvfb.display()};
+    ManualExecutor executor;
+    HotkeyMonitor monitor{executor, std::make_unique<x11::X11EventHook>(xvfb.display())};
+    std::vector<std::string> edges;
+    std::mutex logMutex;
+    std::vector<std::string> logs;
+};
+
+TEST_F(X11HotkeyE2ETest, RightAltGivesPressThenReleaseAndNoOtherClientSeesIt) {
+    ASSERT_TRUE(monitor.start());
+    key(kRightAlt, true);
+    ASSERT_TRUE(waitForEdges(1));
+    EXPECT_EQ(edges, (std::vector<std::string>{"press"}));
+    key(kRightAlt, false);
+    ASSERT_TRUE(waitForEdges(2));
+    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
+    EXPECT_TRUE(windowKeys().empty());
+
+    // The grab keeps working for the next press.
+    tap(kRightAlt);
+    ASSERT_TRUE(waitForEdges(4));
+    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release", "press", "release"}));
+    EXPECT_TRUE(windowKeys().empty());
+}
+
+TEST_F(X11HotkeyE2ETest, LeftAltIsNotReportedAndReachesTheFocusedWindow) {
+    ASSERT_TRUE(monitor.start());
+    tap(kLeftAlt);
+    EXPECT_EQ(windowKeys(), (std::vector<KeyRecord>{{KeyPress, kLeftAlt}, {KeyRelease, kLeftAlt}}));
+    // The hook delivers in order, so once right Alt's edges are in, left Alt's would be too.
+    tap(kRightAlt);
+    ASSERT_TRUE(waitForEdges(2));
+    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
+}
+
+TEST_F(X11HotkeyE2ETest, RightSuperServesAsRightCommand) {
+    monitor.setKey(PushToTalkKey::rightCommand);
+    ASSERT_TRUE(monitor.start());
+    tap(kRightAlt);  // not the selected key: passes and is not reported
+    tap(kRightSuper);
+    ASSERT_TRUE(waitForEdges(2));
+    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
+    EXPECT_EQ(windowKeys(), (std::vector<KeyRecord>{{KeyPress, kRightAlt}, {KeyRelease, kRightAlt}}));
+}
+
+TEST_F(X11HotkeyE2ETest, FnIsReportedAndPassesThroughToTheFocusedWindow) {
+    // Xvfb's keymap has no Fn key; give one to a keycode without symbols.
+    int fnKey = 0;
+    for (int code = 255; code > 8 && fnKey == 0; --code) {
+        if (XkbKeycodeToKeysym(driver, static_cast<KeyCode>(code), 0, 0) == NoSymbol) fnKey = code;
+    }
+    ASSERT_NE(fnKey, 0);
+    KeySym fn = 0x10081000 + 0x1D0;  // XF86XK_Fn
+    XChangeKeyboardMapping(driver, fnKey, 1, &fn, 1);
+    XSync(driver, False);
+
+    monitor.setKey(PushToTalkKey::fn);
+    ASSERT_TRUE(monitor.start());
+    EXPECT_TRUE(keyIsFreeToGrab(fnKey));  // nothing is grabbed for a key that passes
+    tap(fnKey);
+    ASSERT_TRUE(waitForEdges(2));
+    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
+    EXPECT_EQ(windowKeys(), (std::vector<KeyRecord>{{KeyPress, fnKey}, {KeyRelease, fnKey}}));
+}
+
+TEST_F(X11HotkeyE2ETest, StartingTwiceLeavesOneHookAndStopReleasesTheKey) {
+    ASSERT_TRUE(monitor.start());
+    ASSERT_TRUE(monitor.start());  // a second hook next to the first would have its grab refused
+    EXPECT_FALSE(keyIsFreeToGrab(kRightAlt));
+    tap(kRightAlt);
+    ASSERT_TRUE(waitForEdges(2));
+    tap(kRightAlt);
+    ASSERT_TRUE(waitForEdges(4));
+    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release", "press", "release"}));
+    EXPECT_TRUE(windowKeys().empty());
+
+    monitor.stop();
+    EXPECT_TRUE(keyIsFreeToGrab(kRightAlt));
+    tap(kRightAlt);
+    EXPECT_EQ(windowKeys(), (std::vector<KeyRecord>{{KeyPress, kRightAlt}, {KeyRelease, kRightAlt}}));
+    EXPECT_EQ(edges.size(), 4u);
+}
+
+TEST_F(X11HotkeyE2ETest, StopWhileHeldReportsNoReleaseAndFreesTheKeyboard) {
+    ASSERT_TRUE(monitor.start());
+    key(kRightAlt, true);
+    ASSERT_TRUE(waitForEdges(1));
+    monitor.stop();
+    key(kRightAlt, false);
+    tap(kLeftAlt);
+    // The release of the grabbed press is gone with the grab; the keyboard is not stuck.
+    auto keys = windowKeys();
+    EXPECT_NE(std::find(keys.begin(), keys.end(), KeyRecord{KeyPress, kLeftAlt}), keys.end());
+    EXPECT_EQ(edges, (std::vector<std::string>{"press"}));
+}
+
+// Passes everything to the X11 hook and counts how often the monitor re-enabled it.
+class EnableCountingHook final : public hotkey::EventHook {
+public:
+    EnableCountingHook(std::string display, std::atomic<int>& enables)
+        : inner_(std::move(display)), enables_(enables) {}
+    bool install(PushToTalkKey key, Handler handler) override { return inner_.install(key, std::move(handler)); }
+    void remove() override { inner_.remove(); }
+    void enable() override {
+        ++enables_;
+        inner_.enable();
+    }
+
+private:
+    x11::X11EventHook inner_;
+    std::atomic<int>& enables_;
+};
+
+TEST_F(X11HotkeyE2ETest, StalledMainExecutorDoesNotLeaveTheKeyboardFrozen) {
+    std::atomic<int> enables{0};
+    HotkeyMonitor stalled(executor, std::make_unique<EnableCountingHook>(xvfb.display(), enables));
+    stalled.setOnPress([this] { edges.push_back("press"); });
+    stalled.setOnRelease([this] { edges.push_back("release"); });
+    ASSERT_TRUE(stalled.start());
+
+    // Nobody runs the main executor, so the verdict never comes: the hook lets the press
+    // through after its timeout and reports that it was disabled.
+    key(kRightAlt, true);
+    EXPECT_EQ(windowKeys(), (std::vector<KeyRecord>{{KeyPress, kRightAlt}}));
+    // The late press is still reported, and the notification re-enables the hook.
+    ASSERT_TRUE(executor.runUntil([&] { return enables.load() == 1; }, std::chrono::seconds(10)));
+    EXPECT_EQ(edges, (std::vector<std::string>{"press"}));
+    // The press went through, so its release does too; it is still reported.
+    key(kRightAlt, false);
+    ASSERT_TRUE(waitForEdges(2));
+    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
+    EXPECT_EQ(windowKeys(), (std::vector<KeyRecord>{{KeyRelease, kRightAlt}}));
+    // From then on the edges are swallowed again.
+    tap(kRightAlt);
+    ASSERT_TRUE(waitForEdges(4));
+    EXPECT_TRUE(windowKeys().empty());
+    stalled.stop();
+}
+
+TEST_F(X11HotkeyE2ETest, GrabHeldByAnotherClientFailsTheStart) {
+    Display* other = XOpenDisplay(xvfb.display().c_str());
+    ASSERT_NE(other, nullptr);
+    XGrabKey(other, kRightAlt, AnyModifier, DefaultRootWindow(other), False, GrabModeAsync, GrabModeAsync);
+    XSync(other, False);
+    EXPECT_FALSE(monitor.start());
+    EXPECT_FALSE(monitor.isRunning());
+    {
+        std::lock_guard lock(logMutex);
+        ASSERT_FALSE(logs.empty());
+        EXPECT_EQ(logs.back(), "tapCreate failed \u2014 Accessibility permission missing?");
+    }
+    XCloseDisplay(other);
+    EXPECT_TRUE(monitor.start());
+}
+
+TEST(X11HotkeyServerTest, DisplayThatGoesAwayEndsTheHookButNotTheProcess) {
+    test::XvfbServer xvfb;
+    ASSERT_TRUE(xvfb.isRunning()) << xvfb.failure();
+    std::mutex mutex;
+    std::vector<std::string> logs;
+    Log::setSinkForTesting([&](const Log::Record& record) {
+        std::lock_guard lock(mutex);
+        logs.push_back(record.message);
+    });
+    ManualExecutor executor;
+    HotkeyMonitor monitor(executor, std::make_unique<x11::X11EventHook>(xvfb.display()));
+    ASSERT_TRUE(monitor.start());
+    xvfb.stop();
+    // Xlib would end the whole process on a lost connection unless the hook handles it.
+    auto lost = [&] {
+        std::lock_guard lock(mutex);
+        return std::find(logs.begin(), logs.end(), "lost the connection to the X display") != logs.end();
+    };
+    for (int i = 0; i < 200 && !lost(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(lost());
+    monitor.stop();
+    Log::setSinkForTesting(nullptr);
+}
+
+TEST(X11HotkeyStartTest, UnreachableDisplayFailsTheStart) {
+    ManualExecutor executor;
+    HotkeyMonitor monitor(executor, std::make_unique<x11::X11EventHook>(":65000"));
+    EXPECT_FALSE(monitor.start());
+    EXPECT_FALSE(monitor.isRunning());
+}
+
+}  // namespace
+}  // namespace zarn

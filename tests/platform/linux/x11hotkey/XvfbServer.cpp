@@ -1,0 +1,75 @@
+#include "XvfbServer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+namespace zarn::test {
+
+XvfbServer::XvfbServer() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        failure_ = "pipe failed";
+        return;
+    }
+    pid_ = ::fork();
+    if (pid_ < 0) {
+        failure_ = "fork failed";
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return;
+    }
+    if (pid_ == 0) {
+        // Only the write end survives the exec; Xvfb writes the number there when ready.
+        ::dup2(fds[1], 3);
+        int devnull = ::open("/dev/null", O_WRONLY);
+        if (devnull >= 0) {
+            ::dup2(devnull, 1);
+            ::dup2(devnull, 2);
+        }
+        ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24",
+                 static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    std::string number;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (number.find('\n') == std::string::npos) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            failure_ = "Xvfb did not report a display in time";
+            break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        char buffer[32];
+        auto n = ::read(fds[0], buffer, sizeof buffer);
+        if (n <= 0) {
+            failure_ = "Xvfb exited before it was ready";
+            break;
+        }
+        number.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fds[0]);
+    if (failure_.empty()) {
+        display_ = ":" + number.substr(0, number.find('\n'));
+    }
+}
+
+XvfbServer::~XvfbServer() { stop(); }
+
+void XvfbServer::stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+}
+
+}  // namespace zarn::test

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace zarn::test {
+
+// A private X server for one test: Xvfb picks a free display number and reports it
+// through -displayfd once it accepts connections; the server is stopped on destruction.
+class XvfbServer {
+public:
+    XvfbServer();
+    ~XvfbServer();
+    XvfbServer(const XvfbServer&) = delete;
+    XvfbServer& operator=(const XvfbServer&) = delete;
+
+    bool isRunning() const { return pid_ > 0 && !display_.empty(); }
+    // ":N", or empty when the server did not come up.
+    const std::string& display() const { return display_; }
+    const std::string& failure() const { return failure_; }
+    // Ends the server now (tests of a vanishing display).
+    void stop();
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+    std::string failure_;
+};
+
+}  // namespace zarn::test
