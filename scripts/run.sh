@@ -8,4 +8,6 @@ bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$(nproc)"
 ./build/src/cli/zarn --version
-./build/src/cli/zarn --help
+# A recording Debian ships (pocketsphinx-testdata, 16 kHz 16-bit mono samples): recognised,
+# cleaned up, corrected by the dictionary and printed, as a dictation would be.
+./build/src/cli/zarn transcribe --engine apple --raw-rate 16000 /usr/share/pocketsphinx/test/data/goforward.raw
