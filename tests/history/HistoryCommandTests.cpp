@@ -1,41 +1,28 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
-#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "base/Uuid.h"
 #include "history/RunJson.h"
 #include "support/TempDir.h"
+#include "support/ZarnCommand.h"
 
 namespace zarn {
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-};
-
-// Runs the built `zarn` with the given arguments; XDG folders come from the ScopedXdgHome.
-Outcome runZarn(const std::string& arguments) {
-    const char* binaryDir = std::getenv("ZARN_BINARY_DIR");
-    if (!binaryDir) throw std::runtime_error("ZARN_BINARY_DIR is not set");
-    std::string command = std::string(binaryDir) + "/src/cli/zarn " + arguments + " 2>/dev/null";
-    Outcome outcome;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) throw std::runtime_error("popen failed");
-    std::array<char, 4096> buffer{};
-    std::size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) outcome.out.append(buffer.data(), n);
-    int status = ::pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
-}
-
 class HistoryCommand : public ::testing::Test {
 protected:
     test::ScopedXdgHome home;
+
+    // Runs the built `zarn` with the words of `arguments`, in this test's home.
+    test::CommandResult runZarn(const std::string& arguments) {
+        std::vector<std::string> args;
+        std::istringstream words(arguments);
+        for (std::string word; words >> word;) args.push_back(word);
+        return test::runZarn(home.root(), args);
+    }
     std::filesystem::path file = home.dataHome() / "Zarn" / "runs.jsonl";
     const std::string lineA =
         R"J({"id":"AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE","date":"2026-03-01T09:15:42Z","engine":"Apple (streaming)","audioSeconds":2.5,"processSeconds":0.125,"text":"первая\nстрока"})J";

@@ -1,11 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -13,22 +7,16 @@
 
 #include "platform/linux/llm/FakeModelServer.h"
 #include "support/TempDir.h"
-
-extern char** environ;
+#include "support/ZarnCommand.h"
 
 namespace zarn {
 namespace {
 
 using test::FakeModelServer;
 
-struct Run {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Run = test::CommandResult;
 
-// Runs the built `zarn` with `args`, standard input `input` and a clean environment of
-// temporary folders plus `extraEnv`.
+// Runs the built `zarn` in a fresh home, with `storedSettings` as its defaults file.
 Run runZarn(const std::vector<std::string>& args, const std::string& input = "",
             const std::map<std::string, std::string>& extraEnv = {}, const std::string& storedSettings = "") {
     test::TempDir dir;
@@ -36,54 +24,7 @@ Run runZarn(const std::vector<std::string>& args, const std::string& input = "",
         std::filesystem::create_directories(dir / "config" / "Zarn");
         test::writeFile(dir / "config" / "Zarn" / "defaults.json", storedSettings);
     }
-    const char* binaryDir = std::getenv("ZARN_BINARY_DIR");  // set by the test main
-    std::string binary = std::string(binaryDir ? binaryDir : ".") + "/src/cli/zarn";
-    test::writeFile(dir / "in", input);
-
-    std::map<std::string, std::string> env;
-    for (char** e = environ; *e; ++e) {
-        std::string entry(*e);
-        auto eq = entry.find('=');
-        std::string name = entry.substr(0, eq);
-        if (name.rfind("ZARN_LLM_", 0) == 0 || name.rfind("XDG_", 0) == 0 || name == "HOME") continue;
-        env[name] = entry.substr(eq + 1);
-    }
-    env["HOME"] = dir.path().string();
-    env["XDG_CONFIG_HOME"] = (dir / "config").string();
-    env["XDG_DATA_HOME"] = (dir / "data").string();
-    env["ZARN_LOG_STDERR"] = "1";
-    for (const auto& [k, v] : extraEnv) env[k] = v;
-    std::vector<std::string> envStrings;
-    for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
-    std::vector<char*> envp;
-    for (auto& s : envStrings) envp.push_back(s.data());
-    envp.push_back(nullptr);
-
-    std::vector<std::string> argStrings{binary};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& s : argStrings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, (dir / "in").c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, (dir / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    Run run;
-    int rc = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        ADD_FAILURE() << "cannot start " << binary << ": " << std::strerror(rc);
-        return run;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = test::readFile(dir / "out");
-    run.err = test::readFile(dir / "err");
-    return run;
+    return test::runZarn(dir.path(), args, {input, extraEnv});
 }
 
 TEST(CmdCleanup, RulesOnArgumentOrStandardInput) {

@@ -1,20 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
-#include <cstdlib>
-#include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "support/TempDir.h"
-
-extern char** environ;
+#include "support/ZarnCommand.h"
 
 namespace zarn {
 namespace {
@@ -22,60 +14,10 @@ namespace {
 const std::string kGoForward = "/usr/share/pocketsphinx/test/data/goforward.raw";
 const std::string kClip = "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0880.wav";
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Outcome = test::CommandResult;
 
-// Runs the built `zarn` with XDG folders and HOME inside `home`.
 Outcome runZarn(const test::TempDir& home, const std::vector<std::string>& args) {
-    const char* binaryDir = std::getenv("ZARN_BINARY_DIR");
-    const std::string binary = std::string(binaryDir ? binaryDir : ".") + "/src/cli/zarn";
-    std::map<std::string, std::string> env;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry(*e);
-        const auto eq = entry.find('=');
-        const std::string name = entry.substr(0, eq);
-        if (name.rfind("ZARN_", 0) == 0 || name.rfind("XDG_", 0) == 0 || name == "HOME" || name.rfind("LC_", 0) == 0 ||
-            name == "LANG") {
-            continue;
-        }
-        env[name] = entry.substr(eq + 1);
-    }
-    env["HOME"] = home.path().string();
-    env["XDG_CONFIG_HOME"] = (home / "config").string();
-    env["XDG_DATA_HOME"] = (home / "data").string();
-    env["LANG"] = "en_US.UTF-8";
-    env["ZARN_LOG_STDERR"] = "1";
-    std::vector<std::string> envStrings;
-    for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
-    std::vector<char*> envp;
-    for (auto& s : envStrings) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> argStrings{binary};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& s : argStrings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-
-    const std::string outPath = (home / "stdout").string(), errPath = (home / "stderr").string();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    Outcome run;
-    if (posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = test::readFile(outPath);
-    run.err = test::readFile(errPath);
-    return run;
+    return test::runZarn(home.path(), args);
 }
 
 TEST(CmdTranscribe, RecognisesARecordingWithCleanupAndDictionary) {
