@@ -1,17 +1,15 @@
 // Runs the built `zarn` binary; the XDG folders point into a temporary folder.
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <sstream>
 
 #include "dictionary/DictionaryStore.h"
 #include "support/TempDir.h"
+#include "support/ZarnCommand.h"
 
 namespace zarn {
 namespace {
@@ -21,41 +19,14 @@ using ::testing::HasSubstr;
 using test::readFile;
 using test::writeFile;
 
-struct CommandRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using CommandRun = test::CommandResult;
 
 class DictionaryCliTest : public ::testing::Test {
 protected:
     fs::path defaultFile() const { return home_.dataHome() / "Zarn" / "dictionary.txt"; }
 
-    CommandRun zarn(std::vector<std::string> args, const std::string& input = "") {
-        std::string binary = std::string(std::getenv("ZARN_BINARY_DIR")) + "/src/cli/zarn";
-        writeFile(io_ / "in", input);
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            int in = ::open((io_ / "in").c_str(), O_RDONLY);
-            int out = ::open((io_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int err = ::open((io_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (in < 0 || out < 0 || err < 0) ::_exit(127);
-            ::dup2(in, 0);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            std::vector<char*> argv{binary.data()};
-            for (auto& arg : args) argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            ::execv(binary.c_str(), argv.data());
-            ::_exit(127);
-        }
-        CommandRun run;
-        int status = 0;
-        if (pid < 0 || ::waitpid(pid, &status, 0) != pid) throw std::runtime_error("cannot run zarn");
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.out = readFile(io_ / "out");
-        run.err = readFile(io_ / "err");
-        return run;
+    CommandRun zarn(const std::vector<std::string>& args, const std::string& input = "") {
+        return test::runZarn(home_.root(), args, {input, {}});
     }
 
     test::ScopedXdgHome home_;
