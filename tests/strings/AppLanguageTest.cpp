@@ -1,4 +1,5 @@
 #include "strings/AppLanguage.h"
+#include "support/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -94,33 +95,7 @@ TEST(AppLanguage, PreferredLanguagesFromEnvironment) {
     EXPECT_EQ(AppLanguage(AppLanguage::system).resolved(list), Resolved::ru);
 }
 
-// Sets environment variables for one test and puts the old values back.
-class ScopedEnvironment {
-public:
-    void set(const char* name, const char* value) {
-        if (!saved_.count(name)) {
-            const char* old = std::getenv(name);
-            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        }
-        if (value) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnvironment() {
-        for (const auto& [name, value] : saved_) {
-            if (value) {
-                ::setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                ::unsetenv(name.c_str());
-            }
-        }
-    }
-
-private:
-    std::map<std::string, std::optional<std::string>> saved_;
-};
+using ScopedEnvironment = test::ScopedEnv;
 
 TEST(AppLanguage, SystemReadsProcessEnvironment) {
     ScopedEnvironment env;

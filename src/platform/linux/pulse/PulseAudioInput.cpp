@@ -178,15 +178,7 @@ void PulseAudioInput::start(OnTap onTap, OnEnd onEnd) {
         }
         running_ = true;
     } catch (...) {
-        if (stream_) {
-            pa_stream_set_state_callback(stream_, nullptr, nullptr);
-            pa_stream_set_read_callback(stream_, nullptr, nullptr);
-            pa_stream_disconnect(stream_);
-            pa_stream_unref(stream_);
-            stream_ = nullptr;
-        }
-        onTap_ = nullptr;
-        onEnd_ = nullptr;
+        releaseStreamLocked();
         unlock();
         throw;
     }
@@ -199,6 +191,11 @@ void PulseAudioInput::stop() {
     // gone none will run.
     lock();
     running_ = false;
+    releaseStreamLocked();
+    unlock();
+}
+
+void PulseAudioInput::releaseStreamLocked() {
     if (stream_) {
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
         pa_stream_set_read_callback(stream_, nullptr, nullptr);
@@ -208,7 +205,6 @@ void PulseAudioInput::stop() {
     }
     onTap_ = nullptr;
     onEnd_ = nullptr;
-    unlock();
 }
 
 void PulseAudioInput::readLocked() {

@@ -48,6 +48,8 @@ private:
     std::string sourceNameLocked();
     void readLocked();
     void endLocked(std::exception_ptr error);
+    // Detaches and drops the stream and the tap callbacks; no callback runs afterwards.
+    void releaseStreamLocked();
     void lock();
     void unlock();
 

@@ -6,39 +6,12 @@
 #include <string>
 
 #include "platform/linux/llm/LlmEndpoint.h"
+#include "support/ScopedEnv.h"
 
 namespace zarn::llm {
 namespace {
 
-// Sets or clears environment variables for one test and restores them afterwards.
-class ScopedEnv {
-public:
-    void set(const char* name, const char* value) {
-        remember(name);
-        if (value) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        for (const auto& [name, value] : saved_) {
-            if (value) {
-                ::setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                ::unsetenv(name.c_str());
-            }
-        }
-    }
-
-private:
-    void remember(const char* name) {
-        if (saved_.count(name)) return;
-        const char* old = std::getenv(name);
-        saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-    }
-    std::map<std::string, std::optional<std::string>> saved_;
-};
+using test::ScopedEnv;
 
 TEST(LlmEndpoint, LoopbackHosts) {
     for (const char* host : {"127.0.0.1", "127.255.10.2", "::1", "[::1]", "localhost", "LocalHost", "localhost.",
