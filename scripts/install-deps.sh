@@ -14,7 +14,7 @@ packages=(
   # front end
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # tests: services the end-to-end tests start on their own
-  libgtest-dev libgmock-dev xvfb xauth x11-utils xdotool pulseaudio pulseaudio-utils dbus dbus-x11 at-spi2-core
+  libgtest-dev libgmock-dev xvfb xauth x11-utils xdotool trayer pulseaudio pulseaudio-utils dbus dbus-x11 at-spi2-core
   python3 espeak-ng sox
 )
 

@@ -10,29 +10,23 @@
 #include <semaphore>
 #include <string>
 
+#include "app/Services.h"
 #include "audio/AudioCapture.h"
 #include "audio/WavFileInput.h"
 #include "base/EventLoop.h"
-#include "base/Log.h"
 #include "base/Unicode.h"
-#include "base/Uuid.h"
-#include "cleanup/FoundationModelFormatter.h"
-#include "cleanup/RuleBasedFormatter.h"
 #include "cli/Command.h"
 #include "cli/DictionaryOptions.h"
+#include "dictation/DictationFinisher.h"
 #include "dictionary/DictionaryStore.h"
 #include "history/RunJson.h"
 #include "history/RunLog.h"
-#include "platform/linux/llm/OpenAICompatibleModel.h"
-#include "platform/linux/sphinxspeech/SphinxSpeechFramework.h"
 #include "settings/Settings.h"
 #include "speech/NemotronEngine.h"
-#include "systemspeech/AppleSpeechEngine.h"
 
 namespace {
 
 using namespace zarn;
-using Clock = std::chrono::steady_clock;
 
 struct Options {
     std::optional<SpeechEngineChoice> engine;
@@ -50,8 +44,11 @@ Options parse(std::vector<std::string> args) {
     Options o;
     std::string value;
     if (cli::takeOption(args, "--engine", value)) {
-        o.engine = speechEngineChoice::fromRawValue(value);
-        if (!o.engine) throw cli::UsageError("unknown engine '" + value + "' (apple or nemotron)");
+        // "system" and "local" say what the engines are on this platform.
+        o.engine = value == "system" ? SpeechEngineChoice::apple
+                   : value == "local" ? SpeechEngineChoice::nemotron
+                                      : speechEngineChoice::fromRawValue(value);
+        if (!o.engine) throw cli::UsageError("unknown engine '" + value + "' (apple or system, nemotron or local)");
     }
     cli::takeOption(args, "--model", o.model);
     if (cli::takeOption(args, "--raw-rate", value)) {
@@ -107,7 +104,6 @@ public:
         return transcript_;
     }
 
-    Clock::time_point audioEnded() const { return audioEnded_; }
     SystemTime audioEndedAt() const { return audioEndedAt_; }
 
 private:
@@ -119,7 +115,6 @@ private:
             loop_.post([this, error] {
                 if (error) return fail(error);
                 inputEnded_ = true;
-                audioEnded_ = Clock::now();
                 audioEndedAt_ = std::chrono::system_clock::now();
                 pump();
             });
@@ -186,32 +181,35 @@ private:
     std::deque<std::shared_ptr<const AudioBuffer>> pending_;
     std::string transcript_;
     std::exception_ptr error_;
-    Clock::time_point audioEnded_ = Clock::now();
     SystemTime audioEndedAt_ = std::chrono::system_clock::now();
     bool feeding_ = false, inputEnded_ = false, finishing_ = false, finished_ = false, streamEnded_ = false,
          failed_ = false;
 };
 
-std::string cleaned(const std::string& text, bool smart) {
-    if (!smart) return RuleBasedFormatter::formatted(text);
-    EventLoop loop;
-    auto model = std::make_shared<llm::OpenAICompatibleModel>(llm::LlmServerConfig::resolve());
-    FoundationModelFormatter formatter(model, loop);
-    std::optional<std::string> result;
-    formatter.format(text, Reply<std::string>(loop, [&](std::string out) {
-                         result = std::move(out);
-                         loop.quit();
-                     }));
-    loop.run();
-    return result.value_or(RuleBasedFormatter::formatted(text));
-}
+// Where `--record` puts the run: the history file, keeping the error for the user.
+class HistoryRecorder final : public RunRecorder {
+public:
+    explicit HistoryRecorder(bool enabled) : enabled_(enabled) {}
+    void record(const DictationRun& run) override {
+        if (enabled_ && !RunLog(RunLog::defaultFile()).record(run, &error_) && error_.empty()) {
+            error_ = "unknown error";
+        }
+    }
+    const std::string& error() const { return error_; }
+
+private:
+    bool enabled_;
+    std::string error_;
+};
+
+// The exit status when the audio held no speech: not a failure of the command, but a
+// script must be able to tell it from a transcript.
+constexpr int kNoSpeech = 3;
 
 int runTranscribe(cli::CommandContext& context) {
     const Options options = parse(context.args);
 
-    // The machine's speech service, for the system engine and for the engine setting.
-    analysis::SpeechFramework::setShared(std::make_shared<sphinx::SphinxSpeechFramework>());
-    Settings::setSharedSystemSpeechProbe([] { return AppleSpeechEngine::isSupported(); });
+    services::installSpeech();
     Settings& settings = Settings::shared();
 
     std::shared_ptr<WavFileInput> input;
@@ -231,11 +229,7 @@ int runTranscribe(cli::CommandContext& context) {
 
     const SpeechEngineChoice choice = options.engine.value_or(settings.engine());
     std::shared_ptr<TranscriptionEngine> engine;
-    if (choice == SpeechEngineChoice::apple) {
-        engine = std::make_shared<AppleSpeechEngine>(
-            analysis::SpeechFramework::shared(), analysis::currentLocaleIdentifier(),
-            AppleSpeechEngine::biasPhrasesOn(loop, [&dictionary] { return dictionary.biasPhrases(); }));
-    } else if (!options.model.empty()) {
+    if (!options.model.empty()) {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(options.model, ec)) {
             context.err << "Can't read the model file " << options.model << ": no such file.\n";
@@ -243,7 +237,7 @@ int runTranscribe(cli::CommandContext& context) {
         }
         engine = makeNemotronEngineForModelFile(options.model);
     } else {
-        engine = std::make_shared<NemotronEngine>(NemotronModels::shared());
+        engine = services::makeEngine(choice, loop, dictionary);
     }
 
     FileDictation dictation(loop, engine, input);
@@ -254,33 +248,30 @@ int runTranscribe(cli::CommandContext& context) {
     }
     const std::string text = unicode::trimWhitespaceAndNewlines(transcript.value());
     if (text.empty()) {
-        context.err << "no speech recognised in " << options.audio << "\n";
-        return 0;
+        context.err << "No speech recognised in " << options.audio << "\n";
+        return kNoSpeech;
     }
 
-    const bool cleanup = settings.cleanupEnabled() && !options.noCleanup;
-    const std::string afterCleanup = cleanup ? cleaned(text, options.smart || settings.smartCleanup()) : text;
-    CorrectionResult corrected = dictionary.corrector().apply(afterCleanup);
-    if (!corrected.applied.empty()) {
-        Log::speech().info("dictionary · %{public}ld correction(s) applied", static_cast<long>(corrected.applied.size()));
+    // The same finishing steps as a dictation in the application.
+    HistoryRecorder recorder(options.record);
+    DictationFinisher finisher(SystemClock::shared(), nullptr,
+                               services::formatterFactory(loop, services::makeLanguageModel(settings.defaults())),
+                               dictionary, recorder);
+    std::string afterCleanup = text;
+    if (auto formatter = finisher.formatterFor(settings.cleanupEnabled() && !options.noCleanup,
+                                               options.smart || settings.smartCleanup())) {
+        bool done = false;
+        formatter->format(text, Reply<std::string>(loop, [&](std::string out) {
+                              afterCleanup = std::move(out);
+                              done = true;
+                              loop.quit();
+                          }));
+        if (!done) loop.run();
     }
+    const DictationRun run = finisher.correctAndRecord(
+        afterCleanup, DictationFinisher::Timing{dictation.audioEndedAt(), input->durationSeconds(),
+                                                std::string(speechEngineChoice::displayName(choice))});
 
-    DictationRun run;
-    run.id = makeUuid();
-    run.date = dictation.audioEndedAt();
-    run.engine = std::string(speechEngineChoice::displayName(choice));
-    run.audioSeconds = input->durationSeconds();
-    run.processSeconds = std::chrono::duration<double>(Clock::now() - dictation.audioEnded()).count();
-    run.text = corrected.text;
-    if (!corrected.applied.empty()) run.corrections = corrected.applied;
-
-    if (options.record) {
-        std::string error;
-        if (!RunLog(RunLog::defaultFile()).record(run, &error)) {
-            context.err << "the run was not recorded: " << error << "\n";
-            return 1;
-        }
-    }
     if (options.json) {
         const auto line = encodeRunLine(run);
         if (!line) {
@@ -291,15 +282,21 @@ int runTranscribe(cli::CommandContext& context) {
     } else {
         context.out << run.text << "\n";
     }
+    // The words come first: they are printed even when the history cannot take them.
+    if (!recorder.error().empty()) {
+        context.err << "the run was not recorded: " << recorder.error() << "\n";
+        return 1;
+    }
     return 0;
 }
 
 cli::Registration reg{
     {"transcribe",
-     "transcribe [--engine apple|nemotron] [--model FILE] [--no-cleanup] [--smart] [--dictionary FILE] [--json] "
+     "transcribe [--engine apple|system|nemotron|local] [--model FILE] [--no-cleanup] [--smart] [--dictionary FILE] [--json] "
      "[--record] [--raw-rate HZ] AUDIO.wav",
      "Dictate from a WAV file (16/32-bit PCM or 32-bit float, any rate, mono or stereo; with --raw-rate, bare "
-     "16-bit mono samples) through the whole pipeline and print the text, or with --json the run record.",
+     "16-bit mono samples) through the whole pipeline and print the text, or with --json the run record. "
+     "Exit status 3 when no speech was recognised.",
      &runTranscribe}};
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include "base/Log.h"
 #include "base/Unicode.h"
-#include "base/Uuid.h"
 
 namespace zarn {
 
@@ -85,10 +84,7 @@ DictationController::DictationController(Collaborators c)
       hotkey_(std::move(c.hotkey)),
       capture_(std::move(c.capture)),
       makeEngine_(std::move(c.makeEngine)),
-      formatter_(std::move(c.formatter)),
-      makeFormatter_(std::move(c.makeFormatter)),
-      dictionary_(c.dictionary),
-      recorder_(c.recorder),
+      finisher_(c.clock, std::move(c.formatter), std::move(c.makeFormatter), c.dictionary, c.recorder),
       inserter_(c.inserter),
       sounds_(c.sounds) {
     if (!hotkey_ || !capture_) throw std::invalid_argument("DictationController needs a key monitor and a capture");
@@ -350,7 +346,7 @@ void DictationController::finishAfterConsume(std::uint64_t dictation) {
     }
     RunContext context{holdStarted_, releasedAt_, engineName_};
     if (settings_.cleanupEnabled()) {
-        if (auto formatter = activeFormatter()) {
+        if (auto formatter = finisher_.formatterFor(true, settings_.smartCleanup())) {
             formatter->format(text, Reply<std::string>(main_, lifetime_.guard([this, dictation, context, formatter](
                                                                                   std::string cleaned) {
                                   finishWithText(dictation, std::move(cleaned), context);
@@ -364,41 +360,22 @@ void DictationController::finishAfterConsume(std::uint64_t dictation) {
 void DictationController::finishWithText(std::uint64_t dictation, std::string cleaned, const RunContext& context) {
     // Once the text is known it is the user's: it is stored and inserted even if the
     // dictation was cancelled meanwhile; only the published state is left to a newer one.
-    auto corrected = dictionary_.applyCorrections(cleaned);
-    if (!corrected.applied.empty()) {
-        Log::speech().info("dictionary · %{public}ld correction(s) applied", static_cast<long>(corrected.applied.size()));
+    std::optional<DictationFinisher::Timing> timing;
+    if (context.holdStarted && context.releasedAt) {
+        timing = DictationFinisher::Timing{*context.releasedAt, secondsBetween(*context.holdStarted, *context.releasedAt),
+                                           context.engineName};
     }
-    recordRun(corrected.text, corrected.applied, context);
+    const std::string text = finisher_.correctAndRecord(cleaned, timing).text;
     if (isCurrent(dictation)) {
         holdStarted_.reset();
         releasedAt_.reset();
     }
-    inserter_.insert(corrected.text);
+    inserter_.insert(text);
     if (settings_.soundEnabled()) sounds_.play("Pop");
     if (isCurrent(dictation)) {
         state_.set(State::idle());
         transcript_.set("");
     }
-}
-
-std::shared_ptr<TextFormatter> DictationController::activeFormatter() {
-    if (formatter_) return formatter_;
-    if (makeFormatter_) return makeFormatter_(settings_.smartCleanup());
-    return nullptr;
-}
-
-void DictationController::recordRun(const std::string& text, const std::vector<AppliedCorrection>& corrections,
-                                    const RunContext& context) {
-    if (!context.holdStarted || !context.releasedAt) return;
-    DictationRun run;
-    run.id = makeUuid();
-    run.date = *context.releasedAt;
-    run.engine = context.engineName;
-    run.audioSeconds = secondsBetween(*context.holdStarted, *context.releasedAt);
-    run.processSeconds = secondsBetween(*context.releasedAt, clock_.now());
-    run.text = text;
-    if (!corrections.empty()) run.corrections = corrections;
-    recorder_.record(run);
 }
 
 // ---- Level, failure, cancellation ----

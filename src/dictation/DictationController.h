@@ -13,6 +13,7 @@
 #include "base/Observable.h"
 #include "base/Reply.h"
 #include "contracts/Contracts.h"
+#include "dictation/DictationFinisher.h"
 #include "settings/Settings.h"
 
 namespace zarn {
@@ -39,7 +40,7 @@ public:
         bool operator==(const State&) const = default;
     };
 
-    using FormatterFactory = std::function<std::shared_ptr<TextFormatter>(bool smartCleanup)>;
+    using FormatterFactory = DictationFinisher::FormatterFactory;
 
     // Everything the controller talks to. The executors, clock and shared services must
     // outlive the controller; the key monitor and the capture are owned by it.
@@ -112,8 +113,6 @@ private:
     void cancelDictation();
     void fail(const std::string& message);
     void updateLevel(float value);
-    void recordRun(const std::string& text, const std::vector<AppliedCorrection>& corrections, const RunContext& context);
-    std::shared_ptr<TextFormatter> activeFormatter();
 
     // The start task, one step per await.
     void startAfterPermission(std::uint64_t dictation, bool granted);
@@ -142,10 +141,7 @@ private:
     std::unique_ptr<KeyMonitor> hotkey_;
     std::unique_ptr<AudioCapturing> capture_;
     EngineFactory makeEngine_;
-    std::shared_ptr<TextFormatter> formatter_;
-    FormatterFactory makeFormatter_;
-    DictionaryCorrections& dictionary_;
-    RunRecorder& recorder_;
+    DictationFinisher finisher_;
     TextInserter& inserter_;
     SoundPlayer& sounds_;
 

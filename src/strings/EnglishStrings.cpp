@@ -124,6 +124,19 @@ const Strings& Strings::english() {
         .sidebar = {
             .library = "Library",
         },
+        .desktop = {
+            .keyboardAccessHelp =
+                "Zarn reads the push-to-talk key from the keyboards under /dev/input and types through "
+                "/dev/uinput. Allow your user to use them, then log out and back in:\n\n"
+                "sudo usermod -aG input $USER\n"
+                "echo 'KERNEL==\"uinput\", GROUP=\"input\", MODE=\"0660\", OPTIONS+=\"static_node=uinput\"' | "
+                "sudo tee /etc/udev/rules.d/60-zarn-uinput.rules\n"
+                "sudo udevadm control --reload-rules && sudo udevadm trigger",
+            .keyGrabHelp = "Zarn could not take the push-to-talk key from the X server. Another program may be "
+                           "holding it: close that program or choose another key in the menu.",
+            .microphoneHelp = "No sound settings program was found. Install one to choose and unmute your "
+                              "microphone, for example: sudo apt install pavucontrol",
+        },
     };
     return table;
 }

@@ -132,6 +132,19 @@ const Strings& Strings::russian() {
         .sidebar = {
             .library = "Библиотека",
         },
+        .desktop = {
+            .keyboardAccessHelp =
+                "Zarn читает клавишу диктовки с клавиатур в /dev/input и печатает через /dev/uinput. "
+                "Разрешите вашему пользователю доступ к ним, затем выйдите из сеанса и войдите снова:\n\n"
+                "sudo usermod -aG input $USER\n"
+                "echo 'KERNEL==\"uinput\", GROUP=\"input\", MODE=\"0660\", OPTIONS+=\"static_node=uinput\"' | "
+                "sudo tee /etc/udev/rules.d/60-zarn-uinput.rules\n"
+                "sudo udevadm control --reload-rules && sudo udevadm trigger",
+            .keyGrabHelp = "Zarn не смог получить клавишу диктовки от X-сервера. Возможно, её занимает другая "
+                           "программа: закройте её или выберите другую клавишу в меню.",
+            .microphoneHelp = "Программа настройки звука не найдена. Установите её, чтобы выбрать и включить "
+                              "микрофон, например: sudo apt install pavucontrol",
+        },
     };
     return table;
 }

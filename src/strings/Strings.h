@@ -125,6 +125,13 @@ struct Strings {
         std::string library;
     };
 
+    // The Linux desktop's own texts: what the user must do where the system asks nothing.
+    struct Desktop {
+        std::string keyboardAccessHelp;  // the evdev backend: commands granting the input devices
+        std::string keyGrabHelp;         // X11: the key is held by another program
+        std::string microphoneHelp;      // no sound settings program to open
+    };
+
     Transport transport;
     Tabs tabs;
     Transcriptions transcriptions;
@@ -135,6 +142,7 @@ struct Strings {
     Errors errors;
     ModelAvailability modelAvailability;
     Sidebar sidebar;
+    Desktop desktop;
 
     // The two tables; built once, on first use, and never changed.
     static const Strings& english();

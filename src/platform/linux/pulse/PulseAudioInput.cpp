@@ -267,4 +267,47 @@ bool PulseAudioInput::probe(const std::string& server, std::string* error) {
     return ready;
 }
 
+bool PulseAudioInput::hasInputSource(const std::string& server, std::chrono::milliseconds timeout) {
+    struct Search {
+        bool done = false;
+        bool found = false;
+    } search;
+    pa_mainloop* loop = pa_mainloop_new();
+    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "Zarn");
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    bool listing = false;
+    if (context && pa_context_connect(context, server.empty() ? nullptr : server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+        while (!search.done && std::chrono::steady_clock::now() < deadline) {
+            const pa_context_state_t state = pa_context_get_state(context);
+            if (!PA_CONTEXT_IS_GOOD(state)) break;
+            if (state == PA_CONTEXT_READY && !listing) {
+                listing = true;
+                pa_operation* op = pa_context_get_source_info_list(
+                    context,
+                    [](pa_context*, const pa_source_info* info, int eol, void* data) {
+                        auto* search = static_cast<Search*>(data);
+                        if (eol != 0) {
+                            search->done = true;
+                        } else if (info && info->monitor_of_sink == PA_INVALID_INDEX) {
+                            search->found = true;
+                        }
+                    },
+                    &search);
+                if (!op) break;
+                pa_operation_unref(op);
+            }
+            // Bounded waits, so a server that stops answering cannot hold the caller past the deadline.
+            pa_mainloop_prepare(loop, 50'000);
+            pa_mainloop_poll(loop);
+            pa_mainloop_dispatch(loop);
+        }
+    }
+    if (context) {
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+    }
+    pa_mainloop_free(loop);
+    return search.found;
+}
+
 }  // namespace zarn

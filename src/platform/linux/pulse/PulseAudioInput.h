@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,6 +41,9 @@ public:
 
     // Connects to `server` once; true when it answers. For waiting on a server starting up.
     static bool probe(const std::string& server, std::string* error = nullptr);
+    // True when `server` answers within `timeout` and offers a source that records
+    // something (a monitor of an output does not count).
+    static bool hasInputSource(const std::string& server, std::chrono::milliseconds timeout);
 
 private:
     struct Callbacks;

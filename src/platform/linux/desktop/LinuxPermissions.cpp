@@ -1,0 +1,94 @@
+#include "platform/linux/desktop/LinuxPermissions.h"
+
+#include <X11/Xlib.h>
+#include <gio/gio.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "base/Log.h"
+#include "platform/linux/desktop/Programs.h"
+#include "platform/linux/pulse/PulseAudioInput.h"
+
+namespace zarn::desktop {
+
+LinuxPermissions::LinuxPermissions(Options options) : options_(std::move(options)) {}
+
+bool LinuxPermissions::canUseInputDevices() const {
+    std::error_code ec;
+    bool readable = false;
+    for (const auto& entry : std::filesystem::directory_iterator(options_.inputFolder, ec)) {
+        if (entry.path().filename().string().rfind("event", 0) == 0 && access(entry.path().c_str(), R_OK) == 0) {
+            readable = true;
+            break;
+        }
+    }
+    return readable && access(options_.uinputDevice.c_str(), R_OK | W_OK) == 0;
+}
+
+bool LinuxPermissions::hasAccessibility() {
+    if (options_.backend == HotkeyBackend::evdev) return canUseInputDevices();
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return false;
+    XCloseDisplay(display);
+    return true;
+}
+
+bool LinuxPermissions::hasMicrophone() {
+    return PulseAudioInput::hasInputSource(options_.pulseServer, options_.pulseTimeout);
+}
+
+void LinuxPermissions::requestMicrophone(Reply<bool> reply) {
+    checks_.post([this, reply = std::move(reply)]() mutable { reply(hasMicrophone()); });
+}
+
+bool LinuxPermissions::enableAccessibilityBus() {
+    GError* error = nullptr;
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (!bus) {
+        if (error) g_error_free(error);
+        return false;
+    }
+    GVariant* result = g_dbus_connection_call_sync(
+        bus, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
+        g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)), nullptr,
+        G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, &error);
+    const bool enabled = result != nullptr;
+    if (result) g_variant_unref(result);
+    if (error) {
+        Log::app().info("accessibility bus not enabled: %{public}s", std::string(error->message));
+        g_error_free(error);
+    }
+    g_object_unref(bus);
+    return enabled;
+}
+
+bool LinuxPermissions::promptForAccessibility() {
+    enableAccessibilityBus();
+    return hasAccessibility();
+}
+
+std::optional<std::string> LinuxPermissions::accessibilityHelp() {
+    if (options_.backend != HotkeyBackend::evdev || helpShown_ || canUseInputDevices()) return std::nullopt;
+    helpShown_ = true;
+    return options_.strings().desktop.keyboardAccessHelp;
+}
+
+std::optional<std::string> LinuxPermissions::openAccessibilitySettings() {
+    if (options_.backend == HotkeyBackend::evdev) return options_.strings().desktop.keyboardAccessHelp;
+    if (launchFirstInstalled({{"gnome-control-center", "universal-access"}, {"systemsettings", "kcm_access"}})) {
+        return std::nullopt;
+    }
+    return options_.strings().desktop.keyGrabHelp;
+}
+
+std::optional<std::string> LinuxPermissions::openMicrophoneSettings() {
+    if (launchFirstInstalled({{"pavucontrol", "--tab=4"},
+                              {"gnome-control-center", "sound"},
+                              {"systemsettings", "kcm_pulseaudio"}})) {
+        return std::nullopt;
+    }
+    return options_.strings().desktop.microphoneHelp;
+}
+
+}  // namespace zarn::desktop

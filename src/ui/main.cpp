@@ -1,0 +1,238 @@
+// zarn-app: the desktop application. Builds the object graph on the Qt event loop and
+// hands the logic to src/app; the widgets here only draw and forward clicks.
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QSocketNotifier>
+
+#include <cstdio>
+#include <iostream>
+
+#include "app/Application.h"
+#include "app/InstanceMessage.h"
+#include "app/Services.h"
+#include "app/TrayMenu.h"
+#include "audio/AudioCapture.h"
+#include "base/Log.h"
+#include "base/MainExecutor.h"
+#include "base/SerialExecutor.h"
+#include "cleanup/FoundationModelFormatter.h"
+#include "dictation/DictationController.h"
+#include "dictionary/DictionaryStore.h"
+#include "history/RunStore.h"
+#include "inject/TextInjector.h"
+#include "platform/linux/atspi/AtspiAccessibility.h"
+#include "platform/linux/desktop/LinuxPermissions.h"
+#include "platform/linux/hotkeybackend/HotkeyBackend.h"
+#include "platform/linux/pulse/PulseAudioInput.h"
+#include "platform/linux/x11clipboard/X11Clipboard.h"
+#include "platform/linux/xtest/XTestKeySynthesizer.h"
+#include "settings/Settings.h"
+#include "speech/NemotronModels.h"
+#include "systemspeech/AppleSpeechEngine.h"
+#include "ui/Icons.h"
+#include "ui/QtExecutor.h"
+#include "ui/SingleInstance.h"
+#include "ui/TrayIcon.h"
+
+namespace {
+
+using namespace zarn;
+
+// Until the floating display exists, a dictation shows in the tray icon only.
+class NoHud final : public HudPresenter {
+public:
+    void present() override {}
+    void dismiss() override {}
+};
+
+class NoSounds final : public SoundPlayer {
+public:
+    void play(const std::string&) override {}
+};
+
+// SIGINT and SIGTERM end the event loop normally, so the key's grab is always released.
+class QuitOnSignals {
+public:
+    QuitOnSignals() {
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds_) != 0) return;
+        writeFd() = fds_[1];
+        notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+        struct sigaction action {};
+        action.sa_handler = [](int) {
+            const char byte = 1;
+            [[maybe_unused]] auto n = write(writeFd(), &byte, 1);
+        };
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+    }
+
+private:
+    static int& writeFd() {
+        static int fd = -1;
+        return fd;
+    }
+    int fds_[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+struct Arguments {
+    bool background = false;
+    bool version = false;
+    bool help = false;
+    std::vector<std::string> urls;
+    std::string unknown;
+};
+
+Arguments parseArguments(const QStringList& list) {
+    Arguments arguments;
+    for (qsizetype i = 1; i < list.size(); ++i) {
+        const std::string arg = list[i].toStdString();
+        if (arg == "--background") {
+            arguments.background = true;
+        } else if (arg == "--version") {
+            arguments.version = true;
+        } else if (arg == "--help" || arg == "-h") {
+            arguments.help = true;
+        } else if (!arg.empty() && arg[0] == '-') {
+            arguments.unknown = arg;
+        } else {
+            arguments.urls.push_back(arg);
+        }
+    }
+    return arguments;
+}
+
+void showMessage(const std::string& title, const std::string& text) {
+    auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(title), QString::fromStdString(text));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box->open();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("zarn-app");
+    QApplication::setApplicationVersion(ZARN_VERSION);
+    QApplication::setDesktopFileName("zarn-app");
+    QApplication::setWindowIcon(ui::applicationIcon());
+    // A tray tool keeps running with no window open.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const Arguments arguments = parseArguments(QApplication::arguments());
+    if (arguments.version) {
+        std::cout << "zarn-app " << ZARN_VERSION << "\n";
+        return 0;
+    }
+    if (arguments.help || !arguments.unknown.empty()) {
+        (arguments.help ? std::cout : std::cerr)
+            << "Usage: zarn-app [--background] [zarn://URL…]\n"
+               "Push-to-talk dictation: hold the push-to-talk key in any application, speak, release.\n"
+               "  --background  start without opening a window (for starting at login)\n"
+               "  --version     print the version\n";
+        if (!arguments.unknown.empty()) std::cerr << "zarn-app: unknown option " << arguments.unknown << "\n";
+        return arguments.help ? 0 : 2;
+    }
+
+    ui::QtExecutor main(&app);
+    setMainExecutor(main);
+
+    std::function<void(const std::vector<std::string>&)> onMessage;
+    ui::SingleInstance instance([&onMessage](const std::vector<std::string>& args) {
+        if (onMessage) onMessage(args);
+    });
+    std::string instanceError;
+    switch (instance.start(arguments.urls, &instanceError)) {
+    case ui::SingleInstance::Role::handedOver:
+        return 0;
+    case ui::SingleInstance::Role::failed:
+        std::cerr << "zarn-app: " << instanceError << "\n";
+        return 1;
+    case ui::SingleInstance::Role::primary:
+        break;
+    }
+    QuitOnSignals quitOnSignals;
+
+    services::installSpeech();
+    Settings& settings = Settings::shared();
+    DictionaryStore& dictionary = DictionaryStore::shared();
+    RunStore& runs = RunStore::shared();
+
+    SerialExecutor background("zarn-feed");
+    desktop::LinuxPermissions permissions({.backend = chooseHotkeyBackend(), .strings = [&settings] {
+                                               return settings.strings();
+                                           }});
+    atspi::AtspiAccessibility accessibility;
+    x11::X11Clipboard clipboard;
+    x11::XTestKeySynthesizer keys;
+    TextInjector injector(accessibility, clipboard, keys, main);
+    NoSounds sounds;
+    auto languageModel = services::makeLanguageModel(settings.defaults());
+
+    DictationController controller({
+        .main = main,
+        .background = background,
+        .clock = SystemClock::shared(),
+        .settings = settings,
+        .microphone = permissions,
+        .hotkey = makeHotkeyMonitor(main),
+        .capture = std::make_unique<AudioCapture>(std::make_shared<PulseAudioInput>()),
+        .makeEngine = services::engineForCurrentSetting(settings, main, dictionary),
+        .formatter = nullptr,
+        .makeFormatter = services::formatterFactory(main, languageModel),
+        .dictionary = dictionary,
+        .recorder = runs,
+        .inserter = injector,
+        .sounds = sounds,
+    });
+
+    Application application({
+        .main = main,
+        .settings = settings,
+        .controller = controller,
+        .permissions = permissions,
+        .preloadEngine = services::preloadEngine,
+        .clearHistory = [&runs] { runs.clear(); },
+        .showMessage = showMessage,
+    });
+
+    ModelDownload download(main, {.isDownloaded = [] { return NemotronModels::shared()->isDownloaded(); },
+                                  .download = [](ModelDownload::Progress progress, Reply<std::exception_ptr> done) {
+                                      NemotronModels::shared()->download(std::move(progress), std::move(done));
+                                  }});
+    TrayMenu menu({
+        .settings = settings,
+        .controller = controller,
+        .permissions = permissions,
+        .model = download,
+        .systemSpeechSupported = [] { return AppleSpeechEngine::isSupported(); },
+        .smartCleanupAvailable = [languageModel] { return FoundationModelFormatter::isAvailable(*languageModel); },
+        .smartCleanupUnavailableReason = [languageModel] {
+            return FoundationModelFormatter::unavailableReason(*languageModel);
+        },
+        .checkForUpdates = [&settings] {
+            showMessage("Zarn", settings.strings().menu.checkForUpdates);
+        },
+        .quit = [] { QCoreApplication::quit(); },
+        .showMessage = showMessage,
+    });
+    ui::TrayIcon tray(menu, controller, nullptr);
+
+    NoHud hud;
+    application.launch(hud);
+    tray.show();
+    application.openUrls(arguments.urls);
+    onMessage = [&application](const std::vector<std::string>& args) { application.openUrls(args); };
+
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&application] { application.terminate(); });
+    return QApplication::exec();
+}

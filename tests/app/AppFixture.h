@@ -1,0 +1,96 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "app/Application.h"
+#include "base/Log.h"
+#include "base/ManualExecutor.h"
+#include "dictation/DictationController.h"
+#include "dictation/Fakes.h"
+#include "support/TempDir.h"
+
+namespace zarn::test {
+
+class FakePermissions final : public Permissions {
+public:
+    bool accessibility = true;
+    bool microphone = true;
+    std::optional<std::string> help;
+    int prompts = 0;
+    int openedAccessibility = 0;
+
+    bool hasAccessibility() override { return accessibility; }
+    bool hasMicrophone() override { return microphone; }
+    bool promptForAccessibility() override {
+        ++prompts;
+        return accessibility;
+    }
+    std::optional<std::string> accessibilityHelp() override { return std::exchange(help, std::nullopt); }
+    std::optional<std::string> openAccessibilitySettings() override {
+        ++openedAccessibility;
+        return "how to grant";
+    }
+    std::optional<std::string> openMicrophoneSettings() override { return std::nullopt; }
+};
+
+class FakeHud final : public HudPresenter {
+public:
+    std::vector<std::string> calls;
+    void present() override { calls.push_back("present"); }
+    void dismiss() override { calls.push_back("dismiss"); }
+};
+
+// The application's collaborators on virtual time, with a controller over fakes.
+class AppFixture : public ::testing::Test {
+protected:
+    AppFixture() {
+        Log::setSinkForTesting([this](const Log::Record& record) {
+            std::lock_guard lock(logMutex);
+            logs.push_back(record.message);
+        });
+        auto hotkeyOwned = std::make_unique<FakeKeyMonitor>();
+        hotkey = hotkeyOwned.get();
+        controller = std::make_unique<DictationController>(DictationController::Collaborators{
+            .main = executor,
+            .background = executor,
+            .clock = executor,
+            .settings = settings,
+            .microphone = microphoneAnswer,
+            .hotkey = std::move(hotkeyOwned),
+            .capture = std::make_unique<FakeCapture>(),
+            .makeEngine = [] { return std::make_shared<FakeEngine>(); },
+            .formatter = std::make_shared<FakeFormatter>(),
+            .makeFormatter = nullptr,
+            .dictionary = dictionary,
+            .recorder = recorder,
+            .inserter = inserter,
+            .sounds = sounds,
+        });
+    }
+    ~AppFixture() override { Log::setSinkForTesting(nullptr); }
+
+    int logCount(const std::string& message) {
+        std::lock_guard lock(logMutex);
+        return static_cast<int>(std::count(logs.begin(), logs.end(), message));
+    }
+
+    ManualExecutor executor;
+    TempDir dir;
+    bool systemSpeech = true;
+    Settings settings{std::make_shared<DefaultsStore>(dir / "defaults.json"), [this] { return systemSpeech; },
+                      [] { return std::vector<std::string>{"en"}; }};
+    FakeMicrophone microphoneAnswer;
+    FakeDictionary dictionary;
+    FakeRecorder recorder;
+    FakeInserter inserter;
+    FakeSounds sounds;
+    FakeKeyMonitor* hotkey = nullptr;
+    std::unique_ptr<DictationController> controller;
+    FakePermissions permissions;
+    std::mutex logMutex;
+    std::vector<std::string> logs;
+};
+
+}  // namespace zarn::test
