@@ -208,7 +208,13 @@ void DictationController::startAfterFormat(std::uint64_t dictation, std::shared_
     audioContinuation_ = audio;
     feedTask_ = startFeedTask(audio, engine);
 
-    auto onBuffer = [audio](std::shared_ptr<const AudioBuffer> buffer) { audio->push(AudioChunk{std::move(buffer)}); };
+    auto frames = std::make_shared<std::atomic<std::uint64_t>>(0);
+    capturedFrames_ = frames;
+    captureRate_ = format->sampleRate;
+    auto onBuffer = [audio, frames](std::shared_ptr<const AudioBuffer> buffer) {
+        frames->fetch_add(buffer->frameLength());
+        audio->push(AudioChunk{std::move(buffer)});
+    };
     // Level values belong to this dictation while the microphone runs; one that was on its
     // way when the key came up must not move the meter again.
     auto applyLevel = lifetime_.guard([this, dictation](float value) {
@@ -320,16 +326,18 @@ void DictationController::finishAfterFeed(std::uint64_t dictation) {
     if (!isCurrent(dictation)) return;
     // Taken out now, so that nothing else (a cancellation, an aborted start) finishes it again.
     if (auto engine = std::exchange(engine_, nullptr)) {
-        engine->finish(Reply<>(main_, lifetime_.guard([this, dictation, engine] { finishAfterEngine(dictation); })));
+        engine->finish(Reply<>(main_, lifetime_.guard([this, dictation, engine] { finishAfterEngine(dictation, engine); })));
     } else {
-        finishAfterEngine(dictation);
+        finishAfterEngine(dictation, nullptr);
     }
 }
 
-void DictationController::finishAfterEngine(std::uint64_t dictation) {
+void DictationController::finishAfterEngine(std::uint64_t dictation, std::shared_ptr<TranscriptionEngine> engine) {
     if (!isCurrent(dictation)) return;
     if (auto consume = consumeTask_) {
-        consume->whenDone(lifetime_.guard([this, dictation] { finishAfterConsume(dictation); }));
+        // The engine may deliver its last text after finish() answered; dropping it before
+        // its stream ended would lose that text.
+        consume->whenDone(lifetime_.guard([this, dictation, engine] { finishAfterConsume(dictation); }));
     } else {
         finishAfterConsume(dictation);
     }
@@ -339,6 +347,11 @@ void DictationController::finishAfterConsume(std::uint64_t dictation) {
     if (!isCurrent(dictation)) return;
     consumeTask_ = nullptr;
     auto text = unicode::trimWhitespaceAndNewlines(transcript_.get());
+    // What reached the engine and what came back, without the words: the first thing to
+    // look at when a dictation gives nothing.
+    const double audioSeconds = capturedFrames_ && captureRate_ > 0 ? static_cast<double>(capturedFrames_->load()) / captureRate_ : 0;
+    Log::speech().info("dictation ended — %{public}.1f s of audio, %{public}ld character(s) recognised", audioSeconds,
+                       static_cast<long>(unicode::graphemeCount(text)));
     if (text.empty()) {
         state_.set(State::idle());
         transcript_.set("");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -124,7 +125,7 @@ private:
 
     // The finish task.
     void finishAfterFeed(std::uint64_t dictation);
-    void finishAfterEngine(std::uint64_t dictation);
+    void finishAfterEngine(std::uint64_t dictation, std::shared_ptr<TranscriptionEngine> engine);
     void finishAfterConsume(std::uint64_t dictation);
     void finishWithText(std::uint64_t dictation, std::string cleaned, const RunContext& context);
 
@@ -156,6 +157,8 @@ private:
     std::optional<SystemTime> holdStarted_;
     std::optional<SystemTime> releasedAt_;
     std::string engineName_;
+    std::shared_ptr<std::atomic<std::uint64_t>> capturedFrames_;  // written on the capture thread
+    double captureRate_ = 0;
 
     // Numbers the dictations: a task step that finds a newer number leaves everything alone.
     std::uint64_t dictation_ = 0;

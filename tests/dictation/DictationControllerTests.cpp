@@ -415,6 +415,26 @@ TEST_F(DictationControllerTest, ResultStreamFailureWhileListeningEndsTheDictatio
     EXPECT_EQ(controller->transcript(), "");
 }
 
+// A real engine hands its last text over after finish() answered, and only while it lives.
+TEST_F(DictationControllerTest, EngineLivesUntilItsLastTextArrives) {
+    make();
+    startListening();
+    engine().endStreamOnFinish = false;
+    std::weak_ptr<test::FakeEngine> weak = engines.back();
+    engines.clear();
+    hotkey->release();
+    run();
+    ASSERT_EQ(controller->state(), State::finishing());
+    auto alive = weak.lock();
+    ASSERT_TRUE(alive);
+    alive->stream->yield({"late words", true});
+    alive->stream->finish();
+    alive.reset();
+    run();
+    EXPECT_EQ(inserter.texts, (std::vector<std::string>{"clean:late words"}));
+    EXPECT_TRUE(weak.expired());
+}
+
 TEST_F(DictationControllerTest, ResultStreamFailureWhileFinishingStillProcessesTheText) {
     make();
     startListening();

@@ -70,7 +70,7 @@ bool trayManagerRuns() {
 class AppE2E : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const std::string& tool : {"trayer", "xdotool", "pulseaudio"}) {
+        for (const char* tool : {"trayer", "xdotool", "pulseaudio"}) {
             if (!installed(tool)) GTEST_SKIP() << tool << " is not installed";
         }
         if (auto missing = test::DesktopSession::missingTool(true); !missing.empty()) GTEST_SKIP() << missing;

@@ -1,6 +1,7 @@
 #include "platform/linux/atspi/AtspiAccessibility.h"
 
 #include <atspi/atspi.h>
+#include <X11/Xlib.h>
 #include <dbus/dbus.h>
 
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 namespace zarn::atspi {
 
@@ -165,18 +167,78 @@ struct AtspiAccessibility::State {
 
 namespace {
 
-// The library aborts the whole process when it finds no session bus to ask for the
-// accessibility bus, so that is checked first.
-bool busReachable() {
-    const char* address = std::getenv("AT_SPI_BUS_ADDRESS");
-    if (address && *address) return true;
+bool connects(const std::string& address) {
+    if (address.empty()) return false;
     DBusError error;
     dbus_error_init(&error);
-    DBusConnection* session = dbus_bus_get(DBUS_BUS_SESSION, &error);
-    bool reachable = session != nullptr && dbus_connection_get_is_connected(session);
+    DBusConnection* connection = dbus_connection_open_private(address.c_str(), &error);
     dbus_error_free(&error);
-    if (session) dbus_connection_unref(session);
-    return reachable;
+    if (!connection) return false;
+    dbus_connection_close(connection);
+    dbus_connection_unref(connection);
+    return true;
+}
+
+// The address the desktop's root window advertises; it outlives the bus it names when
+// that bus dies, so it is only a candidate.
+std::string rootWindowAddress() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return {};
+    std::string address;
+    const Atom property = XInternAtom(display, "AT_SPI_BUS", True);
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (property != None &&
+        XGetWindowProperty(display, DefaultRootWindow(display), property, 0, 1024, False, AnyPropertyType, &type, &format,
+                           &items, &after, &data) == Success &&
+        data && format == 8) {
+        address.assign(reinterpret_cast<const char*>(data), items);
+    }
+    if (data) XFree(data);
+    XCloseDisplay(display);
+    return address;
+}
+
+// Asks the session bus's accessibility launcher, without starting a session bus of our own.
+std::string launcherAddress() {
+    const char* session = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (!session || !*session) return {};
+    DBusError error;
+    dbus_error_init(&error);
+    DBusConnection* bus = dbus_connection_open_private(session, &error);
+    std::string address;
+    if (bus && dbus_bus_register(bus, &error)) {
+        DBusMessage* call = dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress");
+        DBusMessage* reply = call ? dbus_connection_send_with_reply_and_block(bus, call, 2000, &error) : nullptr;
+        const char* text = nullptr;
+        if (reply && dbus_message_get_args(reply, &error, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID) && text) {
+            address = text;
+        }
+        if (reply) dbus_message_unref(reply);
+        if (call) dbus_message_unref(call);
+    }
+    if (bus) {
+        dbus_connection_close(bus);
+        dbus_connection_unref(bus);
+    }
+    dbus_error_free(&error);
+    return address;
+}
+
+// The library aborts the whole process when the accessibility bus it finds cannot be
+// reached (no session bus, or a root-window address left by a bus that has died), so the
+// address is found and tried here first, and handed to the library when it works.
+bool busReachable() {
+    if (const char* address = std::getenv("AT_SPI_BUS_ADDRESS"); address && *address) return connects(address);
+    for (const std::string& address : {rootWindowAddress(), launcherAddress()}) {
+        if (connects(address)) {
+            setenv("AT_SPI_BUS_ADDRESS", address.c_str(), 1);
+            return true;
+        }
+    }
+    return false;
 }
 
 // The library keeps one bus connection per process, for the whole process: it is set up

@@ -4,6 +4,7 @@
 #include <gio/gio.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "base/Log.h"
@@ -43,6 +44,9 @@ void LinuxPermissions::requestMicrophone(Reply<bool> reply) {
 }
 
 bool LinuxPermissions::enableAccessibilityBus() {
+    // Without a session bus GIO would start one of its own through the X server; there is
+    // nothing to enable then.
+    if (const char* session = std::getenv("DBUS_SESSION_BUS_ADDRESS"); !session || !*session) return false;
     GError* error = nullptr;
     GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
     if (!bus) {
