@@ -5,6 +5,7 @@
 #include <openssl/evp.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,9 +18,9 @@
 #include "base/Paths.h"
 #include "speech/TranscribeError.h"
 
-#ifndef ZARN_MODEL_BASE_URL
-#define ZARN_MODEL_BASE_URL "https://huggingface.co/zarn"
-#endif
+#include <sys/stat.h>
+
+#include "speech/ModelDescriptor.h"
 
 namespace zarn {
 
@@ -60,7 +61,7 @@ struct Transfer {
         curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
         total = length > 0 ? static_cast<double>(length) : static_cast<double>(store->artifact().expectedBytes);
         removeQuietly(partial);
-        fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0) throw MessageError(systemError(partial.string(), errno));
     }
 
@@ -82,6 +83,11 @@ struct Transfer {
 
     void take(const unsigned char* data, std::size_t size) {
         if (fd < 0) openPartial();
+        const std::int64_t expected = store->artifact().expectedBytes;
+        if (received + static_cast<std::int64_t>(buffer.size() + size) > expected) {
+            throw TranscribeError(-1, "model download is more than " + std::to_string(expected) + " bytes, expected " +
+                                          std::to_string(expected));
+        }
         while (size > 0) {
             const std::size_t n = std::min(size, kBufferBytes - buffer.size());
             buffer.insert(buffer.end(), data, data + n);
@@ -116,17 +122,58 @@ void globalCurlInit() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// A file:// URL for an absolute path, with every byte outside the unreserved set escaped.
+std::string fileURL(const fs::path& path) {
+    std::string url = "file://";
+    for (const unsigned char c : path.string()) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+            url += static_cast<char>(c);
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            url += escaped;
+        }
+    }
+    return url;
+}
+
+// Creates the folder and any missing parents, private to the user (existing ones are left
+// as they are, except the folder itself, which is made private).
+void createPrivateFolder(const fs::path& folder) {
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec) && folder.has_parent_path() && folder.parent_path() != folder) {
+        createPrivateFolder(folder.parent_path());
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) throw MessageError(systemError(folder.string(), errno));
+    }
+    if (::chmod(folder.c_str(), 0700) != 0) throw MessageError(systemError(folder.string(), errno));
+}
+
 }  // namespace
 
 ModelArtifact ModelArtifact::pinned() {
-    std::string base = ZARN_MODEL_BASE_URL;
-    if (const char* env = std::getenv("ZARN_MODEL_BASE_URL"); env && *env) base = env;
-    while (!base.empty() && base.back() == '/') base.pop_back();
-    return {ModelStore::fileName, ModelStore::expectedBytes, ModelStore::expectedSHA256, base + ModelStore::downloadPath};
+    ModelArtifact artifact{ZARN_MODEL_FILE_NAME, ZARN_MODEL_BYTES, ZARN_MODEL_SHA256, ZARN_MODEL_URL,
+                           ZARN_MODEL_SHOWN_MB};
+    if (const char* env = std::getenv("ZARN_MODEL_BASE_URL"); env && *env) {
+        std::string base = env;
+        while (!base.empty() && base.back() == '/') base.pop_back();
+        artifact.downloadURL = base + "/" + artifact.fileName;
+    } else if (artifact.downloadURL.empty()) {
+        // The shipped model: installed under share/zarn/models beside the program's bin
+        // folder, as the runtime library is under lib/zarn, or else still in the build tree.
+        fs::path shipped = ZARN_MODEL_BUILT_PATH;
+        std::error_code ec;
+        const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+        if (!ec) {
+            const fs::path installed = exe.parent_path().parent_path() / "share" / "zarn" / "models" / artifact.fileName;
+            if (fs::is_regular_file(installed, ec)) shipped = installed;
+        }
+        artifact.downloadURL = fileURL(shipped);
+    }
+    return artifact;
 }
 
-ModelStore::ModelStore(fs::path baseDirectory, ModelArtifact artifact)
-    : baseDirectory_(std::move(baseDirectory)), artifact_(std::move(artifact)) {}
+ModelStore::ModelStore(fs::path baseDirectory, ModelArtifact artifact, DownloadLimits limits)
+    : baseDirectory_(std::move(baseDirectory)), artifact_(std::move(artifact)), limits_(limits) {}
 
 const ModelStore& ModelStore::shared() {
     static const ModelStore store(paths::dataDirectory());
@@ -154,8 +201,9 @@ void ModelStore::checkDigest(const std::string& hex) const {
 void ModelStore::download(const Progress& progress) const {
     const fs::path models = modelURL().parent_path();
     std::error_code ec;
-    fs::create_directories(models, ec);
-    if (ec) throw MessageError(models.string() + ": " + ec.message());
+    createPrivateFolder(models);
+    // An earlier attempt's leftover goes now, whatever becomes of this one.
+    removeQuietly(partialURL());
 
     globalCurlInit();
     std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
@@ -179,9 +227,10 @@ void ModelStore::download(const Progress& progress) const {
     curl_easy_setopt(curl.get(), CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &onBody);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &transfer);
-    // Give up on a stalled connection rather than hang for ever: under 1 byte/s for 60 s.
-    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_TIME, 60L);
+    curl_easy_setopt(curl.get(), CURLOPT_FAILONERROR, 1L);
+    // Give up on a stalled or trickling connection rather than hang for ever.
+    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_LIMIT, limits_.bytesPerSecond);
+    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_TIME, limits_.seconds);
     curl_easy_setopt(curl.get(), CURLOPT_USERAGENT, "Zarn");
 
     const auto abandon = [&transfer] {
@@ -196,8 +245,12 @@ void ModelStore::download(const Progress& progress) const {
             abandon();
             std::rethrow_exception(transfer.error);
         }
-        // A request that never produced a body leaves any earlier partial file alone.
-        if (transfer.fd >= 0) abandon();
+        abandon();
+        if (code == CURLE_HTTP_RETURNED_ERROR) {
+            long status = 0;
+            curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
+            throw MessageError("model download failed: HTTP " + std::to_string(status));
+        }
         throw MessageError("model download failed: " + std::string(errorText[0] ? errorText : curl_easy_strerror(code)));
     }
     try {
