@@ -77,6 +77,7 @@ TEST_F(ModelCommand, PackMakesTheShippedModelAndRefusesUnsafePaths) {
     // A copy whose hmm folder is a link leading out of it; then a real copy.
     const fs::path linked = home_ / "linked" / "en-us", copy = home_ / "copy" / "en-us";
     fs::create_directories(linked);
+    fs::create_directories(copy.parent_path());
     fs::create_directory_symlink(fs::path(kSphinxModel) / "en-us", linked / "en-us");
     for (const char* f : {"cmudict-en-us.dict", "en-us.lm.bin"}) fs::copy(fs::path(kSphinxModel) / f, linked / f);
     fs::copy(kSphinxModel, copy, fs::copy_options::recursive);

@@ -251,6 +251,12 @@ std::unique_ptr<zarn::sphinx::StreamingDecoder> load(const gguf::File& file, std
         error = "model names an invalid file";
         return nullptr;
     }
+    for (const auto& tensor : file.tensors) {
+        if (tensor.name.starts_with(kHmmPrefix) && !safeFileName(tensor.name.substr(4))) {
+            error = "invalid acoustic model piece " + std::string(tensor.name);
+            return nullptr;
+        }
+    }
     if (!verify(file, error)) return nullptr;
     const auto rate = file.unsignedValue("pocketsphinx.sample_rate").value_or(16000);
 
@@ -268,20 +274,13 @@ std::unique_ptr<zarn::sphinx::StreamingDecoder> load(const gguf::File& file, std
     for (const auto& tensor : file.tensors) {
         if (tensor.name.substr(0, 4) != kHmmPrefix) continue;
         const std::string_view name = tensor.name.substr(4);
-        if (!safeFileName(name) || tensor.type != gguf::kTensorTypeI8 || !tensor.data) {
-            error = "invalid acoustic model piece " + std::string(tensor.name);
-            return nullptr;
-        }
         if (!writeFile(hmmDir / std::string(name), tensor.data, *tensor.byteSize)) {
             error = "cannot write temporary model files";
             return nullptr;
         }
     }
+    // Every piece is a byte array within the file now (checked with the digests).
     for (const auto& [tensor, name] : {std::pair{dict, dictName}, std::pair{lm, lmName}}) {
-        if (tensor->type != gguf::kTensorTypeI8 || !tensor->data) {
-            error = "invalid model piece " + std::string(tensor->name);
-            return nullptr;
-        }
         if (!writeFile(temp.path / name, tensor->data, *tensor->byteSize)) {
             error = "cannot write temporary model files";
             return nullptr;
