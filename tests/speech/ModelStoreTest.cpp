@@ -114,36 +114,26 @@ TEST_F(ModelStoreDownload, BodyUnderOneMebibyteReportsOnlyTheEnd) {
     EXPECT_EQ(fs::file_size(s.modelURL()), static_cast<std::uintmax_t>(kSmall));
 }
 
-TEST_F(ModelStoreDownload, BodyOneByteShortIsASizeError) {
-    const ModelStore s = store("/big/short");
-    placePreviousModel(s);
-    const auto error = download(s);
-    try {
-        std::rethrow_exception(error);
-    } catch (const TranscribeError& e) {
-        EXPECT_EQ(e.status(), -1);
-        EXPECT_EQ(e.context(), "model download is " + std::to_string(kBig - 1) + " bytes, expected " + std::to_string(kBig));
-    } catch (...) {
-        FAIL() << "not a TranscribeError: " << describeError(std::current_exception());
+// A short body and a wrong one are the store's own errors; the model stays, no partial file.
+TEST_F(ModelStoreDownload, WrongSizeOrDigestIsATranscribeErrorThatKeepsTheModel) {
+    const std::pair<const char*, std::string> cases[] = {
+        {"/big/short", "model download is " + std::to_string(kBig - 1) + " bytes, expected " + std::to_string(kBig)},
+        {"/big/wrong", "model checksum mismatch — got " + sha256Hex(body(kBig, 0x55)) + ", expected " + sha256Hex(body(kBig))},
+    };
+    for (const auto& [path, context] : cases) {
+        const ModelStore s = store(path);
+        placePreviousModel(s);
+        try {
+            std::rethrow_exception(download(s));
+        } catch (const TranscribeError& e) {
+            EXPECT_EQ(e.status(), -1);
+            EXPECT_EQ(e.context(), context);
+        } catch (...) {
+            ADD_FAILURE() << path << " not a TranscribeError: " << describeError(std::current_exception());
+        }
+        expectUntouchedModelAndNoPartial(s);
     }
-    expectUntouchedModelAndNoPartial(s);
     EXPECT_TRUE(std::find(progress_.begin(), progress_.end(), 1.0) == progress_.end());
-}
-
-TEST_F(ModelStoreDownload, RightSizeWithOtherContentIsADigestError) {
-    const ModelStore s = store("/big/wrong");
-    placePreviousModel(s);
-    const auto error = download(s);
-    try {
-        std::rethrow_exception(error);
-    } catch (const TranscribeError& e) {
-        EXPECT_EQ(e.status(), -1);
-        EXPECT_EQ(e.context(), "model checksum mismatch — got " + sha256Hex(body(kBig, 0x55)) + ", expected " +
-                                   sha256Hex(body(kBig)));
-    } catch (...) {
-        FAIL() << "not a TranscribeError";
-    }
-    expectUntouchedModelAndNoPartial(s);
 }
 
 // Each ends in its own error before the body is all taken, keeping the model and no partial file.
