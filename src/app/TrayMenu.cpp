@@ -39,7 +39,7 @@ void ModelDownload::start() {
 std::string ModelDownload::status(const Strings& strings) const {
     if (downloading_.get()) return strings.menu.downloadingModel(static_cast<std::int64_t>(std::trunc(fraction_.get() * 100)));
     if (onDisk_.get()) return strings.menu.modelInstalled;
-    return strings.menu.downloadModel;
+    return strings.menu.downloadModel(model_.shownMegabytes);
 }
 
 TrayMenu::TrayMenu(Collaborators collaborators) : c_(std::move(collaborators)) {}

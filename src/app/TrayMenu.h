@@ -34,6 +34,7 @@ public:
     struct LocalModel {
         std::function<bool()> isDownloaded;
         std::function<void(Progress, Reply<std::exception_ptr>)> download;
+        std::int64_t shownMegabytes = 0;  // the size the offer names
     };
 
     ModelDownload(Executor& main, LocalModel model);

@@ -31,13 +31,16 @@ int runModel(CommandContext& ctx) {
     if (action == "status") {
         if (!args.empty()) throw UsageError("status takes no arguments");
         const ModelStore& store = ModelStore::shared();
-        ctx.out << (store.isInstalled() ? "installed" : "not installed") << "\n" << store.modelURL().string() << "\n";
+        ctx.out << (store.isInstalled() ? "installed" : "not installed") << "\n"
+                << store.modelURL().string() << "\n"
+                << store.artifact().shownMegabytes << " MB from " << store.artifact().downloadURL << "\n";
         return 0;
     }
     if (action == "download") {
         if (!args.empty()) throw UsageError("download takes no arguments");
         const ModelStore& store = ModelStore::shared();
         const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+        if (terminal) ctx.out << "Downloading the speech model (" << store.artifact().shownMegabytes << " MB)\n";
         try {
             store.download([&](double fraction) {
                 if (terminal) drawBar(ctx.out, fraction);

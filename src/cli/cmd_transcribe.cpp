@@ -230,9 +230,15 @@ int runTranscribe(cli::CommandContext& context) {
     const SpeechEngineChoice choice = options.engine.value_or(settings.engine());
     std::shared_ptr<TranscriptionEngine> engine;
     if (!options.model.empty()) {
+        namespace fs = std::filesystem;
         std::error_code ec;
-        if (!std::filesystem::is_regular_file(options.model, ec)) {
-            context.err << "Can't read the model file " << options.model << ": no such file.\n";
+        const fs::file_status status = fs::status(options.model, ec);
+        if (!fs::is_regular_file(status)) {
+            const std::string why = status.type() == fs::file_type::not_found ? "no such file"
+                                    : fs::is_directory(status)                ? "it is a folder"
+                                    : status.type() == fs::file_type::none    ? ec.message()
+                                                                              : "not a regular file";
+            context.err << "Can't read the model file " << options.model << ": " << why << ".\n";
             return 1;
         }
         engine = makeNemotronEngineForModelFile(options.model);

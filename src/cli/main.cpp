@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "cli/Command.h"
+#include "speech/NemotronModels.h"
 
 #ifndef ZARN_VERSION
 #define ZARN_VERSION "0.0.0"
@@ -23,6 +24,7 @@ void printHelp(std::ostream& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    zarn::NemotronModels::useCommandLineTexts();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         printHelp(std::cout);

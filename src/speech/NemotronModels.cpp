@@ -1,5 +1,6 @@
 #include "speech/NemotronModels.h"
 
+#include <atomic>
 #include <chrono>
 #include <future>
 
@@ -38,6 +39,12 @@ NemotronModels::SessionOpener NemotronModels::defaultOpener() {
     };
 }
 
+namespace {
+std::atomic<bool> commandLineTexts{false};
+}  // namespace
+
+void NemotronModels::useCommandLineTexts() { commandLineTexts = true; }
+
 bool NemotronModels::isDownloaded() const {
     if (store_) return store_->isInstalled();
     std::error_code ec;
@@ -48,7 +55,11 @@ std::filesystem::path NemotronModels::modelPath() const { return modelPath_; }
 
 std::shared_ptr<TranscribeSession> NemotronModels::loadNow() {
     if (loaded_) return loaded_;
-    if (!isDownloaded()) throw TranscriptionError::engineUnavailable(CurrentStrings::value().errors.modelNotDownloaded);
+    if (!isDownloaded()) {
+        throw TranscriptionError::engineUnavailable(
+            commandLineTexts ? "The speech model isn't downloaded yet — run “zarn model download”."
+                             : CurrentStrings::value().errors.modelNotDownloaded);
+    }
     Log::speech().info("Nemotron: loading model…");
     const auto start = std::chrono::steady_clock::now();
     auto session = opener_(modelPath_.string(), language_);

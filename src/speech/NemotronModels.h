@@ -32,6 +32,9 @@ public:
                                                         std::optional<std::string> language,
                                                         SessionOpener opener = defaultOpener());
     static SessionOpener defaultOpener();
+    // The command line has no menu: from this call on, "not downloaded" names the command
+    // that downloads the model instead. Called once, at the start of the program.
+    static void useCommandLineTexts();
 
     ~NemotronModels();
     NemotronModels(const NemotronModels&) = delete;

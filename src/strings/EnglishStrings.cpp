@@ -64,8 +64,10 @@ const Strings& Strings::english() {
             .model = "Model",
             .appleNote = "Apple's on-device transcriber. "
                          "Streams while you speak, but needs Apple Silicon.",
-            .nemotronNote = "Nemotron 3.5 on ggml. "
-                            "Streams while you speak; 716 MB model, CPU or Metal.",
+            .nemotronNote = [](std::int64_t megabytes) {
+                return "Nemotron 3.5 on ggml. Streams while you speak; " + std::to_string(megabytes) +
+                       " MB model, CPU or Metal.";
+            },
             .cleanup = "Cleanup",
             .cleanupToggle = "Clean up transcripts",
             .cleanupNote = "Strips fillers, fixes spacing and punctuation. "
@@ -91,7 +93,9 @@ const Strings& Strings::english() {
             .grantMicrophone = "Grant Microphone…",
             .quit = "Quit Zarn",
             .checkForUpdates = "Check for Updates…",
-            .downloadModel = "Download Nemotron model… (716 MB)",
+            .downloadModel = [](std::int64_t megabytes) {
+                return "Download Nemotron model… (" + std::to_string(megabytes) + " MB)";
+            },
             .modelInstalled = "Nemotron model installed ✓",
             .downloadingModel = [](std::int64_t percent) {
                 return "Downloading model… " + std::to_string(percent) + "%";

@@ -70,8 +70,10 @@ const Strings& Strings::russian() {
             .model = "Модель",
             .appleNote = "Встроенный движок Apple. "
                          "Показывает текст по ходу речи, но требует Apple Silicon.",
-            .nemotronNote = "Nemotron 3.5 на ggml. "
-                            "Показывает текст по ходу речи; модель 716 МБ, CPU или Metal.",
+            .nemotronNote = [](std::int64_t megabytes) {
+                return "Nemotron 3.5 на ggml. Показывает текст по ходу речи; модель " + std::to_string(megabytes) +
+                       " МБ, CPU или Metal.";
+            },
             .cleanup = "Обработка",
             .cleanupToggle = "Очищать расшифровки",
             .cleanupNote = "Убирает слова-паразиты, исправляет пробелы и пунктуацию. "
@@ -99,7 +101,9 @@ const Strings& Strings::russian() {
             .grantMicrophone = "Выдать доступ к микрофону…",
             .quit = "Завершить Zarn",
             .checkForUpdates = "Проверить обновления…",
-            .downloadModel = "Загрузить модель Nemotron… (716 МБ)",
+            .downloadModel = [](std::int64_t megabytes) {
+                return "Загрузить модель Nemotron… (" + std::to_string(megabytes) + " МБ)";
+            },
             .modelInstalled = "Модель Nemotron установлена ✓",
             .downloadingModel = [](std::int64_t percent) {
                 return "Загрузка модели… " + std::to_string(percent) + "%";

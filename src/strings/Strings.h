@@ -74,7 +74,7 @@ struct Strings {
         std::string pushToTalkNote;
         std::string model;
         std::string appleNote;
-        std::string nemotronNote;
+        NumberText nemotronNote;  // the model's size in MB
         std::string cleanup;
         std::string cleanupToggle;
         std::string cleanupNote;
@@ -95,7 +95,7 @@ struct Strings {
         std::string grantMicrophone;
         std::string quit;
         std::string checkForUpdates;
-        std::string downloadModel;
+        NumberText downloadModel;  // the model's size in MB
         std::string modelInstalled;
         NumberText downloadingModel;  // percent
     };

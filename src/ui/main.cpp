@@ -32,6 +32,7 @@
 #include "platform/linux/x11clipboard/X11Clipboard.h"
 #include "platform/linux/xtest/XTestKeySynthesizer.h"
 #include "settings/Settings.h"
+#include "speech/ModelStore.h"
 #include "speech/NemotronModels.h"
 #include "systemspeech/AppleSpeechEngine.h"
 #include "ui/Icons.h"
@@ -208,7 +209,8 @@ int main(int argc, char** argv) {
     ModelDownload download(main, {.isDownloaded = [] { return NemotronModels::shared()->isDownloaded(); },
                                   .download = [](ModelDownload::Progress progress, Reply<std::exception_ptr> done) {
                                       NemotronModels::shared()->download(std::move(progress), std::move(done));
-                                  }});
+                                  },
+                                  .shownMegabytes = ModelStore::shared().artifact().shownMegabytes});
     TrayMenu menu({
         .settings = settings,
         .controller = controller,

@@ -1,96 +1,110 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
+#include <sys/stat.h>
 
-#include <array>
-#include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 
 #include "Gguf.h"
+#include "speech/ModelStore.h"
 #include "speech/TestServer.h"
 #include "support/TempDir.h"
+#include "support/ZarnCommand.h"
 
 namespace zarn {
 namespace {
 
-struct CliRun {
-    int code = -1;
-    std::string out;
-};
+namespace fs = std::filesystem;
 
-// Runs the built `zarn` with the given arguments (shell-quoted by the caller), standard
-// error folded into the output.
-CliRun zarn(const std::string& arguments) {
-    const std::string command = std::string("'") + ZARN_TEST_BINARY + "' " + arguments + " 2>&1";
-    CliRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 4096> buffer{};
-    std::size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), n);
-    const int status = ::pclose(pipe);
-    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+const char* const kSphinxModel = "/usr/share/pocketsphinx/model/en-us";
 
 class ModelCommand : public ::testing::Test {
 protected:
-    void SetUp() override {
-        for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-            ::unsetenv(name);
+    test::CommandResult zarn(const std::vector<std::string>& args, std::map<std::string, std::string> env = {}) {
+        for (const char* proxy : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+            env[proxy] = "";
         }
+        return test::runZarn(home_.path(), args, {.input = "", .env = env});
     }
-    test::ScopedXdgHome home_;
-    std::string modelPath() const {
-        return (home_.dataHome() / "Zarn" / "models" / "nemotron-3.5-asr-streaming-0.6b-Q8_0.gguf").string();
-    }
+    test::TempDir home_;
+    const ModelArtifact artifact_ = ModelArtifact::pinned();
+    const std::string modelPath_ = (home_ / "data" / "Zarn" / "models" / artifact_.fileName).string();
 };
 
-TEST_F(ModelCommand, StatusNamesStateAndPath) {
-    CliRun run = zarn("model status");
-    EXPECT_EQ(run.code, 0);
-    EXPECT_EQ(run.out, "not installed\n" + modelPath() + "\n");
-    std::filesystem::create_directories(std::filesystem::path(modelPath()).parent_path());
-    test::writeFile(modelPath(), "");
-    std::filesystem::resize_file(modelPath(), 751094240);
-    run = zarn("model status");
-    EXPECT_EQ(run.out, "installed\n" + modelPath() + "\n");
-    EXPECT_EQ(zarn("model").code, 2);
-    EXPECT_EQ(zarn("model frobnicate").code, 2);
+// From a fresh data folder: the build's own model, downloaded, transcribes the sample.
+TEST_F(ModelCommand, DownloadTheShippedModelThenTranscribe) {
+    const std::string size = std::to_string(artifact_.shownMegabytes) + " MB from " + artifact_.downloadURL + "\n";
+    EXPECT_EQ(zarn({"model", "status"}).out, "not installed\n" + modelPath_ + "\n" + size);
+    const auto nothing = zarn({"transcribe", "--engine", "nemotron", "--raw-rate", "16000",
+                               "/usr/share/pocketsphinx/test/data/goforward.raw"});
+    EXPECT_EQ(nothing.status, 1);
+    EXPECT_NE(nothing.err.find("run “zarn model download”"), std::string::npos) << nothing.err;
+    EXPECT_EQ(nothing.err.find("menu"), std::string::npos);
+
+    const auto download = zarn({"model", "download"});
+    ASSERT_EQ(download.status, 0) << download.err;
+    EXPECT_EQ(download.out, "installed\n" + modelPath_ + "\n");
+    EXPECT_EQ(zarn({"model", "status"}).out, "installed\n" + modelPath_ + "\n" + size);
+    const auto run = zarn({"transcribe", "--engine", "nemotron", "--raw-rate", "16000",
+                           "/usr/share/pocketsphinx/test/data/goforward.raw"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "Go forward ten meters.\n");
+
+    EXPECT_EQ(zarn({"model"}).status, 2);
+    EXPECT_EQ(zarn({"model", "frobnicate"}).status, 2);
 }
 
 TEST_F(ModelCommand, DownloadPrintsTheErrorDescriptionAndKeepsNothing) {
     test::TestServer server;
     ASSERT_GT(server.port(), 0);
-    ::setenv("ZARN_MODEL_BASE_URL", server.url("/acme").c_str(), 1);
-    const CliRun run = zarn("model download");
-    ::unsetenv("ZARN_MODEL_BASE_URL");
-    EXPECT_EQ(run.code, 1);
-    EXPECT_EQ(run.out, "zarn model download: model download is 300000 bytes, expected 751094240: operation failed\n");
-    EXPECT_FALSE(std::filesystem::exists(modelPath()));
-    EXPECT_FALSE(std::filesystem::exists(modelPath() + ".partial"));
+    const auto run = zarn({"model", "download"}, {{"ZARN_MODEL_BASE_URL", server.url("/acme")}});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "zarn model download: model download is " +
+                           (artifact_.expectedBytes > 300000 ? "300000 bytes"
+                                                             : "more than " + std::to_string(artifact_.expectedBytes) + " bytes") +
+                           ", expected " + std::to_string(artifact_.expectedBytes) + ": operation failed\n");
+    EXPECT_FALSE(fs::exists(modelPath_));
+    EXPECT_FALSE(fs::exists(modelPath_ + ".partial"));
 }
 
-TEST_F(ModelCommand, PackWritesAPocketSphinxModelFile) {
-    test::TempDir dir;
-    const std::string out = (dir / "en-us.gguf").string();
-    CliRun run = zarn("model pack --from /usr/share/pocketsphinx/model/en-us '" + out + "'");
-    ASSERT_EQ(run.code, 0) << run.out;
-    const std::string bytes = test::readFile(out);
-    std::string error;
-    const auto file = transcribe::gguf::parse(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), error);
-    ASSERT_TRUE(file) << error;
-    EXPECT_EQ(file->string("general.architecture"), "pocketsphinx");
-    EXPECT_EQ(file->string("pocketsphinx.language"), "en");
-    ASSERT_NE(file->tensor("hmm/mdef"), nullptr);
-    EXPECT_EQ(*file->tensor("hmm/mdef")->byteSize,
-              std::filesystem::file_size("/usr/share/pocketsphinx/model/en-us/en-us/mdef"));
-    EXPECT_EQ(*file->tensor("lm")->byteSize, std::filesystem::file_size("/usr/share/pocketsphinx/model/en-us/en-us.lm.bin"));
+// `model pack` makes what the build ships, byte for byte, and refuses what would lose a file.
+TEST_F(ModelCommand, PackMakesTheShippedModelAndRefusesUnsafePaths) {
+    const std::string out = (home_ / "en-us.gguf").string();
+    auto run = zarn({"model", "pack", "--from", kSphinxModel, out});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(test::readFile(out), test::readFile(artifact_.downloadURL.substr(7)));
+    EXPECT_EQ(fs::status(out).permissions(), static_cast<fs::perms>(0644));
 
-    run = zarn("model pack --from '" + dir.path().string() + "/none' '" + out + "'");
-    EXPECT_EQ(run.code, 1);
-    EXPECT_NE(run.out.find("not a folder"), std::string::npos);
-    EXPECT_EQ(zarn("model pack x.gguf").code, 2);
+    // A copy whose hmm folder is a link leading out of it; then a real copy.
+    const fs::path linked = home_ / "linked" / "en-us", copy = home_ / "copy" / "en-us";
+    fs::create_directories(linked);
+    fs::create_directories(copy.parent_path());
+    fs::create_directory_symlink(fs::path(kSphinxModel) / "en-us", linked / "en-us");
+    for (const char* f : {"cmudict-en-us.dict", "en-us.lm.bin"}) fs::copy(fs::path(kSphinxModel) / f, linked / f);
+    fs::copy(kSphinxModel, copy, fs::copy_options::recursive);
+    ::mkfifo((home_ / "fifo.gguf").c_str(), 0600);
+    const struct {
+        fs::path from, out;
+        std::string error;
+    } refused[] = {
+        {linked, out, "leads outside the model folder"},
+        {copy, copy / "en-us.lm.bin", "is one of the model's own files"},
+        {copy, copy / "en-us" / "mdef", "is one of the model's own files"},
+        {copy, home_ / "fifo.gguf", "not a regular file"},
+        {home_ / "none", out, "not a folder"},
+    };
+    for (const auto& c : refused) {
+        run = zarn({"model", "pack", "--from", c.from.string(), c.out.string()});
+        EXPECT_EQ(run.status, 1) << c.out;
+        EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(test::readFile(copy / "en-us.lm.bin"), test::readFile(fs::path(kSphinxModel) / "en-us.lm.bin"));
+    EXPECT_TRUE(fs::is_fifo(home_ / "fifo.gguf"));
+    EXPECT_EQ(test::readFile(out), test::readFile(artifact_.downloadURL.substr(7)));  // the earlier output stays
+    for (const auto& entry : fs::recursive_directory_iterator(home_.path())) {  // no temporary file left
+        EXPECT_FALSE(entry.path().extension().string().size() == 7 && entry.path().stem().has_extension())
+            << entry.path();
+    }
+    EXPECT_EQ(zarn({"model", "pack", "x.gguf"}).status, 2);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "speech/TestRuntime.h"
 #include "speech/TestServer.h"
 #include "speech/TranscribeError.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace zarn {
@@ -50,8 +51,8 @@ protected:
     static void TearDownTestSuite() { delete server_; }
     void SetUp() override { ASSERT_GT(server_->port(), 0) << "test server did not start"; }
 
-    ModelStore store(const std::string& path, std::int64_t size = kBig) {
-        return ModelStore(dir_.path(), {"test-model.gguf", size, sha256Hex(body(size)), server_->url(path)});
+    ModelStore store(const std::string& path, std::int64_t size = kBig, DownloadLimits limits = {}) {
+        return ModelStore(dir_.path(), {"test-model.gguf", size, sha256Hex(body(size)), server_->url(path)}, limits);
     }
     // Downloads, recording progress; returns the error, if any.
     std::exception_ptr download(const ModelStore& s) {
@@ -81,7 +82,13 @@ TEST_F(ModelStoreDownload, CompleteBodyIsVerifiedInstalledAndReportedInSteps) {
     const ModelStore s = store("/big/model");
     fs::create_directories(s.modelURL().parent_path());
     test::writeFile(s.partialURL(), "leftover from an earlier attempt");
-    ASSERT_EQ(download(s), nullptr);
+    std::vector<fs::perms> partialModes;
+    s.download([&](double f) {
+        progress_.push_back(f);
+        if (f < 1.0) partialModes.push_back(fs::status(s.partialURL()).permissions());
+    });
+    EXPECT_EQ(fs::status(s.modelURL().parent_path()).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(partialModes, std::vector<fs::perms>(3, fs::perms::owner_read | fs::perms::owner_write));
     EXPECT_TRUE(s.isInstalled());
     EXPECT_EQ(test::readFile(s.modelURL()), body(kBig));
     EXPECT_FALSE(fs::exists(s.partialURL()));
@@ -107,45 +114,49 @@ TEST_F(ModelStoreDownload, BodyUnderOneMebibyteReportsOnlyTheEnd) {
     EXPECT_EQ(fs::file_size(s.modelURL()), static_cast<std::uintmax_t>(kSmall));
 }
 
-TEST_F(ModelStoreDownload, BodyOneByteShortIsASizeError) {
-    const ModelStore s = store("/big/short");
-    placePreviousModel(s);
-    const auto error = download(s);
-    try {
-        std::rethrow_exception(error);
-    } catch (const TranscribeError& e) {
-        EXPECT_EQ(e.status(), -1);
-        EXPECT_EQ(e.context(), "model download is " + std::to_string(kBig - 1) + " bytes, expected " + std::to_string(kBig));
-    } catch (...) {
-        FAIL() << "not a TranscribeError: " << describeError(std::current_exception());
+// A short body and a wrong one are the store's own errors; the model stays, no partial file.
+TEST_F(ModelStoreDownload, WrongSizeOrDigestIsATranscribeErrorThatKeepsTheModel) {
+    const std::pair<const char*, std::string> cases[] = {
+        {"/big/short", "model download is " + std::to_string(kBig - 1) + " bytes, expected " + std::to_string(kBig)},
+        {"/big/wrong", "model checksum mismatch — got " + sha256Hex(body(kBig, 0x55)) + ", expected " + sha256Hex(body(kBig))},
+    };
+    for (const auto& [path, context] : cases) {
+        const ModelStore s = store(path);
+        placePreviousModel(s);
+        try {
+            std::rethrow_exception(download(s));
+        } catch (const TranscribeError& e) {
+            EXPECT_EQ(e.status(), -1);
+            EXPECT_EQ(e.context(), context);
+        } catch (...) {
+            ADD_FAILURE() << path << " not a TranscribeError: " << describeError(std::current_exception());
+        }
+        expectUntouchedModelAndNoPartial(s);
     }
-    expectUntouchedModelAndNoPartial(s);
     EXPECT_TRUE(std::find(progress_.begin(), progress_.end(), 1.0) == progress_.end());
 }
 
-TEST_F(ModelStoreDownload, RightSizeWithOtherContentIsADigestError) {
-    const ModelStore s = store("/big/wrong");
-    placePreviousModel(s);
-    const auto error = download(s);
-    try {
-        std::rethrow_exception(error);
-    } catch (const TranscribeError& e) {
-        EXPECT_EQ(e.status(), -1);
-        EXPECT_EQ(e.context(), "model checksum mismatch — got " + sha256Hex(body(kBig, 0x55)) + ", expected " +
-                                   sha256Hex(body(kBig)));
-    } catch (...) {
-        FAIL() << "not a TranscribeError";
+// Each ends in its own error before the body is all taken, keeping the model and no partial file.
+TEST_F(ModelStoreDownload, MisbehavingServersAreStoppedWithTheirOwnError) {
+    const struct {
+        const char* path;
+        std::int64_t expected;
+        DownloadLimits limits;
+        std::string error;
+    } cases[] = {
+        {"/error", kBig, {}, "model download failed: HTTP 500"},
+        {"/nothing-here", kBig, {}, "model download failed: HTTP 404"},
+        {"/big/model", kSmall, {}, "model download is more than 300000 bytes, expected 300000: operation failed"},
+        {"/trickle", kSmall, {1000, 1}, "model download failed: Operation too slow"},
+    };
+    for (const auto& c : cases) {
+        const ModelStore s = store(c.path, c.expected, c.limits);
+        placePreviousModel(s);
+        const auto error = download(s);
+        ASSERT_NE(error, nullptr) << c.path;
+        EXPECT_EQ(describeError(error).rfind(c.error, 0), 0u) << describeError(error);
+        expectUntouchedModelAndNoPartial(s);
     }
-    expectUntouchedModelAndNoPartial(s);
-}
-
-TEST_F(ModelStoreDownload, ServerErrorPageFailsTheSizeCheck) {
-    const ModelStore s = store("/error");
-    placePreviousModel(s);
-    const auto error = download(s);
-    ASSERT_NE(error, nullptr);
-    EXPECT_EQ(describeError(error).rfind("model download is 13 bytes, expected " + std::to_string(kBig), 0), 0u);
-    expectUntouchedModelAndNoPartial(s);
 }
 
 TEST_F(ModelStoreDownload, ConnectionResetMidBodyRemovesThePartialFile) {
@@ -160,7 +171,10 @@ TEST_F(ModelStoreDownload, ConnectionResetMidBodyRemovesThePartialFile) {
 TEST_F(ModelStoreDownload, UnreachableHostIsAnError) {
     // A port that was just free: nothing listens there.
     ModelStore s(dir_.path(), {"m.gguf", 10, std::string(64, '0'), "http://127.0.0.1:1/model"});
+    fs::create_directories(s.modelURL().parent_path());
+    test::writeFile(s.partialURL(), "leftover");
     const auto error = download(s);
+    EXPECT_FALSE(fs::exists(s.partialURL()));
     ASSERT_NE(error, nullptr);
     EXPECT_EQ(describeError(error).rfind("model download failed: ", 0), 0u);
     EXPECT_FALSE(fs::exists(s.modelURL()));
@@ -169,9 +183,10 @@ TEST_F(ModelStoreDownload, UnreachableHostIsAnError) {
 
 TEST(ModelStore, InstalledMeansTheExactSizeWithLinksFollowed) {
     test::TempDir dir;
-    const ModelStore s(dir.path());
-    EXPECT_EQ(s.modelURL(), dir.path() / "models" / "nemotron-3.5-asr-streaming-0.6b-Q8_0.gguf");
-    EXPECT_EQ(s.partialURL(), dir.path() / "models" / "nemotron-3.5-asr-streaming-0.6b-Q8_0.gguf.partial");
+    const ModelStore s(dir.path(), {"m.gguf", 751094240, std::string(64, '0'), "file:///m.gguf"});
+    const std::int64_t expectedBytes = s.artifact().expectedBytes;
+    EXPECT_EQ(s.modelURL(), dir.path() / "models" / "m.gguf");
+    EXPECT_EQ(s.partialURL(), dir.path() / "models" / "m.gguf.partial");
     EXPECT_FALSE(s.isInstalled());
     fs::create_directories(s.modelURL().parent_path());
     // Sparse files: the size is all that is read.
@@ -179,15 +194,15 @@ TEST(ModelStore, InstalledMeansTheExactSizeWithLinksFollowed) {
         test::writeFile(p, "");
         fs::resize_file(p, size);
     };
-    sized(s.modelURL(), ModelStore::expectedBytes - 1);
+    sized(s.modelURL(), expectedBytes - 1);
     EXPECT_FALSE(s.isInstalled());
-    sized(s.modelURL(), ModelStore::expectedBytes + 1);
+    sized(s.modelURL(), expectedBytes + 1);
     EXPECT_FALSE(s.isInstalled());
-    sized(s.modelURL(), ModelStore::expectedBytes);
+    sized(s.modelURL(), expectedBytes);
     EXPECT_TRUE(s.isInstalled());
 
     fs::remove(s.modelURL());
-    sized(dir / "elsewhere.gguf", ModelStore::expectedBytes);
+    sized(dir / "elsewhere.gguf", expectedBytes);
     fs::create_symlink(dir / "elsewhere.gguf", s.modelURL());
     EXPECT_TRUE(s.isInstalled());
     fs::remove(dir / "elsewhere.gguf");  // now dangling
@@ -197,32 +212,33 @@ TEST(ModelStore, InstalledMeansTheExactSizeWithLinksFollowed) {
     EXPECT_FALSE(s.isInstalled());
 }
 
-TEST(ModelStore, PinnedArtifactAndItsDeploymentBase) {
-    ::setenv("ZARN_MODEL_BASE_URL", "http://127.0.0.1:8/acme/", 1);
+// By default the build's own packed model, by a file:// URL, with the size and digest the
+// build computed from it; the deployment base replaces the location.
+TEST(ModelStore, PinnedArtifactIsTheShippedModelUnlessABaseIsGiven) {
     const ModelArtifact a = ModelArtifact::pinned();
-    ::unsetenv("ZARN_MODEL_BASE_URL");
-    EXPECT_EQ(a.fileName, "nemotron-3.5-asr-streaming-0.6b-Q8_0.gguf");
-    EXPECT_EQ(a.expectedBytes, 751094240);
-    EXPECT_EQ(a.expectedSHA256, "b94545b313b3223fda7b2857a52681da813935c2127643d1e9ff0c23d988089c");
-    EXPECT_EQ(a.downloadURL,
-              "http://127.0.0.1:8/acme/nemotron-3.5-asr-streaming-0.6b-gguf/resolve/main/"
-              "nemotron-3.5-asr-streaming-0.6b-Q8_0.gguf");
-    EXPECT_NE(ModelArtifact::pinned().downloadURL.find("/nemotron-3.5-asr-streaming-0.6b-gguf/resolve/main/"),
-              std::string::npos);
+    ASSERT_EQ(a.downloadURL.rfind("file:///", 0), 0u) << a.downloadURL;
+    const std::string bytes = test::readFile(a.downloadURL.substr(7));
+    EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), a.expectedBytes);
+    EXPECT_EQ(sha256Hex(bytes), a.expectedSHA256);
+    EXPECT_EQ(a.shownMegabytes, (a.expectedBytes + 524288) / 1048576);
+    test::ScopedEnv env;
+    env.set("ZARN_MODEL_BASE_URL", "http://127.0.0.1:8/acme/");
+    EXPECT_EQ(ModelArtifact::pinned().downloadURL, "http://127.0.0.1:8/acme/" + a.fileName);
 }
 
 TEST(ModelStore, DigestMustMatchExactlyInLowerCase) {
     test::TempDir dir;
     const ModelStore s(dir.path());
-    EXPECT_NO_THROW(s.checkDigest(ModelStore::expectedSHA256));
-    std::string upper = ModelStore::expectedSHA256;
+    const std::string expected = s.artifact().expectedSHA256;
+    EXPECT_NO_THROW(s.checkDigest(expected));
+    std::string upper = expected;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     try {
         s.checkDigest(upper);
         FAIL() << "no error";
     } catch (const TranscribeError& e) {
         EXPECT_EQ(e.status(), -1);
-        EXPECT_EQ(e.context(), "model checksum mismatch — got " + upper + ", expected " + ModelStore::expectedSHA256);
+        EXPECT_EQ(e.context(), "model checksum mismatch — got " + upper + ", expected " + expected);
         EXPECT_EQ(e.errorDescription(), e.context() + ": operation failed");
     }
 }

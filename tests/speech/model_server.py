@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """A model host on 127.0.0.1 for the download tests. Prints its port, then serves:
-/big/model, /big/nolength, /big/short, /big/wrong, /big/reset, /small/model, /error, and any other *.gguf path (the small body)."""
+/big/model, /big/nolength, /big/short, /big/wrong, /big/reset, /small/model, /error, /trickle, and any other *.gguf path (the small body)."""
 import socket
 import struct
 import sys
+import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 BIG = 3 * 1024 * 1024 + 12345
@@ -60,6 +61,19 @@ class Handler(BaseHTTPRequestHandler):
             # An abortive close: the client sees a reset, not an orderly end.
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             self.connection.close()
+            self.close_connection = True
+        elif path == "/trickle":
+            # A byte every 0.2 s of a 300000-byte body, until the client gives up.
+            self.send_response(200)
+            self.send_header("Content-Length", str(SMALL))
+            self.end_headers()
+            try:
+                for byte in body(SMALL):
+                    self.wfile.write(bytes([byte]))
+                    self.wfile.flush()
+                    time.sleep(0.2)
+            except OSError:
+                pass
             self.close_connection = True
         elif path.endswith(".gguf"):
             self.send_body(body(SMALL))

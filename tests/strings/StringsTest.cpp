@@ -73,8 +73,6 @@ const std::vector<TextRow>& textRows() {
         ROW(settings.model, "Model", "Модель"),
         ROW(settings.appleNote, "Apple's on-device transcriber. Streams while you speak, but needs Apple Silicon.",
             "Встроенный движок Apple. Показывает текст по ходу речи, но требует Apple Silicon."),
-        ROW(settings.nemotronNote, "Nemotron 3.5 on ggml. Streams while you speak; 716 MB model, CPU or Metal.",
-            "Nemotron 3.5 на ggml. Показывает текст по ходу речи; модель 716 МБ, CPU или Metal."),
         ROW(settings.cleanup, "Cleanup", "Обработка"),
         ROW(settings.cleanupToggle, "Clean up transcripts", "Очищать расшифровки"),
         ROW(settings.cleanupNote,
@@ -103,7 +101,6 @@ const std::vector<TextRow>& textRows() {
         ROW(menu.grantMicrophone, "Grant Microphone…", "Выдать доступ к микрофону…"),
         ROW(menu.quit, "Quit Zarn", "Завершить Zarn"),
         ROW(menu.checkForUpdates, "Check for Updates…", "Проверить обновления…"),
-        ROW(menu.downloadModel, "Download Nemotron model… (716 MB)", "Загрузить модель Nemotron… (716 МБ)"),
         ROW(menu.modelInstalled, "Nemotron model installed ✓", "Модель Nemotron установлена ✓"),
 
         ROW(hud.listening, "Listening…", "Слушаю…"),
@@ -188,8 +185,10 @@ TEST(StringsTables, TextAndPercentParameters) {
     EXPECT_EQ(ru.menu.holdToDictate("Right ⌥"), "Удерживайте Right ⌥ для диктовки");
     EXPECT_EQ(en.menu.downloadingModel(42), "Downloading model… 42%");
     EXPECT_EQ(ru.menu.downloadingModel(42), "Загрузка модели… 42%");
-    EXPECT_EQ(en.menu.downloadingModel(0), "Downloading model… 0%");
-    EXPECT_EQ(ru.menu.downloadingModel(100), "Загрузка модели… 100%");
+    EXPECT_EQ(en.menu.downloadModel(31), "Download Nemotron model… (31 MB)");
+    EXPECT_EQ(ru.menu.downloadModel(716), "Загрузить модель Nemotron… (716 МБ)");
+    EXPECT_EQ(en.settings.nemotronNote(31), "Nemotron 3.5 on ggml. Streams while you speak; 31 MB model, CPU or Metal.");
+    EXPECT_EQ(ru.settings.nemotronNote(716), "Nemotron 3.5 на ggml. Показывает текст по ходу речи; модель 716 МБ, CPU или Metal.");
     EXPECT_EQ(en.errors.localeUnsupported("ru_RU"), "Dictation isn't available for ru_RU on this Mac.");
     EXPECT_EQ(ru.errors.localeUnsupported("ru_RU"), "Диктовка недоступна для ru_RU на этом Mac.");
     EXPECT_EQ(en.errors.modelInstallFailed("disk full"), "Couldn't install the speech model: disk full");

@@ -1,10 +1,12 @@
 #include "Gguf.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -413,9 +415,28 @@ private:
 }  // namespace
 
 bool Writer::write(const std::string& path, std::string& error) const {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
+    // A link is written through, so the file it names is the one replaced.
+    std::string target = path;
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved)) target = resolved;
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error = path + ": not a regular file";
+        return false;
+    }
+    // The new file is written beside the old one and renamed over it, so a failed write
+    // leaves the old one as it was and nothing but the temporary file is ever removed.
+    std::string temp = target + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::FILE* f = ::fdopen(fd, "wb");
     if (!f) {
         error = path + ": " + std::strerror(errno);
+        ::close(fd);
+        ::unlink(temp.c_str());
         return false;
     }
     Out out(f);
@@ -454,10 +475,11 @@ bool Writer::write(const std::string& path, std::string& error) const {
         out.bytes(bytes.data(), bytes.size());
         out.pad(kDefaultAlignment);
     }
+    const bool flushed = std::fflush(f) == 0 && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
     const bool closed = std::fclose(f) == 0;
-    if (!out.ok() || !closed) {
+    if (!out.ok() || !flushed || !closed || ::rename(temp.c_str(), target.c_str()) != 0) {
         error = path + ": write failed";
-        std::remove(path.c_str());
+        ::unlink(temp.c_str());
         return false;
     }
     return true;

@@ -81,7 +81,8 @@ public:
     void addU32(std::string key, std::uint32_t value);
     void addStringArray(std::string key, std::vector<std::string> values);
     void addBytes(std::string name, std::vector<std::uint8_t> bytes);
-    // Writes the file; false and a reason on failure (a partly written file is removed).
+    // Writes the file (mode 0644) through a temporary file beside it, renamed into place;
+    // false and a reason on failure, with any earlier file left as it was.
     bool write(const std::string& path, std::string& error) const;
 
 private:

@@ -1,8 +1,15 @@
 #include "SphinxModel.h"
 
+#include <fcntl.h>
+#include <openssl/evp.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +25,8 @@ namespace {
 
 constexpr const char* kHmmPrefix = "hmm/";
 constexpr std::uintmax_t kMaxFileBytes = 1ull << 31;
+constexpr const char* kDigestPrefix = "pocketsphinx.sha256.";
+constexpr const char* kMetadataPiece = "metadata";
 
 // A file name taken from the model file must stay inside the folder it is written to.
 bool safeFileName(std::string_view name) {
@@ -25,20 +34,88 @@ bool safeFileName(std::string_view name) {
     return std::none_of(name.begin(), name.end(), [](char c) { return c == '/' || c == '\\' || c == '\0'; });
 }
 
-bool readFile(const fs::path& path, std::vector<std::uint8_t>& out, std::string& error) {
+// Reads one file of the source folder: it must lie inside the folder, links resolved, and be
+// a regular file (a FIFO or a device would block or never end).
+bool readSource(const fs::path& root, const fs::path& path, std::vector<std::uint8_t>& out, std::string& error) {
     std::error_code ec;
-    const auto size = fs::file_size(path, ec);
-    if (ec || size > kMaxFileBytes) {
-        error = path.string() + ": cannot read";
+    const fs::path real = fs::canonical(path, ec);
+    if (ec || std::mismatch(root.begin(), root.end(), real.begin(), real.end()).first != root.end()) {
+        error = path.string() + ": leads outside the model folder";
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    out.resize(static_cast<std::size_t>(size));
-    if (!in || !in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()))) {
+    const int fd = ::open(real.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uintmax_t>(st.st_size) > kMaxFileBytes) {
+        error = path.string() + (fd < 0 ? ": " + std::string(std::strerror(errno)) : ": not a regular file of a usable size");
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    out.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    if (done != out.size()) {
         error = path.string() + ": cannot read";
         return false;
     }
     return true;
+}
+
+std::string sha256Hex(const std::uint8_t* data, std::size_t size) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(data, size, digest, &length, EVP_sha256(), nullptr) != 1) return {};
+    std::string hex;
+    char piece[3];
+    for (unsigned int i = 0; i < length; ++i) {
+        std::snprintf(piece, sizeof piece, "%02x", digest[i]);
+        hex += piece;
+    }
+    return hex;
+}
+
+// The metadata the loader acts on, as one text, so that it has a digest like the pieces.
+std::string metadataText(std::string_view language, std::string_view dict, std::string_view lm, std::string rate) {
+    return std::string(language) + "\n" + std::string(dict) + "\n" + std::string(lm) + "\n" + rate;
+}
+
+std::string metadataText(const gguf::File& file) {
+    const auto rate = file.unsignedValue("pocketsphinx.sample_rate");
+    return metadataText(file.string("pocketsphinx.language").value_or("-"),
+                        file.string("pocketsphinx.dictionary_file").value_or("-"),
+                        file.string("pocketsphinx.language_model_file").value_or("-"), rate ? std::to_string(*rate) : "-");
+}
+
+// Every piece must match the SHA-256 recorded for it when the model was packed, so that the
+// decoder, which trusts its files, never sees a damaged byte.
+bool verify(const gguf::File& file, std::string& error) {
+    if (!std::any_of(file.metadata.begin(), file.metadata.end(),
+                     [](const auto& kv) { return kv.first.starts_with(kDigestPrefix); })) {
+        error = "the model file carries no checksums (it was made by an earlier version); "
+                "download it again with “zarn model download” or pack it again with “zarn model pack”";
+        return false;
+    }
+    const auto check = [&](std::string_view piece, std::string actual) {
+        const auto expected = file.string(std::string(kDigestPrefix) + std::string(piece));
+        if (expected && !actual.empty() && *expected == actual) return true;
+        error = "model piece " + std::string(piece) + " is damaged (" +
+                (expected ? "its checksum does not match" : "it has no checksum") + ")";
+        return false;
+    };
+    for (const auto& tensor : file.tensors) {
+        if (tensor.type != gguf::kTensorTypeI8 || !tensor.data || !tensor.byteSize) {
+            error = "model piece " + std::string(tensor.name) + " is damaged (not a byte array within the file)";
+            return false;
+        }
+        if (!check(tensor.name, sha256Hex(tensor.data, static_cast<std::size_t>(*tensor.byteSize)))) return false;
+    }
+    const std::string meta = metadataText(file);
+    return check(kMetadataPiece, sha256Hex(reinterpret_cast<const std::uint8_t*>(meta.data()), meta.size()));
 }
 
 bool writeFile(const fs::path& path, const std::uint8_t* data, std::uint64_t size) {
@@ -75,8 +152,8 @@ struct TempFolder {
 bool pack(const std::string& folder, const std::string& outPath, const std::string& languageCode,
           std::string& error) {
     std::error_code ec;
-    const fs::path root(folder);
-    if (!fs::is_directory(root, ec)) {
+    const fs::path root = fs::canonical(folder, ec);
+    if (ec || !fs::is_directory(root, ec)) {
         error = folder + ": not a folder";
         return false;
     }
@@ -119,6 +196,23 @@ bool pack(const std::string& folder, const std::string& outPath, const std::stri
         language = "en";
     }
 
+    std::vector<std::pair<std::string, fs::path>> pieces;
+    for (const auto& entry : fs::directory_iterator(hmm, ec)) {
+        if (entry.is_regular_file(ec) && entry.path().filename() != "README") {
+            pieces.emplace_back(kHmmPrefix + entry.path().filename().string(), entry.path());
+        }
+    }
+    std::sort(pieces.begin(), pieces.end());
+    pieces.emplace_back("dict", dict);
+    pieces.emplace_back("lm", lm);
+    // The output must not be one of the files it is made from.
+    for (const auto& [name, path] : pieces) {
+        if (fs::equivalent(path, outPath, ec)) {
+            error = outPath + ": is one of the model's own files";
+            return false;
+        }
+    }
+
     gguf::Writer writer;
     writer.addString("general.architecture", kArchitecture);
     writer.addString("general.name", stem);
@@ -126,22 +220,15 @@ bool pack(const std::string& folder, const std::string& outPath, const std::stri
     writer.addU32("pocketsphinx.sample_rate", 16000);
     writer.addString("pocketsphinx.dictionary_file", dict.filename().string());
     writer.addString("pocketsphinx.language_model_file", lm.filename().string());
-
-    std::vector<fs::path> hmmFiles;
-    for (const auto& entry : fs::directory_iterator(hmm, ec)) {
-        if (entry.is_regular_file(ec) && entry.path().filename() != "README") hmmFiles.push_back(entry.path());
-    }
-    std::sort(hmmFiles.begin(), hmmFiles.end());
-    for (const auto& p : hmmFiles) {
+    const std::string meta = metadataText(language, dict.filename().string(), lm.filename().string(), "16000");
+    writer.addString(kDigestPrefix + std::string(kMetadataPiece),
+                     sha256Hex(reinterpret_cast<const std::uint8_t*>(meta.data()), meta.size()));
+    for (const auto& [name, path] : pieces) {
         std::vector<std::uint8_t> bytes;
-        if (!readFile(p, bytes, error)) return false;
-        writer.addBytes(kHmmPrefix + p.filename().string(), std::move(bytes));
+        if (!readSource(root, path, bytes, error)) return false;
+        writer.addString(kDigestPrefix + name, sha256Hex(bytes.data(), bytes.size()));
+        writer.addBytes(name, std::move(bytes));
     }
-    std::vector<std::uint8_t> bytes;
-    if (!readFile(dict, bytes, error)) return false;
-    writer.addBytes("dict", std::move(bytes));
-    if (!readFile(lm, bytes, error)) return false;
-    writer.addBytes("lm", std::move(bytes));
     return writer.write(outPath, error);
 }
 
@@ -164,6 +251,13 @@ std::unique_ptr<zarn::sphinx::StreamingDecoder> load(const gguf::File& file, std
         error = "model names an invalid file";
         return nullptr;
     }
+    for (const auto& tensor : file.tensors) {
+        if (tensor.name.starts_with(kHmmPrefix) && !safeFileName(tensor.name.substr(4))) {
+            error = "invalid acoustic model piece " + std::string(tensor.name);
+            return nullptr;
+        }
+    }
+    if (!verify(file, error)) return nullptr;
     const auto rate = file.unsignedValue("pocketsphinx.sample_rate").value_or(16000);
 
     // The decoder reads its model by file name, so the pieces are written to a private
@@ -180,20 +274,13 @@ std::unique_ptr<zarn::sphinx::StreamingDecoder> load(const gguf::File& file, std
     for (const auto& tensor : file.tensors) {
         if (tensor.name.substr(0, 4) != kHmmPrefix) continue;
         const std::string_view name = tensor.name.substr(4);
-        if (!safeFileName(name) || tensor.type != gguf::kTensorTypeI8 || !tensor.data) {
-            error = "invalid acoustic model piece " + std::string(tensor.name);
-            return nullptr;
-        }
         if (!writeFile(hmmDir / std::string(name), tensor.data, *tensor.byteSize)) {
             error = "cannot write temporary model files";
             return nullptr;
         }
     }
+    // Every piece is a byte array within the file now (checked with the digests).
     for (const auto& [tensor, name] : {std::pair{dict, dictName}, std::pair{lm, lmName}}) {
-        if (tensor->type != gguf::kTensorTypeI8 || !tensor->data) {
-            error = "invalid model piece " + std::string(tensor->name);
-            return nullptr;
-        }
         if (!writeFile(temp.path / name, tensor->data, *tensor->byteSize)) {
             error = "cannot write temporary model files";
             return nullptr;

@@ -79,11 +79,15 @@ TEST(CmdTranscribe, ErrorsAreDescribedWithANonZeroExit) {
 
     Outcome nemotron = runZarn(home, {"transcribe", "--engine", "nemotron", kClip});
     EXPECT_EQ(nemotron.status, 1);
-    EXPECT_NE(nemotron.err.find("The Nemotron model isn't downloaded yet"), std::string::npos) << nemotron.err;
+    EXPECT_NE(nemotron.err.find("isn't downloaded yet — run “zarn model download”."), std::string::npos) << nemotron.err;
 
-    Outcome noModel = runZarn(home, {"transcribe", "--model", (home / "none.gguf").string(), kClip});
-    EXPECT_EQ(noModel.status, 1);
-    EXPECT_NE(noModel.err.find("none.gguf: no such file"), std::string::npos);
+    for (const auto& [model, why] : {std::pair{(home / "none.gguf").string(), "no such file"},
+                                     std::pair{home.path().string(), "it is a folder"},
+                                     std::pair{std::string("/dev/null"), "not a regular file"}}) {
+        Outcome noModel = runZarn(home, {"transcribe", "--model", model, kClip});
+        EXPECT_EQ(noModel.status, 1);
+        EXPECT_EQ(noModel.err, "Can't read the model file " + model + ": " + why + ".\n");
+    }
 
     EXPECT_EQ(runZarn(home, {"transcribe", "--engine", "siri", kClip}).status, 2);
     EXPECT_EQ(runZarn(home, {"transcribe", "--engine", "apple", "--model", "x.gguf", kClip}).status, 2);

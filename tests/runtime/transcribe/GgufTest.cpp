@@ -2,6 +2,9 @@
 #include "SphinxModel.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <cstring>
 #include <string>
@@ -214,6 +217,28 @@ TEST(SphinxModel, PackingNeedsAllThreePieces) {
     EXPECT_FALSE(sphinx::pack((dir / "model").string(), (dir / "o.gguf").string(), "", error));
     EXPECT_NE(error.find("language model"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir / "o.gguf"));
+}
+
+// A write that fails part-way (here: over the file size limit) leaves the earlier file as it
+// was and no temporary file beside it.
+TEST(Gguf, AFailedWriteKeepsTheEarlierFile) {
+    TempDir dir;
+    zarn::test::writeFile(dir / "out.gguf", "earlier");
+    Writer writer;
+    writer.addBytes("big", std::vector<std::uint8_t>(64 * 1024, 7));
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    std::string error;
+    const bool written = writer.write((dir / "out.gguf").string(), error);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(zarn::test::readFile(dir / "out.gguf"), "earlier");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1);
 }
 
 }  // namespace

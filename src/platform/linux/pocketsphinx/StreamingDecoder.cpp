@@ -1,10 +1,12 @@
 #include "platform/linux/pocketsphinx/StreamingDecoder.h"
 
 #include <pocketsphinx.h>
+#include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/err.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csetjmp>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -20,9 +22,34 @@ constexpr std::size_t kBlockSamples = 2048;
 // cmd_ln_init takes a NULL-terminated list of name/value strings.
 constexpr std::size_t kMaxArgs = 64;
 
-void silenceLibraryLog() {
+// The library ends the process (exit()) on what it deems a fatal error, after passing the
+// message to the error callback; while a decoder is being loaded the callback jumps back to
+// the loader instead, so a model the library cannot take is an error, not the end.
+thread_local std::jmp_buf* fatalJump = nullptr;
+
+void onLibraryMessage(void*, err_lvl_t level, const char*, ...) {
+    if (level == ERR_FATAL && fatalJump) std::longjmp(*fatalJump, 1);
+}
+
+void installLibraryCallback() {
     static std::once_flag once;
-    std::call_once(once, [] { err_set_logfp(nullptr); });
+    std::call_once(once, [] {
+        err_set_logfp(nullptr);  // the configuration dump goes there, not through the callback
+        err_set_callback(&onLibraryMessage, nullptr);
+    });
+}
+
+// No C++ object lives in this frame, so jumping back into it skips no destructor; what the
+// library allocated before the jump is lost, which is the price of staying alive.
+ps_decoder_t* initOrNull(cmd_ln_t* cmdln) {
+    std::jmp_buf jump;
+    ps_decoder_t* volatile ps = nullptr;
+    jmp_buf* previousAlloc = ckd_set_jump(&jump, 0);
+    fatalJump = &jump;
+    if (setjmp(jump) == 0) ps = ps_init(cmdln);
+    fatalJump = nullptr;
+    ckd_set_jump(previousAlloc, 0);
+    return ps;
 }
 
 std::string trimmed(std::string_view text) {
@@ -42,7 +69,7 @@ std::string formatRate(float rate) {
 
 std::unique_ptr<StreamingDecoder> StreamingDecoder::open(const DecoderConfig& config, std::string& error) {
     namespace fs = std::filesystem;
-    silenceLibraryLog();
+    installLibraryCallback();
     std::error_code ec;
     if (config.acousticModelDir.empty() || !fs::is_directory(config.acousticModelDir, ec)) {
         error = "acoustic model folder not found: " + config.acousticModelDir;
@@ -89,7 +116,7 @@ std::unique_ptr<StreamingDecoder> StreamingDecoder::open(const DecoderConfig& co
         error = "invalid decoder options";
         return nullptr;
     }
-    ps_decoder_t* ps = ps_init(cmdln);
+    ps_decoder_t* ps = initOrNull(cmdln);
     cmd_ln_free_r(cmdln);  // the decoder keeps its own reference
     if (!ps) {
         error = "cannot load the speech model from " + config.acousticModelDir;

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "support/TempDir.h"
 
 namespace zarn::sphinx {
 namespace {
@@ -135,6 +138,25 @@ TEST(StreamingDecoderOpen, MissingFilesGiveAMessage) {
     config.extraOptions = {{"-no-such-option", "1"}};
     EXPECT_EQ(StreamingDecoder::open(config, error), nullptr);
     EXPECT_FALSE(error.empty());
+}
+
+// Files the library gives up on (it would end the process) are an error to the caller, who
+// carries on: the process is still here to load the intact model afterwards.
+TEST(StreamingDecoderOpen, ModelFilesTheLibraryCannotTakeAreAnError) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    for (const char* damaged : {"mdef", "means", "transition_matrices", "sendump"}) {
+        fs::remove_all(dir / "hmm");
+        fs::copy(kModel + "/en-us", dir / "hmm");
+        test::writeFile(dir / "hmm" / damaged, "not a model file");
+        DecoderConfig config = englishConfig();
+        config.acousticModelDir = (dir / "hmm").string();
+        std::string error;
+        EXPECT_EQ(StreamingDecoder::open(config, error), nullptr) << damaged;
+        EXPECT_NE(error.find("cannot load the speech model"), std::string::npos) << damaged;
+    }
+    std::string error;
+    EXPECT_NE(StreamingDecoder::open(englishConfig(), error), nullptr) << error;
 }
 
 }  // namespace
