@@ -29,6 +29,7 @@
 #include "base/Log.h"
 #include "base/ManualExecutor.h"
 #include "platform/linux/sphinxspeech/SphinxSpeechFramework.h"
+#include "support/Continuous.h"
 #include "systemspeech/AppleSpeechEngine.h"
 
 extern char** environ;
@@ -133,42 +134,6 @@ Outcome transcribe(const std::shared_ptr<analysis::SpeechFramework>& framework, 
     return outcome;
 }
 
-// pocketsphinx_continuous on a file: its text, wall and CPU time (children's rusage).
-Outcome continuous(const fs::path& file) {
-    const std::string out = (fs::temp_directory_path() / "zarn-bench-continuous.txt").string();
-    std::vector<std::string> args = {"pocketsphinx_continuous", "-infile", file.string(),
-                                     "-hmm", (kModel / "en-us").string(), "-lm", (kModel / "en-us.lm.bin").string(),
-                                     "-dict", (kModel / "cmudict-en-us.dict").string(), "-logfn", "/dev/null"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    Outcome outcome;
-    const auto wall0 = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, "pocketsphinx_continuous", &actions, nullptr, argv.data(), environ) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        outcome.text = "<pocketsphinx_continuous not found>";
-        return outcome;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    outcome.wall = Seconds(std::chrono::steady_clock::now() - wall0).count();
-    outcome.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                  static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    std::ifstream in(out);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty()) outcome.text += (outcome.text.empty() ? "" : " ") + line;
-    }
-    fs::remove(out);
-    return outcome;
-}
-
 struct Totals {
     std::size_t errors = 0, refWords = 0;
     double wall = 0, cpu = 0, audio = 0;
@@ -245,7 +210,7 @@ int main(int argc, char** argv) {
     }
     double startup = 0;
     if (runContinuous) {
-        startup = continuous(silence).wall;
+        startup = bench::continuous(silence, kModel).wall;
         std::printf("pocketsphinx_continuous start-up (model load, on 0.5 s of silence): %.2f s wall\n\n", startup);
     }
 
@@ -259,7 +224,10 @@ int main(int argc, char** argv) {
         ours.add(o, ref);
         Outcome c;
         if (runContinuous) {
-            c = continuous(file);
+            const auto run = bench::continuous(file, kModel);
+            c.text = run.text;
+            c.wall = run.wall;
+            c.cpu = run.cpu;
             c.audio = o.audio;
             c.wall = std::max(0.0, c.wall - startup);
             theirs.add(c, ref);
