@@ -90,11 +90,16 @@ bool RunLog::append(const DictationRun& run, std::string* error) {
     FileLock lock(file_, error);
     if (!lock) return false;
 
-    // The history holds what the user said: private to the user from its first byte.
-    // Not blocking, so a FIFO put in its place cannot stall the caller.
+    // Looked at first, so a device is never opened; not blocking, so a FIFO put in its place
+    // between the two cannot stall the caller. The history holds what the user said: private
+    // to the user from its first byte.
+    struct stat st {};
+    if (::stat(file_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (error) *error = paths::notRegularFile(file_, st.st_mode);
+        return false;
+    }
     int fd = ::open(file_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
     if (fd < 0) return setError(error, "cannot open " + file_.string(), errno);
-    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         if (error) *error = paths::notRegularFile(file_, st.st_mode);

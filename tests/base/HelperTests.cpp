@@ -110,7 +110,9 @@ TEST(Dates, WholeSecondsUtcRoundTripAndStrictParsing) {
                                                                         {"9999-12-31T23:59:59Z", false}}) {
         auto date = parseIso8601(text);
         EXPECT_EQ(date.has_value(), held) << text;
-        if (date) EXPECT_EQ(formatIso8601(*date), std::string(text).substr(0, 19) + "Z");
+        if (date) {
+            EXPECT_EQ(formatIso8601(*date), std::string(text).substr(0, 19) + "Z");
+        }
     }
 }
 
@@ -199,7 +201,4 @@ TEST(Paths, KeepAsideNeverReplacesAnEarlierFile) {
     }
     for (auto kept : {"f.damaged", "f.damaged-2", "f.damaged-3"}) EXPECT_EQ(test::readFile(dir / kept), kept);
     EXPECT_EQ(paths::keepAside(dir / "f", ".damaged"), dir / "f") << "nothing left to keep";
-}
-    setenv("XDG_DATA_HOME", "relative/path", 1);  // invalid by the XDG rules: ignored
-    EXPECT_EQ(paths::dataDirectory(), home.root() / "home" / ".local/share/Zarn");
 }
