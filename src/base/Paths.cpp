@@ -98,12 +98,14 @@ int openRegularFile(const fs::path& path, ReadStatus& status, std::string* error
     // descriptor, in case the name changed between the two.
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        return fail(errno == ENOENT ? ReadStatus::missing : ReadStatus::failed, reason("cannot open " + path.string(), errno));
+        return fail(errno == ENOENT ? ReadStatus::missing : ReadStatus::failed,
+                    reason("cannot open " + path.string(), errno));
     }
     if (!S_ISREG(st.st_mode)) return fail(ReadStatus::notRegular, notRegularFile(path, st.st_mode));
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        return fail(errno == ENOENT ? ReadStatus::missing : ReadStatus::failed, reason("cannot open " + path.string(), errno));
+        return fail(errno == ENOENT ? ReadStatus::missing : ReadStatus::failed,
+                    reason("cannot open " + path.string(), errno));
     }
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);

@@ -143,10 +143,13 @@ bool DictionaryStore::save() {
         auto aside = lastRead_ && lastRead_->status == paths::ReadStatus::notRegular
                          ? std::nullopt
                          : paths::keepAside(file_, ".unreadable", &error);
-        if (!aside) return failSave(unreadableReason_ + "; not saving over it" + (error.empty() ? "" : " (" + error + ")"));
+        if (!aside) {
+            return failSave(unreadableReason_ + "; not saving over it" + (error.empty() ? "" : " (" + error + ")"));
+        }
         if (*aside != file_) {
             movedAside_ = *aside;
-            Log::app().info("Dictionary file kept as %{public}s: %{public}s", aside->filename().string(), unreadableReason_);
+            Log::app().info("Dictionary file kept as %{public}s: %{public}s", aside->filename().string(),
+                            unreadableReason_);
         }
         unreadable_ = false;  // the reason stays, for the caller to tell where the file went
     }
@@ -173,7 +176,8 @@ bool DictionaryStore::add(const DictionaryEntry& entry) {
 
 bool DictionaryStore::update(const DictionaryEntry& entry) {
     return change([&](std::vector<DictionaryEntry>& entries) {
-        auto it = std::find_if(entries.begin(), entries.end(), [&](const DictionaryEntry& e) { return e.id == entry.id; });
+        auto it = std::find_if(entries.begin(), entries.end(),
+                               [&](const DictionaryEntry& e) { return e.id == entry.id; });
         if (it == entries.end()) return false;
         *it = entry;
         return true;

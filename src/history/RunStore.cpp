@@ -8,7 +8,9 @@ namespace zarn {
 
 RunStore::RunStore(std::shared_ptr<RunLog> log, Executor& mainExecutor, bool watch) : log_(std::move(log)) {
     // Watching starts before the first read, so no change by another process falls between the two.
-    if (watch) watcher_ = std::make_unique<FileWatcher>(log_->file(), mainExecutor, lifetime_.guard([this] { reload(); }));
+    if (watch) {
+        watcher_ = std::make_unique<FileWatcher>(log_->file(), mainExecutor, lifetime_.guard([this] { reload(); }));
+    }
     reload();
 }
 

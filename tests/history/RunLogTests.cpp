@@ -292,13 +292,14 @@ TEST_F(RunLogTest, ConcurrentRecordsAndDeletesLoseNothing) {
         threads.emplace_back([&, id] { failures += RunLog(file).deleteRun(id) == 1 ? 0 : 1; });
     }
     for (int i = 0; i < 10; ++i) {
-        threads.emplace_back([&, i] { failures += RunLog(file).record(sampleRun("new " + std::to_string(i))) ? 0 : 1; });
+        threads.emplace_back([&, i] { failures += !RunLog(file).record(sampleRun("new " + std::to_string(i))); });
     }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(failures, 0);
     auto runs = log.load();
     EXPECT_EQ(runs.size(), 100'000u - 2 + 10);
-    EXPECT_EQ(std::count_if(runs.begin(), runs.end(), [](const DictationRun& r) { return r.text.starts_with("new "); }), 10);
+    auto isNew = [](const DictationRun& r) { return r.text.starts_with("new "); };
+    EXPECT_EQ(std::count_if(runs.begin(), runs.end(), isNew), 10);
     for (const auto& id : ids) {
         EXPECT_EQ(std::count_if(runs.begin(), runs.end(), [&](const DictationRun& r) { return r.id == id; }), 0);
     }
