@@ -13,6 +13,7 @@
 #include "base/Uuid.h"
 #include "history/RunJson.h"
 #include "history/RunLog.h"
+#include "base/EventLoop.h"
 #include "history/RunStore.h"
 
 namespace {
@@ -74,7 +75,8 @@ int main(int argc, char** argv) {
     }
 
     // What the application does per dictation: append, then reload the whole list.
-    zarn::RunStore store(std::make_shared<zarn::RunLog>(file));
+    zarn::EventLoop loop;
+    zarn::RunStore store(std::make_shared<zarn::RunLog>(file), loop, false);
     auto storeStart = Clock::now();
     store.record(makeRun(lines + 100));
     double storeRecordMs = millisecondsSince(storeStart);

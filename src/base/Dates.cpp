@@ -54,7 +54,12 @@ std::optional<SystemTime> parseIso8601(std::string_view s) {
     year_month_day ymd{std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
                        std::chrono::day(static_cast<unsigned>(day))};
     if (!ymd.ok() || hour > 23 || minute > 59 || second > 60) return std::nullopt;
-    return sys_days(ymd) + hours(hour) + minutes(minute) + seconds(second) - minutes(offsetMinutes);
+    // Counted in seconds first: the clock counts nanoseconds and holds only the years 1678 to 2261.
+    sys_seconds when = sys_days(ymd) + hours(hour) + minutes(minute) + seconds(second) - minutes(offsetMinutes);
+    if (when < floor<seconds>(SystemTime::min()) + seconds(1) || when > floor<seconds>(SystemTime::max())) {
+        return std::nullopt;
+    }
+    return time_point_cast<SystemTime::duration>(when);
 }
 
 }  // namespace zarn

@@ -89,12 +89,12 @@ int runAdd(zarn::cli::CommandContext& context) {
 
     zarn::EventLoop loop;
     zarn::DictionaryStore store(file.path, loop, false);
-    store.add(*entry);
+    bool saved = store.add(*entry);
     if (store.movedAsideFile()) {
-        context.err << "note: " << file.path.string() << " was not readable as UTF-8 text; kept it as "
-                    << store.movedAsideFile()->string() << "\n";
+        context.err << "note: " << store.unreadableReason() << "; kept it as " << store.movedAsideFile()->string()
+                    << "\n";
     }
-    if (!store.lastSaveError().empty()) throw std::runtime_error("cannot save the dictionary: " + store.lastSaveError());
+    if (!saved) throw std::runtime_error("cannot save the dictionary: " + store.lastSaveError());
     return 0;
 }
 

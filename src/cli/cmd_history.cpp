@@ -28,7 +28,13 @@ std::string oneLine(const std::string& text) {
 
 int list(CommandContext& context, bool asJson) {
     RunLog log(RunLog::defaultFile());
-    for (const auto& run : log.load()) {
+    std::string error;
+    auto runs = log.load(&error);
+    if (!error.empty()) {
+        context.err << "zarn history: " << error << "\n";
+        return 1;
+    }
+    for (const auto& run : runs) {
         if (asJson) {
             if (auto line = encodeRunLine(run)) context.out << *line << '\n';
             continue;

@@ -1,63 +1,59 @@
 #include "dictionary/DictionaryStore.h"
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
+#include <deque>
+#include <unordered_map>
 
+#include "base/FileLock.h"
 #include "base/Log.h"
 #include "base/Paths.h"
 #include "base/Unicode.h"
-#include "dictionary/FileWatcher.h"
+#include "base/FileWatcher.h"
 #include "base/MainExecutor.h"
 
 namespace zarn {
 
 namespace fs = std::filesystem;
 
-namespace {
-
+// What one read of the file found.
 struct FileRead {
-    bool exists = false;
+    paths::ReadStatus status = paths::ReadStatus::missing;
     bool ok = false;  // read and valid UTF-8
     std::string bytes;
+    std::string problem;  // why it could not be used, naming the file
 };
+
+namespace {
 
 FileRead readDictionaryFile(const fs::path& file) {
     FileRead read;
-    std::error_code ec;
     // A dangling link counts as no file: the first save creates the file it points to.
-    read.exists = fs::exists(file, ec);
-    if (!read.exists) return read;
-    read.ok = paths::readFile(file, read.bytes) && fs::is_regular_file(file, ec) && unicode::isValidUtf8(read.bytes);
+    read.status = paths::readRegularFile(file, read.bytes, &read.problem);
+    if (read.status == paths::ReadStatus::ok && !unicode::isValidUtf8(read.bytes)) {
+        read.problem = file.string() + " is not readable as UTF-8 text";
+    } else {
+        read.ok = read.status == paths::ReadStatus::ok;
+    }
     if (!read.ok) read.bytes.clear();
     return read;
 }
 
-// Renames `from` to `to` unless `to` exists. Sets errno on failure.
-bool renameNoReplace(const fs::path& from, const fs::path& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // The file system cannot refuse to replace: a hard link fails on an existing name.
-    if (::link(from.c_str(), to.c_str()) == 0) {
-        ::unlink(from.c_str());
-        return true;
-    }
-    return false;
+bool sameRead(const FileRead& a, const FileRead& b) {
+    return a.status == b.status && a.ok == b.ok && a.bytes == b.bytes && a.problem == b.problem;
 }
 
-// The file a chain of symbolic links leads to, whether it exists or not.
-fs::path linkTarget(fs::path path) {
-    std::error_code ec;
-    for (int hops = 0; hops < 40 && fs::is_symlink(path, ec); ++hops) {
-        fs::path next = fs::read_symlink(path, ec);
-        if (ec) break;
-        path = next.is_absolute() ? next : path.parent_path() / next;
+// Entries read anew take the ids of equal entries held before, in order, so a change by id
+// still finds its entry after another program changed other lines.
+std::vector<DictionaryEntry> keepIds(std::vector<DictionaryEntry> fresh, const std::vector<DictionaryEntry>& held) {
+    std::unordered_map<std::string, std::deque<std::string>> ids;
+    for (const auto& entry : held) ids[entry.fileLine()].push_back(entry.id);
+    for (auto& entry : fresh) {
+        auto it = ids.find(entry.fileLine());
+        if (it == ids.end() || it->second.empty()) continue;
+        entry.id = std::move(it->second.front());
+        it->second.pop_front();
     }
-    return path;
+    return fresh;
 }
 
 }  // namespace
@@ -93,85 +89,108 @@ Subscription DictionaryStore::observeRevision(std::function<void(const long&)> o
 
 bool DictionaryStore::isWatchingFile() const { return watcher_ && watcher_->isWatchingFile(); }
 
-void DictionaryStore::load() {
-    FileRead read = readDictionaryFile(file_);
-    unreadable_ = read.exists && !read.ok;
+void DictionaryStore::take(FileRead read, bool keepingIds) {
+    unreadable_ = read.status != paths::ReadStatus::missing && !read.ok;
+    unreadableReason_ = unreadable_ ? read.problem : std::string();
     if (read.ok) {
-        entries_.set(parse(read.bytes));
-        lastBytes_ = std::move(read.bytes);
+        auto entries = parse(read.bytes);
+        entries_.set(keepingIds ? keepIds(std::move(entries), entries_.get()) : std::move(entries));
     } else {
         entries_.set({});
-        lastBytes_.reset();
     }
+    lastRead_ = std::make_unique<FileRead>(std::move(read));
     revision_.set(revision_.get() + 1);
 }
+
+void DictionaryStore::load() { take(readDictionaryFile(file_), false); }
 
 void DictionaryStore::reloadIfChanged() {
     // Our own saves come back as events too; an unchanged file keeps the entries (and ids).
     FileRead read = readDictionaryFile(file_);
-    if (read.ok && lastBytes_ && read.bytes == *lastBytes_) return;
-    load();
+    if (lastRead_ && read.ok && sameRead(read, *lastRead_)) return;
+    take(std::move(read), false);
 }
 
-bool DictionaryStore::moveUnreadableFileAside() {
-    std::string base = file_.filename().string() + ".unreadable";
-    for (int n = 1; n <= 1000; ++n) {
-        fs::path aside = file_.parent_path() / (n == 1 ? base : base + "-" + std::to_string(n));
-        if (renameNoReplace(file_, aside)) {
-            movedAside_ = aside;
-            Log::app().info("Dictionary file was not readable as UTF-8 text; kept it as %{public}s",
-                            aside.filename().string());
-            return true;
-        }
-        if (errno == ENOENT) return true;  // gone meanwhile: nothing left to keep
-        if (errno != EEXIST) break;
-    }
-    Log::app().error("Dictionary file is not readable as UTF-8 text and could not be moved aside (%{public}s); "
-                     "not saving over it",
-                     std::string(std::strerror(errno)));
+bool DictionaryStore::failSave(const std::string& reason) {
+    lastSaveError_ = reason;
+    Log::app().error("Dictionary not saved: %{public}s", reason);
     return false;
 }
 
-void DictionaryStore::save() {
-    revision_.set(revision_.get() + 1);
+bool DictionaryStore::change(const std::function<bool(std::vector<DictionaryEntry>&)>& apply) {
     lastSaveError_.clear();
+    // The data folder may have been removed while the program ran.
+    if (file_.has_parent_path()) paths::ensurePrivateDirectory(file_.parent_path());
+    std::string error;
+    FileLock lock(file_, &error);
+    if (!lock) return failSave(error);
+    // The change applies to the file as it is now, not to what was read before: another
+    // process may have saved in between.
+    FileRead read = readDictionaryFile(file_);
+    if (!lastRead_ || !sameRead(read, *lastRead_)) take(std::move(read), true);
+    auto entries = entries_.get();
+    if (!apply(entries)) return true;
+    entries_.set(std::move(entries));
+    return save();
+}
+
+bool DictionaryStore::save() {
+    revision_.set(revision_.get() + 1);
     if (unreadable_) {
-        if (!moveUnreadableFileAside()) {
-            lastSaveError_ = file_.string() + " is not readable as UTF-8 text and could not be moved aside";
-            return;
+        // What the user had is kept before anything is written; a FIFO or a device is never
+        // moved or written over.
+        std::string error;
+        auto aside = lastRead_ && lastRead_->status == paths::ReadStatus::notRegular
+                         ? std::nullopt
+                         : paths::keepAside(file_, ".unreadable", &error);
+        if (!aside) {
+            return failSave(unreadableReason_ + "; not saving over it" + (error.empty() ? "" : " (" + error + ")"));
         }
-        unreadable_ = false;
+        if (*aside != file_) {
+            movedAside_ = *aside;
+            Log::app().info("Dictionary file kept as %{public}s: %{public}s", aside->filename().string(),
+                            unreadableReason_);
+        }
+        unreadable_ = false;  // the reason stays, for the caller to tell where the file went
     }
     std::string text = fileText(entries());
+    std::string error;
     // A linked file (say, from a dotfiles folder) is written where it lives; the link stays.
-    if (paths::writeFileAtomically(linkTarget(file_), text, &lastSaveError_)) lastBytes_ = std::move(text);
+    if (!paths::writeFileAtomically(file_, text, &error)) return failSave(error);
+    FileRead written;
+    written.status = paths::ReadStatus::ok;
+    written.ok = true;
+    written.bytes = std::move(text);
+    lastRead_ = std::make_unique<FileRead>(std::move(written));
     // A save that created the file is watched from now on.
     if (watcher_) watcher_->rearm();
+    return true;
 }
 
-void DictionaryStore::add(const DictionaryEntry& entry) {
-    auto entries = entries_.get();
-    entries.push_back(entry);
-    entries_.set(std::move(entries));
-    save();
+bool DictionaryStore::add(const DictionaryEntry& entry) {
+    return change([&](std::vector<DictionaryEntry>& entries) {
+        entries.push_back(entry);
+        return true;
+    });
 }
 
-void DictionaryStore::update(const DictionaryEntry& entry) {
-    auto entries = entries_.get();
-    auto it = std::find_if(entries.begin(), entries.end(), [&](const DictionaryEntry& e) { return e.id == entry.id; });
-    if (it == entries.end()) return;
-    *it = entry;
-    entries_.set(std::move(entries));
-    save();
+bool DictionaryStore::update(const DictionaryEntry& entry) {
+    return change([&](std::vector<DictionaryEntry>& entries) {
+        auto it = std::find_if(entries.begin(), entries.end(),
+                               [&](const DictionaryEntry& e) { return e.id == entry.id; });
+        if (it == entries.end()) return false;
+        *it = entry;
+        return true;
+    });
 }
 
-void DictionaryStore::deleteEntry(const DictionaryEntry& entry) { deleteIds({entry.id}); }
+bool DictionaryStore::deleteEntry(const DictionaryEntry& entry) { return deleteIds({entry.id}); }
 
-void DictionaryStore::deleteIds(const std::unordered_set<std::string>& ids) {
-    auto entries = entries_.get();
-    std::erase_if(entries, [&](const DictionaryEntry& e) { return ids.count(e.id) > 0; });
-    entries_.set(std::move(entries));
-    save();
+bool DictionaryStore::deleteIds(const std::unordered_set<std::string>& ids) {
+    return change([&](std::vector<DictionaryEntry>& entries) {
+        std::erase_if(entries, [&](const DictionaryEntry& e) { return ids.count(e.id) > 0; });
+        return true;
+    });
 }
 
 std::vector<DictionaryEntry> DictionaryStore::filtered(std::string_view query) const {

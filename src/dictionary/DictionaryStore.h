@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,16 +19,19 @@
 namespace zarn {
 
 class FileWatcher;
+struct FileRead;
 
 // The user's dictionary while the program runs: read from dictionary.txt at start-up,
 // rewritten whole (atomically) after every change made through it, and re-read whenever the
 // file changes on disk. Confined to the main executor, which also receives the watcher's
-// reloads.
+// reloads. Other processes may change the file at the same time: every change holds the
+// file's lock (FileLock), re-reads the file, applies itself to what is there and writes.
 //
-// A file that exists but cannot be read as UTF-8 leaves the dictionary empty; the first save
-// after that moves the user's file aside (to "dictionary.txt.unreadable", or ".unreadable-2"
-// and so on, never over an earlier one) before writing, and logs where it went. If it cannot
-// be moved aside, nothing is written.
+// A file that exists but cannot be used (not UTF-8, not readable, too large) leaves the
+// dictionary empty; the first save after that moves the user's file aside (to
+// "dictionary.txt.unreadable", or ".unreadable-2" and so on, never over an earlier one)
+// before writing, and logs where it went. If it cannot be moved aside, or is no regular file
+// (a FIFO, a device), nothing is written.
 class DictionaryStore final : public DictionaryCorrections {
 public:
     // The seven header lines that begin every file the program writes.
@@ -62,13 +66,14 @@ public:
     [[nodiscard]] Subscription observeEntries(std::function<void(const std::vector<DictionaryEntry>&)> observer);
     [[nodiscard]] Subscription observeRevision(std::function<void(const long&)> observer);
 
-    void add(const DictionaryEntry& entry);
+    // Each returns false when the save failed; the reason is then in lastSaveError() and the log.
+    bool add(const DictionaryEntry& entry);
     // Replaces the first entry with the same id and saves; does nothing when there is none.
-    void update(const DictionaryEntry& entry);
+    bool update(const DictionaryEntry& entry);
     // Removes every entry with that id, then saves (also when none was removed).
-    void deleteEntry(const DictionaryEntry& entry);
+    bool deleteEntry(const DictionaryEntry& entry);
     // Removes every entry whose id is in `ids`, then saves.
-    void deleteIds(const std::unordered_set<std::string>& ids);
+    bool deleteIds(const std::unordered_set<std::string>& ids);
 
     // Entries whose write or hear contains the trimmed query (case- and diacritic-insensitive);
     // all of them for an empty query.
@@ -81,31 +86,35 @@ public:
 
     // True while the file on disk could not be read and will be moved aside by the next save.
     bool isFileUnreadable() const { return unreadable_; }
+    // Why, naming the file ("… is a FIFO, not a regular file"); empty when it was read.
+    const std::string& unreadableReason() const { return unreadableReason_; }
     bool isWatchingFile() const;
     // What the watcher calls on the main executor: reads the file and takes it when it
     // differs from what was last read or written.
     void reloadIfChanged();
-    // Why the last save wrote nothing (empty after a successful one). Saves never report
-    // failures to the interface; the command line does.
+    // Why the last save wrote nothing (empty after a successful one).
     const std::string& lastSaveError() const { return lastSaveError_; }
     // Where the last save moved an unreadable file, if it did.
     const std::optional<std::filesystem::path>& movedAsideFile() const { return movedAside_; }
 
 private:
     void load();
-    void save();
-    bool moveUnreadableFileAside();
+    void take(FileRead read, bool keepingIds);
+    bool change(const std::function<bool(std::vector<DictionaryEntry>&)>& apply);
+    bool save();
+    bool failSave(const std::string& reason);
 
     std::filesystem::path file_;
     Executor& executor_;
     Observable<std::vector<DictionaryEntry>> entries_;
     Observable<long> revision_{0};
     bool unreadable_ = false;
+    std::string unreadableReason_;
     std::string lastSaveError_;
     std::optional<std::filesystem::path> movedAside_;
-    // The bytes last read from or written to the file; an event that leaves them as they
-    // were is not a change, so entries keep their ids.
-    std::optional<std::string> lastBytes_;
+    // The file as last read or written; an event that leaves it as it was is not a change,
+    // so entries keep their ids.
+    std::unique_ptr<FileRead> lastRead_;
     Lifetime lifetime_;
     std::unique_ptr<FileWatcher> watcher_;
 };

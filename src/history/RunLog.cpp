@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/FileLock.h"
 #include "base/Paths.h"
 #include "history/RunJson.h"
 
@@ -21,21 +22,53 @@ std::string upper(std::string_view text) {
     return out;
 }
 
-// Calls `fn` for every non-empty piece between line feeds; a missing final line feed is harmless.
-template <class F>
-void forEachLine(std::string_view bytes, F fn) {
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        auto end = bytes.find('\n', start);
-        if (end == std::string_view::npos) end = bytes.size();
-        if (end > start) fn(bytes.substr(start, end - start));
-        start = end + 1;
-    }
-}
-
 bool setError(std::string* error, const std::string& what, int code) {
     if (error) *error = what + ": " + std::strerror(code);
     return false;
+}
+
+// Reads `fd` as a stream of lines, so a huge file never has to fit in memory at once. Every
+// non-empty line of at most `limit` bytes goes to `onLine`; a longer one (no record is that
+// long) goes to `onLongPiece` in pieces, the last one flagged, so it can be copied unread.
+// False with errno set when reading fails.
+template <class Line, class LongPiece>
+bool forEachLine(int fd, std::size_t limit, Line onLine, LongPiece onLongPiece) {
+    std::string buffer;
+    bool inLongLine = false;
+    char chunk[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        buffer.append(chunk, static_cast<std::size_t>(n));
+        std::size_t start = 0;
+        for (std::size_t end; (end = buffer.find('\n', start)) != std::string::npos; start = end + 1) {
+            std::string_view line(buffer.data() + start, end - start);
+            if (inLongLine) {
+                onLongPiece(line, true);
+                inLongLine = false;
+            } else if (line.size() > limit) {
+                onLongPiece(line, true);
+            } else if (!line.empty()) {
+                onLine(line);
+            }
+        }
+        buffer.erase(0, start);
+        if (n == 0) {
+            // A missing final line feed is harmless.
+            if (inLongLine || buffer.size() > limit) {
+                onLongPiece(buffer, true);
+            } else if (!buffer.empty()) {
+                onLine(buffer);
+            }
+            return true;
+        }
+        if (buffer.size() > limit) {
+            onLongPiece(buffer, false);
+            buffer.clear();
+            inLongLine = true;
+        }
+    }
 }
 
 }  // namespace
@@ -53,17 +86,31 @@ bool RunLog::append(const DictationRun& run, std::string* error) {
         return false;
     }
     if (file_.has_parent_path()) paths::ensurePrivateDirectory(file_.parent_path());
+    // Under the lock a delete's rewrite cannot take the file from under this append.
+    FileLock lock(file_, error);
+    if (!lock) return false;
 
-    // The history holds what the user said: private to the user from its first byte.
-    int fd = ::open(file_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    // Looked at first, so a device is never opened; not blocking, so a FIFO put in its place
+    // between the two cannot stall the caller. The history holds what the user said: private
+    // to the user from its first byte.
+    struct stat st {};
+    if (::stat(file_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (error) *error = paths::notRegularFile(file_, st.st_mode);
+        return false;
+    }
+    int fd = ::open(file_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
     if (fd < 0) return setError(error, "cannot open " + file_.string(), errno);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        if (error) *error = paths::notRegularFile(file_, st.st_mode);
+        return false;
+    }
 
     std::string bytes;
     bytes.reserve(line->size() + 2);
     // A crash may have left the last line without its line feed; the new record must not
     // be glued onto it, or both would be lost.
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+    if (st.st_size > 0) {
         char last = '\n';
         if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n') bytes += '\n';
     }
@@ -79,60 +126,97 @@ bool RunLog::append(const DictationRun& run, std::string* error) {
     return true;
 }
 
-std::vector<DictationRun> RunLog::load() const {
+std::vector<DictationRun> RunLog::load(std::string* error) const {
     std::vector<DictationRun> runs;
-    std::string bytes;
-    if (!paths::readFile(file_, bytes)) return runs;
-    forEachLine(bytes, [&](std::string_view line) {
-        if (auto run = decodeRunLine(line)) runs.push_back(std::move(*run));
-    });
+    paths::ReadStatus status;
+    int fd = paths::openRegularFile(file_, status, error);
+    if (fd < 0) {
+        if (status == paths::ReadStatus::missing && error) error->clear();
+        return runs;
+    }
+    bool read = forEachLine(
+        fd, lineLimit,
+        [&](std::string_view line) {
+            if (auto run = decodeRunLine(line)) runs.push_back(std::move(*run));
+        },
+        [](std::string_view, bool) {});
+    if (!read) setError(error, "cannot read " + file_.string(), errno);
+    ::close(fd);
     return runs;
 }
 
 std::size_t RunLog::deleteRun(const DictationRun& run, std::string* error) { return deleteRun(run.id, error); }
 
 std::size_t RunLog::deleteRun(std::string_view id, std::string* error) {
-    std::error_code ec;
-    auto status = std::filesystem::status(file_, ec);
-    if (status.type() == std::filesystem::file_type::not_found) return 0;
-    std::string bytes;
-    std::string reason;
-    if (status.type() != std::filesystem::file_type::regular) {
-        if (error) *error = file_.string() + " is not a readable file";
+    if (error) error->clear();
+    FileLock lock(file_, error);
+    if (!lock) return 0;
+    // Read under the lock: the file as it is now, with every run recorded up to this moment.
+    paths::ReadStatus status;
+    int fd = paths::openRegularFile(file_, status, error);
+    if (fd < 0) {
+        if (status == paths::ReadStatus::missing && error) error->clear();
         return 0;
     }
-    if (!paths::readFile(file_, bytes, &reason)) {
-        if (error) *error = reason;
+    paths::AtomicFile out(file_);
+    if (!out.open(error)) {
+        ::close(fd);
         return 0;
     }
     const std::string wanted = upper(id);
-    std::vector<std::string_view> kept;
     std::size_t removed = 0;
-    forEachLine(bytes, [&](std::string_view line) {
-        // Only a record that loads and carries this id goes; anything else, readable or
-        // not, is kept byte for byte in its place.
-        if (auto run = decodeRunLine(line); run && run->id == wanted) {
-            ++removed;
-        } else {
-            kept.push_back(line);
-        }
-    });
+    std::string pending;
+    bool written = true;
+    auto flush = [&](std::size_t atLeast) {
+        if (pending.size() < atLeast) return;
+        if (written) written = out.write(pending, error);
+        pending.clear();
+    };
+    bool read = forEachLine(
+        fd, lineLimit,
+        [&](std::string_view line) {
+            // Only a record that loads and carries this id goes; anything else, readable or
+            // not, is kept byte for byte in its place.
+            if (auto run = decodeRunLine(line); run && run->id == wanted) {
+                ++removed;
+                return;
+            }
+            pending += line;
+            pending += '\n';
+            flush(1 << 20);
+        },
+        [&](std::string_view piece, bool last) {
+            pending += piece;
+            if (last) pending += '\n';
+            flush(1 << 20);
+        });
+    int readErrno = errno;
+    ::close(fd);
+    if (!read) {
+        setError(error, "cannot read " + file_.string(), readErrno);
+        return 0;
+    }
     if (removed == 0) return 0;
-    if (!rewrite(kept, error)) return 0;
+    flush(0);
+    if (!written || !out.commit(error)) return 0;
     return removed;
 }
 
-bool RunLog::rewrite(const std::vector<std::string_view>& lines, std::string* error) {
-    std::string text;
-    for (auto line : lines) {
-        text += line;
-        text += '\n';
-    }
-    return paths::writeFileAtomically(file_, text, error);
-}
-
 bool RunLog::clear(std::string* error) {
-    if (::unlink(file_.c_str()) != 0 && errno != ENOENT) return setError(error, "cannot remove " + file_.string(), errno);
+    FileLock lock(file_, error);
+    if (!lock) return false;
+    // Through a link the file it leads to goes, and the link stays for the next record.
+    auto target = paths::resolveLinks(file_);
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) != 0) {
+        return errno == ENOENT || setError(error, "cannot remove " + target.string(), errno);
+    }
+    // Never a device node or a folder, whatever a link leads to.
+    if (!S_ISREG(st.st_mode)) {
+        if (error) *error = paths::notRegularFile(target, st.st_mode);
+        return false;
+    }
+    if (::unlink(target.c_str()) != 0) return setError(error, "cannot remove " + target.string(), errno);
     return true;
 }
 

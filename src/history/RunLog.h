@@ -12,8 +12,10 @@ namespace zarn {
 
 // The run history file: one JSON line per finished dictation, oldest first. Append-only
 // except for deletion, which rewrites the file atomically. Operations report failures so
-// the command line can tell; the application ignores them (a run not stored is the worst
-// outcome). Not thread-safe: one writer, on the main executor.
+// the command line can tell; the application logs them. Any number of processes may record
+// and delete at once: every change holds the file's lock (FileLock) from its read to its
+// write, so none works on a stale copy. Through a symbolic link the file it leads to is
+// changed and the link stays.
 class RunLog {
 public:
     explicit RunLog(std::filesystem::path file);
@@ -24,20 +26,23 @@ public:
 
     // Appends the run as one line. False (with a reason) when it was not stored.
     bool record(const DictationRun& run, std::string* error = nullptr);
-    // Every readable record, in file order. Unreadable lines are skipped; an unreadable or
-    // missing file gives the empty list.
-    std::vector<DictationRun> load() const;
+    // No record comes near this; a longer line is read as unreadable (and kept by a delete).
+    static constexpr std::size_t lineLimit = 1u << 20;
+
+    // Every readable record, in file order, read as a stream. Unreadable lines are skipped;
+    // a missing file gives the empty list, an unreadable one (a FIFO, say) the empty list
+    // and a reason in `error`.
+    std::vector<DictationRun> load(std::string* error = nullptr) const;
     // Removes every record with the run's id (letter case ignored) and returns how many went.
     // Lines that do not load stay in the file as they were. The file is rewritten only when
     // something was removed. On a failure nothing is removed and `error` says why.
     std::size_t deleteRun(const DictationRun& run, std::string* error = nullptr);
     std::size_t deleteRun(std::string_view id, std::string* error = nullptr);
-    // Removes the file; a missing file is no failure.
+    // Removes the file (the one a link leads to); a missing file is no failure.
     bool clear(std::string* error = nullptr);
 
 private:
     bool append(const DictationRun& run, std::string* error);
-    bool rewrite(const std::vector<std::string_view>& lines, std::string* error);
 
     std::filesystem::path file_;
 };

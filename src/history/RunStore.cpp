@@ -1,34 +1,53 @@
 #include "history/RunStore.h"
 
+#include "base/FileWatcher.h"
 #include "base/Log.h"
+#include "base/MainExecutor.h"
 
 namespace zarn {
 
-RunStore::RunStore(std::shared_ptr<RunLog> log) : log_(std::move(log)), runs_(log_->load()) {}
+RunStore::RunStore(std::shared_ptr<RunLog> log, Executor& mainExecutor, bool watch) : log_(std::move(log)) {
+    // Watching starts before the first read, so no change by another process falls between the two.
+    if (watch) {
+        watcher_ = std::make_unique<FileWatcher>(log_->file(), mainExecutor, lifetime_.guard([this] { reload(); }));
+    }
+    reload();
+}
+
+RunStore::~RunStore() {
+    lifetime_.invalidate();
+    watcher_.reset();
+}
 
 RunStore& RunStore::shared() {
-    static RunStore store(std::make_shared<RunLog>(RunLog::defaultFile()));
+    static RunStore store(std::make_shared<RunLog>(RunLog::defaultFile()), mainExecutor());
     return store;
 }
 
-void RunStore::reload() { runs_.set(log_->load()); }
+void RunStore::reload() {
+    std::string error;
+    runs_.set(log_->load(&error));
+    if (!error.empty()) Log::app().error("history · cannot read the history: %s", error);
+    // A file the first record created is watched from now on.
+    if (watcher_) watcher_->rearm();
+}
 
 void RunStore::record(const DictationRun& run) {
     std::string error;
-    if (!log_->record(run, &error)) Log::app().info("history · run not stored: %s", error);
+    if (!log_->record(run, &error)) Log::app().error("history · run not stored: %s", error);
     reload();
 }
 
 void RunStore::deleteRun(const DictationRun& run) {
     std::string error;
     log_->deleteRun(run, &error);
-    if (!error.empty()) Log::app().info("history · delete failed: %s", error);
+    if (!error.empty()) Log::app().error("history · delete failed: %s", error);
     reload();
 }
 
 void RunStore::clear() {
     std::string error;
-    if (!log_->clear(&error)) Log::app().info("history · clear failed: %s", error);
+    if (!log_->clear(&error)) Log::app().error("history · clear failed: %s", error);
     reload();
 }
 

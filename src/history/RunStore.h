@@ -4,20 +4,29 @@
 #include <memory>
 #include <vector>
 
+#include "base/Executor.h"
 #include "base/Observable.h"
+#include "base/Reply.h"
 #include "contracts/Contracts.h"
 #include "history/RunLog.h"
 
 namespace zarn {
 
+class FileWatcher;
+
 // The loaded history for the views: `runs` is every readable record, oldest first, replaced
-// as a whole after every change made through the store. Also the controller's recorder:
-// a recorded run is appended to the file and the list reloaded. Main executor only.
+// as a whole after every change made through the store and whenever the file changes on
+// disk (a `zarn` command recording or deleting). Also the controller's recorder: a recorded
+// run is appended to the file and the list reloaded. Main executor only.
 class RunStore final : public RunRecorder {
 public:
-    explicit RunStore(std::shared_ptr<RunLog> log);
+    // `watch` false makes a store that never watches the file.
+    RunStore(std::shared_ptr<RunLog> log, Executor& mainExecutor, bool watch = true);
+    ~RunStore() override;
+    RunStore(const RunStore&) = delete;
+    RunStore& operator=(const RunStore&) = delete;
 
-    // Made on first use over RunLog::defaultFile().
+    // Made on first use over RunLog::defaultFile(), on the main executor (setMainExecutor).
     static RunStore& shared();
 
     const std::vector<DictationRun>& runs() const { return runs_.get(); }
@@ -36,6 +45,8 @@ public:
 private:
     std::shared_ptr<RunLog> log_;
     Observable<std::vector<DictationRun>> runs_;
+    Lifetime lifetime_;
+    std::unique_ptr<FileWatcher> watcher_;
 };
 
 }  // namespace zarn

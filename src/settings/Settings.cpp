@@ -22,10 +22,10 @@ constexpr const char* soundEnabled = "soundEnabled";
 // ---- DefaultsStore ----
 
 DefaultsStore::DefaultsStore(fs::path file) : file_(std::move(file)) {
-    std::error_code ec;
-    if (!fs::exists(file_, ec)) return;
     std::string bytes, error;
-    if (!paths::readFile(file_, bytes, &error)) {
+    auto status = paths::readRegularFile(file_, bytes, &error);
+    if (status == paths::ReadStatus::missing) return;
+    if (status != paths::ReadStatus::ok) {
         damaged_ = true;
         Log::app().error("settings file unreadable, using defaults: %{public}s", error);
         return;
@@ -61,16 +61,15 @@ void DefaultsStore::set(const std::string& key, nlohmann::json value) {
 
 void DefaultsStore::save() {
     if (damaged_) {
-        // Keep what the user had: the damaged file goes aside before the first write.
-        std::error_code ec;
-        auto aside = file_;
-        aside += ".damaged";
-        fs::rename(file_, aside, ec);
-        if (ec) {
-            Log::app().error("cannot keep the damaged settings file: %{public}s", ec.message());
-        } else {
-            Log::app().info("damaged settings file kept as %{public}s", aside.string());
+        // Keep what the user had: the damaged file goes aside, never over an earlier one,
+        // before the first write. If it cannot, nothing is written over it.
+        std::string error;
+        auto aside = paths::keepAside(file_, ".damaged", &error);
+        if (!aside) {
+            Log::app().error("settings not saved: cannot keep the damaged settings file: %{public}s", error);
+            return;
         }
+        if (*aside != file_) Log::app().info("damaged settings file kept as %{public}s", aside->string());
         damaged_ = false;
     }
     paths::ensurePrivateDirectory(file_.parent_path());

@@ -19,7 +19,8 @@ namespace zarn {
 // The per-user defaults store: one JSON object in a file, keys to strings and Booleans
 // (kept as their JSON types). Every change is written through at once, atomically.
 // A damaged or unreadable file reads as empty and is left alone until the first change,
-// when it is kept beside the new one as "<name>.damaged".
+// when it is kept beside the new one as "<name>.damaged" (or "-2", "-3" … after earlier
+// ones). A file that is no regular file (a FIFO, a device) is neither read nor replaced.
 class DefaultsStore {
 public:
     explicit DefaultsStore(std::filesystem::path file);

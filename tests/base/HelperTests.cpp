@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 
 #include "base/Dates.h"
@@ -99,6 +100,20 @@ TEST(Dates, WholeSecondsUtcRoundTripAndStrictParsing) {
     EXPECT_FALSE(parseIso8601("2026-02-30T00:00:00Z"));
     EXPECT_FALSE(parseIso8601("2026-01-01 00:00:00Z"));
     EXPECT_FALSE(parseIso8601(""));
+    // The clock counts nanoseconds: dates outside about 1677-09-21 to 2262-04-11 are refused, not wrapped.
+    for (auto [text, held] : std::vector<std::pair<const char*, bool>>{{"0000-01-01T00:00:00Z", false},
+                                                                        {"1677-09-21T00:12:43Z", false},
+                                                                        {"1677-09-21T00:12:44Z", true},
+                                                                        {"2262-04-11T23:47:16Z", true},
+                                                                        {"2262-04-11T23:47:17Z", false},
+                                                                        {"2262-04-11T23:47:16-00:01", false},
+                                                                        {"9999-12-31T23:59:59Z", false}}) {
+        auto date = parseIso8601(text);
+        EXPECT_EQ(date.has_value(), held) << text;
+        if (date) {
+            EXPECT_EQ(formatIso8601(*date), std::string(text).substr(0, 19) + "Z");
+        }
+    }
 }
 
 TEST(Uuid, RandomVersion4InUpperCase) {
@@ -137,9 +152,53 @@ TEST(Paths, XdgFoldersArePrivateAndAtomicWritesReplaceWhole) {
     std::string bytes;
     EXPECT_TRUE(paths::readFile(file, bytes));
     EXPECT_EQ(bytes, "second\n");
-    EXPECT_FALSE(paths::readFile(data, bytes, &error));  // a folder is no file
-    EXPECT_NE(error.find("folder"), std::string::npos);
+
+    // Written through a link, the file it leads to is replaced and the link stays.
+    std::filesystem::create_symlink(file, data / "link");
+    ASSERT_TRUE(paths::writeFileAtomically(data / "link", "third\n"));
+    EXPECT_TRUE(std::filesystem::is_symlink(data / "link"));
+    EXPECT_EQ(test::readFile(file), "third\n");
+    // A file the user made read-only is not replaced.
+    ::chmod(file.c_str(), 0400);
+    EXPECT_FALSE(paths::writeFileAtomically(file, "fourth\n", &error));
+    EXPECT_EQ(error, file.string() + " is read-only; not replacing it");
+    EXPECT_EQ(test::readFile(file), "third\n");
 
     setenv("XDG_DATA_HOME", "relative/path", 1);  // invalid by the XDG rules: ignored
     EXPECT_EQ(paths::dataDirectory(), home.root() / "home" / ".local/share/Zarn");
+    ASSERT_EQ(::stat((home.root() / "home" / ".local").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << "missing parents are private too";
+}
+
+// A FIFO must not block, a device must not be read, and neither is written over or moved.
+TEST(Paths, OnlyRegularFilesAreReadOrReplaced) {
+    test::TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir / "folder");
+    std::filesystem::create_symlink("/dev/zero", dir / "zero");
+    for (auto [name, what] : std::vector<std::pair<std::string, std::string>>{
+             {"fifo", "a FIFO"}, {"folder", "a folder"}, {"zero", "a device"}}) {
+        std::string bytes, error;
+        EXPECT_EQ(paths::readRegularFile(dir / name, bytes, &error), paths::ReadStatus::notRegular) << name;
+        EXPECT_EQ(error, (dir / name).string() + " is " + what + ", not a regular file");
+        EXPECT_FALSE(paths::keepAside(dir / name, ".damaged", &error)) << name;
+        EXPECT_FALSE(paths::writeFileAtomically(dir / name, "x", &error)) << name;
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo"));
+    std::string bytes, error;
+    EXPECT_EQ(paths::readRegularFile(dir / "none", bytes), paths::ReadStatus::missing);
+    test::writeFile(dir / "big", std::string(11, 'x'));
+    EXPECT_EQ(paths::readRegularFile(dir / "big", bytes, &error, 10), paths::ReadStatus::tooLarge);
+    EXPECT_EQ(paths::readRegularFile(dir / "big", bytes, &error, 11), paths::ReadStatus::ok);
+}
+
+// Kept files are numbered, never one over another.
+TEST(Paths, KeepAsideNeverReplacesAnEarlierFile) {
+    test::TempDir dir;
+    for (auto expected : {"f.damaged", "f.damaged-2", "f.damaged-3"}) {
+        test::writeFile(dir / "f", expected);
+        EXPECT_EQ(paths::keepAside(dir / "f", ".damaged"), dir / expected);
+    }
+    for (auto kept : {"f.damaged", "f.damaged-2", "f.damaged-3"}) EXPECT_EQ(test::readFile(dir / kept), kept);
+    EXPECT_EQ(paths::keepAside(dir / "f", ".damaged"), dir / "f") << "nothing left to keep";
 }

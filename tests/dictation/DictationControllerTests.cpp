@@ -171,7 +171,7 @@ TEST_F(DictationControllerTest, WholeDictationFromPressToInsertedText) {
 
 TEST_F(DictationControllerTest, RecordedRunIsByteExactInTheHistoryFile) {
     auto file = dir / "Zarn" / "runs.jsonl";
-    RunStore store(std::make_shared<RunLog>(file));
+    RunStore store(std::make_shared<RunLog>(file), executor, false);
     make(nullptr, &store);
     dictionary.table = {{"zarn", "Zarn"}, {"q", "queue"}};
     formatter->hold = true;

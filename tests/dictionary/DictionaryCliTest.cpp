@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 #include <sstream>
 
 #include "dictionary/DictionaryStore.h"
@@ -153,6 +157,48 @@ TEST_F(DictionaryCliTest, UnreadableDictionaryIsReportedAndKept) {
     EXPECT_EQ(add.status, 0);
     EXPECT_THAT(add.err, HasSubstr("dictionary.txt.unreadable"));
     EXPECT_EQ(readFile(defaultFile().string() + ".unreadable"), latin1);
+    EXPECT_EQ(zarn({"dictionary", "list"}).out, "Foo\n");
+}
+
+// Twenty commands adding at once, each a process of its own: every entry stays.
+TEST_F(DictionaryCliTest, ParallelAddsKeepEveryEntry) {
+    std::vector<std::thread> adds;
+    std::atomic<int> failed{0};
+    for (int i = 0; i < 20; ++i) {
+        adds.emplace_back([&, i] { failed += zarn({"dictionary", "add", "Term" + std::to_string(i)}).status != 0; });
+    }
+    for (auto& add : adds) add.join();
+    EXPECT_EQ(failed, 0);
+    auto listed = zarn({"dictionary", "list"}).out;
+    for (int i = 0; i < 20; ++i) EXPECT_THAT(listed, HasSubstr("Term" + std::to_string(i) + "\n"));
+}
+
+// A FIFO, a device or a folder given as the dictionary is refused at once, naming what it is.
+TEST_F(DictionaryCliTest, SpecialFilesAreRefusedWithTheRealReason) {
+    ASSERT_EQ(::mkfifo((io_ / "fifo").c_str(), 0600), 0);
+    for (auto [path, what] : std::vector<std::pair<std::string, std::string>>{
+             {(io_ / "fifo").string(), "a FIFO"}, {"/dev/zero", "a device"}, {io_.path().string(), "a folder"}}) {
+        auto run = zarn({"correct", "--dictionary", path, "text"});
+        EXPECT_EQ(run.status, 1) << path;
+        EXPECT_THAT(run.err, HasSubstr(path + " is " + what + ", not a regular file"));
+        EXPECT_THAT(run.err, ::testing::Not(HasSubstr("UTF-8")));
+    }
+}
+
+// What Zarn creates is private whatever the umask; a read-only dictionary is not replaced.
+TEST_F(DictionaryCliTest, CreatedFilesArePrivateAndReadOnlyFilesStay) {
+    mode_t saved = ::umask(0);
+    auto add = zarn({"dictionary", "add", "Foo"});
+    ::umask(saved);
+    EXPECT_EQ(add.status, 0);
+    for (const auto& entry : fs::recursive_directory_iterator(home_.dataHome())) {
+        auto expected = entry.is_directory() ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write;
+        EXPECT_EQ(entry.status().permissions(), expected) << entry.path();
+    }
+    ::chmod(defaultFile().c_str(), 0444);
+    auto readOnly = zarn({"dictionary", "add", "Bar"});
+    EXPECT_EQ(readOnly.status, 1);
+    EXPECT_THAT(readOnly.err, HasSubstr("is read-only"));
     EXPECT_EQ(zarn({"dictionary", "list"}).out, "Foo\n");
 }
 

@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <mutex>
 
 #include "base/Log.h"
@@ -53,15 +55,11 @@ protected:
     ManualExecutor executor_;
 };
 
-TEST_F(DictionaryStoreTest, MissingFileLoadsEmptyWithoutCreatingIt) {
-    auto store = makeStore();
-    EXPECT_TRUE(store->entries().empty());
-    EXPECT_EQ(store->revision(), 1);
-    EXPECT_FALSE(store->isFileUnreadable());
-    EXPECT_FALSE(fs::exists(file()));
-}
-
-TEST_F(DictionaryStoreTest, LoadsTheFileInOrder) {
+TEST_F(DictionaryStoreTest, LoadsTheFileInOrderAndAMissingOneAsEmpty) {
+    auto none = makeStore();
+    EXPECT_TRUE(none->entries().empty());
+    EXPECT_FALSE(none->isFileUnreadable());
+    EXPECT_FALSE(fs::exists(file())) << "loading creates nothing";
     writeFile(file(), withHeader("Foo\r\ncloud code -> Claude Code\n# off: Bar\n"));
     auto store = makeStore();
     EXPECT_EQ(writes(store->entries()), (std::vector<std::string>{"Foo", "Claude Code", "Bar"}));
@@ -95,14 +93,6 @@ TEST_F(DictionaryStoreTest, EveryChangeRewritesTheWholeFile) {
     EXPECT_EQ(writes(DictionaryStore::parse(readFile(file()))), std::vector<std::string>{"X"});
 }
 
-TEST_F(DictionaryStoreTest, UpdateWithUnknownIdChangesNothing) {
-    auto store = makeStore();
-    store->update(DictionaryEntry::term("ghost"));
-    EXPECT_FALSE(fs::exists(file()));
-    EXPECT_EQ(store->revision(), 1);
-    EXPECT_TRUE(store->entries().empty());
-}
-
 TEST_F(DictionaryStoreTest, UpdateReplacesOnlyTheFirstWithThatId) {
     auto store = makeStore();
     DictionaryEntry twin("SAME", DictionaryEntry::Kind::term, "one");
@@ -117,25 +107,18 @@ TEST_F(DictionaryStoreTest, UpdateReplacesOnlyTheFirstWithThatId) {
     EXPECT_EQ(writes(store->entries()), std::vector<std::string>{"middle"});
 }
 
-TEST_F(DictionaryStoreTest, DeletesSaveEvenWhenNothingWasRemoved) {
-    auto store = makeStore();
-    store->deleteIds({});
-    EXPECT_EQ(readFile(file()), withHeader("\n"));
-    EXPECT_EQ(store->revision(), 2);
-    store->deleteEntry(DictionaryEntry::term("absent"));
-    EXPECT_EQ(store->revision(), 3);
-}
-
-TEST_F(DictionaryStoreTest, ObserversHearRealChangesOnly) {
-    writeFile(file(), "Foo\n");
+// An update of an unknown id writes nothing; deletes save even when nothing went. Observers
+// of the entries hear real changes only; the revision counts every load and save.
+TEST_F(DictionaryStoreTest, SavesAndNotificationsFollowRealChanges) {
     auto store = makeStore();
     int entryChanges = 0;
     std::vector<long> revisions;
     auto a = store->observeEntries([&](const std::vector<DictionaryEntry>&) { ++entryChanges; });
     auto b = store->observeRevision([&](const long& revision) { revisions.push_back(revision); });
-    store->deleteIds({"not-there"});  // same list: entries observers stay quiet; the save still counts
-    EXPECT_EQ(entryChanges, 0);
-    EXPECT_EQ(revisions, std::vector<long>{2});
+    store->update(DictionaryEntry::term("ghost"));
+    EXPECT_FALSE(fs::exists(file()));
+    store->deleteIds({"not-there"});
+    EXPECT_EQ(readFile(file()), withHeader("\n"));
     store->add(DictionaryEntry::term("Bar"));
     EXPECT_EQ(entryChanges, 1);
     EXPECT_EQ(revisions, (std::vector<long>{2, 3}));
@@ -182,12 +165,54 @@ TEST_F(DictionaryStoreTest, ItsOwnSaveReadBackKeepsIds) {
     EXPECT_EQ(store->revision(), revision + 1);
 }
 
-TEST_F(DictionaryStoreTest, WriteFailureKeepsEntriesInMemory) {
-    auto store = std::make_unique<DictionaryStore>(dir_ / "missing-folder" / "dictionary.txt", executor_, false);
-    store->add(DictionaryEntry::term("Foo"));
-    EXPECT_EQ(writes(store->entries()), std::vector<std::string>{"Foo"});
-    EXPECT_FALSE(store->lastSaveError().empty());
-    EXPECT_EQ(store->revision(), 2);
+// A failed save keeps the entries in memory, tells the caller and logs why; a removed data
+// folder is made again.
+TEST_F(DictionaryStoreTest, FailedSaveIsReportedAndLoggedAndAMissingFolderIsMadeAgain) {
+    writeFile(file(), "Foo\n");
+    ::chmod(file().c_str(), 0444);  // made read-only by the user
+    CapturedLog log;
+    auto store = makeStore();
+    EXPECT_FALSE(store->add(DictionaryEntry::term("Bar")));
+    EXPECT_EQ(writes(store->entries()), (std::vector<std::string>{"Foo", "Bar"}));
+    EXPECT_EQ(store->lastSaveError(), file().string() + " is read-only; not replacing it");
+    EXPECT_EQ(readFile(file()), "Foo\n");
+    auto records = log.records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].level, Log::Level::error);
+    EXPECT_EQ(records[0].category, "app");
+
+    auto folder = dir_ / "gone" / "Zarn";
+    DictionaryStore elsewhere(folder / "dictionary.txt", executor_, false);
+    EXPECT_TRUE(elsewhere.add(DictionaryEntry::term("Baz")));
+    EXPECT_EQ(readFile(folder / "dictionary.txt"), withHeader("Baz\n"));
+    EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
+}
+
+// Each change applies to the file as it is at that moment, not to a copy read before.
+TEST_F(DictionaryStoreTest, ChangesApplyToTheFileAsItIsNow) {
+    auto first = makeStore();
+    auto second = makeStore();
+    first->add(DictionaryEntry::term("Foo"));
+    second->add(DictionaryEntry::term("Bar"));
+    first->add(DictionaryEntry::term("Baz"));
+    auto foo = first->entries()[0];
+    EXPECT_EQ(writes(first->entries()), (std::vector<std::string>{"Foo", "Bar", "Baz"}));
+    second->deleteEntry(second->entries()[1]);  // Bar
+    first->update(DictionaryEntry(foo.id, foo.kind, "Foo!", "", true));
+    EXPECT_EQ(readFile(file()), withHeader("Foo!\nBaz\n"));
+}
+
+// A FIFO or a device is neither read (which would block or never end) nor written over.
+TEST_F(DictionaryStoreTest, NoRegularFileIsNeitherReadNorReplaced) {
+    ASSERT_EQ(::mkfifo(file().c_str(), 0600), 0);
+    CapturedLog log;
+    auto store = makeStore();
+    EXPECT_TRUE(store->isFileUnreadable());
+    EXPECT_EQ(store->unreadableReason(), file().string() + " is a FIFO, not a regular file");
+    EXPECT_FALSE(store->add(DictionaryEntry::term("Foo")));
+    EXPECT_THAT(store->lastSaveError(), ::testing::HasSubstr("is a FIFO, not a regular file; not saving over it"));
+    EXPECT_TRUE(fs::is_fifo(file()));
+    EXPECT_FALSE(fs::exists(dir_ / "dictionary.txt.unreadable"));
 }
 
 TEST_F(DictionaryStoreTest, SavingThroughALinkKeepsTheLink) {

@@ -9,7 +9,7 @@
 
 #include "base/EventLoop.h"
 #include "dictionary/DictionaryStore.h"
-#include "dictionary/FileWatcher.h"
+#include "base/FileWatcher.h"
 #include "support/TempDir.h"
 
 namespace zarn {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <sstream>
 #include <string>
 #include <vector>
@@ -71,6 +73,14 @@ TEST_F(HistoryCommand, ClearRemovesTheFile) {
     EXPECT_EQ(runZarn("history list").out, "");
     EXPECT_EQ(runZarn("history frobnicate").status, 2);
     EXPECT_EQ(runZarn("history").status, 2);
+}
+
+TEST_F(HistoryCommand, AFifoIsRefusedWithoutWaiting) {
+    std::filesystem::create_directories(file.parent_path());
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    auto list = runZarn("history list");
+    EXPECT_EQ(list.status, 1);
+    EXPECT_NE(list.err.find(file.string() + " is a FIFO, not a regular file"), std::string::npos) << list.err;
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <sys/stat.h>
+
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -104,6 +108,9 @@ TEST(RunJson, RejectsLinesThatDoNotMatchTheFormat) {
              "{\"corrections\":[{\"from\":\"a\",\"to\":\"b\"}]," + base + "}",
              "{\"corrections\":[{\"from\":\"a\",\"to\":\"b\",\"count\":1.5}]," + base + "}",
              "{" + base,  // cut off
+             // dates the clock cannot hold
+             R"J({"date":"1677-01-01T00:00:00Z","engine":"e","audioSeconds":1,"processSeconds":1,"text":"t"})J",
+             R"J({"date":"2262-06-01T00:00:00Z","engine":"e","audioSeconds":1,"processSeconds":1,"text":"t"})J",
              std::string("[1,2]"),
              std::string("not json"),
          }) {
@@ -127,30 +134,17 @@ protected:
     RunLog log{file};
 };
 
-TEST_F(RunLogTest, FirstRecordCreatesFolderAndPrivateFile) {
+TEST_F(RunLogTest, FirstRecordCreatesFolderAndPrivateFileAndRecordsAppendInOrder) {
     ASSERT_TRUE(log.record(sampleRun()));
     EXPECT_EQ(readFile(file), std::string(kSampleLine) + "\n");
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_TRUE(log.record(sampleRun("second")));
     auto runs = log.load();
-    ASSERT_EQ(runs.size(), 1u);
+    ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[0], sampleRun());
-}
-
-TEST_F(RunLogTest, AppendsInOrderAndLoadsOldestFirst) {
-    for (int i = 0; i < 3; ++i) {
-        auto run = sampleRun("run " + std::to_string(i));
-        run.id = makeUuid();
-        ASSERT_TRUE(log.record(run));
-    }
-    auto runs = log.load();
-    ASSERT_EQ(runs.size(), 3u);
-    EXPECT_EQ(runs[0].text, "run 0");
-    EXPECT_EQ(runs[2].text, "run 2");
-    auto bytes = readFile(file);
-    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 3);
-    EXPECT_EQ(bytes.back(), '\n');
+    EXPECT_EQ(runs[1].text, "second");
 }
 
 TEST_F(RunLogTest, LoadSkipsUnreadableLinesAndKeepsTheRest) {
@@ -215,8 +209,10 @@ TEST_F(RunLogTest, DeleteKeepsUnreadableLinesVerbatimInPlace) {
 }
 
 TEST_F(RunLogTest, DeletingTheOnlyRunLeavesAnEmptyFileAndClearRemovesIt) {
+    EXPECT_EQ(log.deleteRun(sampleRun()), 0u) << "no file";
+    EXPECT_FALSE(std::filesystem::exists(file));
     ASSERT_TRUE(log.record(sampleRun()));
-    EXPECT_EQ(log.deleteRun(sampleRun()), 1u);
+    EXPECT_EQ(log.deleteRun(sampleRun("other id")), 1u) << "same id, so it goes";
     ASSERT_TRUE(std::filesystem::exists(file));
     EXPECT_EQ(std::filesystem::file_size(file), 0u);
     EXPECT_TRUE(log.load().empty());
@@ -228,29 +224,85 @@ TEST_F(RunLogTest, DeletingTheOnlyRunLeavesAnEmptyFileAndClearRemovesIt) {
     EXPECT_TRUE(log.clear()) << "clearing a missing file is no failure";
 }
 
-TEST_F(RunLogTest, DeleteOfAnUnknownIdLeavesTheFileUntouched) {
-    EXPECT_EQ(log.deleteRun(sampleRun()), 0u) << "no file";
-    EXPECT_FALSE(std::filesystem::exists(file));
-    writeFile(file, "damaged line without line feed");
-    EXPECT_EQ(log.deleteRun(sampleRun()), 0u);
-    EXPECT_EQ(readFile(file), "damaged line without line feed");
+// No folder, FIFO or device where the file should be is read, written or removed, and none blocks.
+TEST_F(RunLogTest, NoRegularFileIsReportedAndLeftAlone) {
+    std::filesystem::create_directories(file.parent_path());
+    for (auto [make, what] : std::vector<std::pair<std::function<void()>, std::string>>{
+             {[&] { std::filesystem::create_directory(file); }, "a folder"},
+             {[&] { ::mkfifo(file.c_str(), 0600); }, "a FIFO"},
+             {[&] { std::filesystem::create_symlink("/dev/zero", file); }, "a device"}}) {
+        std::filesystem::remove(file);
+        make();
+        const std::string reason = " is " + what + ", not a regular file";
+        std::string error;
+        EXPECT_TRUE(log.load(&error).empty());
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+        EXPECT_EQ(log.deleteRun(sampleRun(), &error), 0u);
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+        EXPECT_FALSE(log.record(sampleRun(), &error));
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+        EXPECT_FALSE(log.clear(&error));
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+    }
+    EXPECT_TRUE(std::filesystem::exists("/dev/zero"));
 }
 
-TEST_F(RunLogTest, UnreadableFileIsReportedAndLeftAlone) {
-    // A folder where the file should be cannot be read, written or removed as a file.
-    std::filesystem::create_directories(file);
-    test::writeFile(file / "inside", "kept");
-    EXPECT_TRUE(log.load().empty());
-    std::string error;
-    EXPECT_EQ(log.deleteRun(sampleRun(), &error), 0u);
-    EXPECT_NE(error, "");
-    error.clear();
-    EXPECT_FALSE(log.record(sampleRun(), &error));
-    EXPECT_NE(error.find("runs.jsonl"), std::string::npos);
-    error.clear();
-    EXPECT_FALSE(log.clear(&error));
-    EXPECT_NE(error, "");
-    EXPECT_EQ(readFile(file / "inside"), "kept");
+// An over-long line is unreadable like any other: skipped by a load, kept verbatim by a delete.
+TEST_F(RunLogTest, OverlongLineIsSkippedAndKept) {
+    const std::string huge = "{\"text\":\"" + std::string(RunLog::lineLimit, 'x') + "\"}";
+    auto other = sampleRun("other");
+    other.id = makeUuid();
+    writeFile(file, *encodeRunLine(other) + "\n" + huge + "\n" + kSampleLine + "\n" + huge);
+    EXPECT_EQ(log.load().size(), 2u);
+    EXPECT_EQ(log.deleteRun(other), 1u);
+    EXPECT_EQ(readFile(file), huge + "\n" + kSampleLine + "\n" + huge + "\n");
+}
+
+// Deleting or clearing through a link changes the file it leads to: the text really goes.
+TEST_F(RunLogTest, ChangesGoThroughALink) {
+    auto real = dir / "elsewhere.jsonl";
+    std::filesystem::create_directories(file.parent_path());
+    std::filesystem::create_symlink(real, file);
+    ASSERT_TRUE(log.record(sampleRun()));
+    ASSERT_TRUE(log.record(sampleRun("second")));
+    EXPECT_EQ(log.deleteRun(sampleRun()), 2u);
+    EXPECT_TRUE(std::filesystem::is_symlink(file));
+    EXPECT_EQ(readFile(real), "");
+    ASSERT_TRUE(log.record(sampleRun("secret")));
+    ASSERT_TRUE(log.clear());
+    EXPECT_FALSE(std::filesystem::exists(real));
+    EXPECT_TRUE(std::filesystem::is_symlink(file));
+}
+
+// Writers with descriptors of their own, as separate processes have: records made while two
+// deletes rewrite a large history all stay, and both deleted runs stay deleted.
+TEST_F(RunLogTest, ConcurrentRecordsAndDeletesLoseNothing) {
+    std::string bytes;
+    std::vector<std::string> ids;
+    for (int i = 0; i < 100'000; ++i) {
+        auto run = sampleRun("run " + std::to_string(i));
+        run.id = makeUuid();
+        if (i == 10 || i == 99'990) ids.push_back(run.id);
+        bytes += *encodeRunLine(run) + "\n";
+    }
+    writeFile(file, bytes);
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (const auto& id : ids) {
+        threads.emplace_back([&, id] { failures += RunLog(file).deleteRun(id) == 1 ? 0 : 1; });
+    }
+    for (int i = 0; i < 10; ++i) {
+        threads.emplace_back([&, i] { failures += !RunLog(file).record(sampleRun("new " + std::to_string(i))); });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failures, 0);
+    auto runs = log.load();
+    EXPECT_EQ(runs.size(), 100'000u - 2 + 10);
+    auto isNew = [](const DictationRun& r) { return r.text.starts_with("new "); };
+    EXPECT_EQ(std::count_if(runs.begin(), runs.end(), isNew), 10);
+    for (const auto& id : ids) {
+        EXPECT_EQ(std::count_if(runs.begin(), runs.end(), [&](const DictationRun& r) { return r.id == id; }), 0);
+    }
 }
 
 TEST(RunLogLocation, DefaultFileIsInTheDataFolder) {

@@ -3,6 +3,8 @@
 #include <cmath>
 
 #include "base/Dates.h"
+#include "base/EventLoop.h"
+#include "base/ManualExecutor.h"
 #include "base/Uuid.h"
 #include "history/RunJson.h"
 #include "history/RunStore.h"
@@ -24,11 +26,12 @@ DictationRun makeRun(std::string text) {
 
 TEST(RunStore, LoadsAtStartAndReloadsAfterEveryChange) {
     test::TempDir dir;
+    ManualExecutor executor;
     auto file = dir / "runs.jsonl";
     auto first = makeRun("first");
     test::writeFile(file, *encodeRunLine(first) + "\n");
 
-    RunStore store(std::make_shared<RunLog>(file));
+    RunStore store(std::make_shared<RunLog>(file), executor, false);
     ASSERT_EQ(store.runs().size(), 1u);
     EXPECT_EQ(store.runs()[0], first);
 
@@ -54,12 +57,37 @@ TEST(RunStore, LoadsAtStartAndReloadsAfterEveryChange) {
 
 TEST(RunStore, RecordThatCannotBeStoredLeavesTheListAsItWas) {
     test::TempDir dir;
-    RunStore store(std::make_shared<RunLog>(dir / "runs.jsonl"));
+    ManualExecutor executor;
+    RunStore store(std::make_shared<RunLog>(dir / "runs.jsonl"), executor, false);
     auto run = makeRun("nan");
     run.audioSeconds = std::nan("");
     store.record(run);
     EXPECT_TRUE(store.runs().empty());
     EXPECT_FALSE(std::filesystem::exists(dir / "runs.jsonl"));
+}
+
+// Another process (here a second RunLog on the same file) records, deletes and clears; the
+// store on the event loop follows, also after the file was created or removed.
+TEST(RunStore, SeesChangesMadeByOthers) {
+    test::TempDir dir;
+    EventLoop loop;
+    RunStore store(std::make_shared<RunLog>(dir / "runs.jsonl"), loop);
+    RunLog other(dir / "runs.jsonl");
+    auto run = makeRun("from the command line");
+    auto waitFor = [&](std::size_t count) {
+        EXPECT_TRUE(loop.runUntil([&] { return store.runs().size() == count; }, std::chrono::seconds(10)));
+    };
+    ASSERT_TRUE(other.record(run));
+    waitFor(1);
+    EXPECT_EQ(store.runs()[0], run);
+    ASSERT_TRUE(other.record(makeRun("second")));
+    waitFor(2);
+    ASSERT_EQ(other.deleteRun(run), 1u);
+    waitFor(1);
+    ASSERT_TRUE(other.clear());
+    waitFor(0);
+    ASSERT_TRUE(other.record(run));
+    waitFor(1);
 }
 
 }  // namespace

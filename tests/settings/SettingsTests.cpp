@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <nlohmann/json.hpp>
 
 #include "base/Log.h"
@@ -111,8 +113,29 @@ TEST_F(SettingsTest, DamagedFileIsKeptAsideOnlyWhenTheUserChangesSomething) {
     EXPECT_EQ(test::readFile(file()), "{\"engine\": \"nemo");  // untouched by loading
 
     settings->setCleanupEnabled(false);
-    auto damaged = file();
-    damaged += ".damaged";
-    EXPECT_EQ(test::readFile(damaged), "{\"engine\": \"nemo");
+    EXPECT_EQ(test::readFile(dir / "defaults.json.damaged"), "{\"engine\": \"nemo");
     EXPECT_EQ(stored()["cleanupEnabled"], false);
+
+    // A later damaged file never replaces the one kept before.
+    test::writeFile(file(), "[]");
+    load()->setSoundEnabled(false);
+    EXPECT_EQ(test::readFile(dir / "defaults.json.damaged"), "{\"engine\": \"nemo");
+    EXPECT_EQ(test::readFile(dir / "defaults.json.damaged-2"), "[]");
+}
+
+TEST_F(SettingsTest, LinkedFileIsWrittenWhereItLivesAndAFifoIsLeftAlone) {
+    std::filesystem::create_symlink(dir / "dotfiles.json", file());
+    store({{"soundEnabled", true}});
+    load()->setSoundEnabled(false);
+    EXPECT_TRUE(std::filesystem::is_symlink(file()));
+    EXPECT_EQ(json::parse(test::readFile(dir / "dotfiles.json"))["soundEnabled"], false);
+
+    std::filesystem::remove(file());
+    ASSERT_EQ(::mkfifo(file().c_str(), 0600), 0);
+    Log::setSinkForTesting([](const Log::Record&) {});
+    auto settings = load();  // does not block
+    settings->setSoundEnabled(false);
+    Log::setSinkForTesting(nullptr);
+    EXPECT_TRUE(std::filesystem::is_fifo(file()));
+    EXPECT_FALSE(settings->soundEnabled());
 }

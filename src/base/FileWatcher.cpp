@@ -1,4 +1,4 @@
-#include "dictionary/FileWatcher.h"
+#include "base/FileWatcher.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
