@@ -216,7 +216,7 @@ int main(int argc, char** argv) {
     SerialExecutor background("zarn-feed");
     Settings settings(std::make_shared<DefaultsStore>(dir / "defaults.json"), [] { return true; });
     DictionaryStore dictionary(dir / "dictionary.txt", loop, false);
-    RunStore store(std::make_shared<RunLog>(dir / "runs.jsonl"));
+    RunStore store(std::make_shared<RunLog>(dir / "runs.jsonl"), loop, false);
     TimedCorrections corrections(dictionary);
     TimedRecorder recorder(store);
     NotingInserter inserter;
