@@ -92,5 +92,16 @@ TEST(CmdCleanup, SmartFallsBackOnServerErrorsAndRemoteServers) {
     EXPECT_NE(remote.err.find("Foundation model unavailable — using rule-based cleanup"), std::string::npos);
 }
 
+// Not only cleanup: every way out of the command line checks that its output was written.
+TEST(CommandLine, OutputThatCannotBeWrittenFailsTheCommand) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"cleanup", "we ship it"}, {"--version"},
+                                                {"--help"}, {"correct", "we ship it"}}) {
+        test::TempDir home;
+        auto run = test::runZarn(home.path(), args, {.stdoutPath = "/dev/full"});
+        EXPECT_EQ(run.status, 1) << args[0];
+        EXPECT_NE(run.err.find("could not write the output (No space left on device)"), std::string::npos) << run.err;
+    }
+}
+
 }  // namespace
 }  // namespace zarn
