@@ -35,6 +35,12 @@ int main() {
                 millisecondsPerCall(20, [&] { sink += zarn::RuleBasedFormatter::formatted(longText).size(); }));
     std::printf("plausibility test, %zu bytes: %.3f ms per answer\n", typical.size(),
                 millisecondsPerCall(200, [&] { sink += zarn::FoundationModelFormatter::isPlausibleCleanup(typical, cleaned); }));
+    // The test must stay linear in the words: a long answer that reorders a long input.
+    std::string manyWords, reordered;
+    for (int i = 0; i < 50000; ++i) manyWords += "word" + std::to_string(i) + " ";
+    for (int i = 49999; i >= 0; --i) reordered += "word" + std::to_string(i) + " ";
+    std::printf("plausibility test, 50000 words: %.3f ms per answer\n",
+                millisecondsPerCall(1, [&] { sink += zarn::FoundationModelFormatter::isPlausibleCleanup(manyWords, reordered); }));
     // Printed so the work cannot be optimised away.
     std::printf("(checksum %zu)\n", sink);
     return 0;

@@ -58,13 +58,16 @@ void preloadEngine(SpeechEngineChoice choice) {
 }
 
 std::shared_ptr<SystemLanguageModel> makeLanguageModel(const DefaultsStore& defaults) {
-    auto config = llm::LlmServerConfig::resolve([&defaults](const std::string& key) { return defaults.string(key); });
-    return std::make_shared<llm::OpenAICompatibleModel>(config);
+    return std::make_shared<llm::OpenAICompatibleModel>(llm::LlmServerConfig::resolve(defaults));
 }
 
-DictationFinisher::FormatterFactory formatterFactory(Executor& main, std::shared_ptr<SystemLanguageModel> model) {
-    return [&main, model = std::move(model)](bool smart) -> std::shared_ptr<TextFormatter> {
-        if (smart && model) return std::make_shared<FoundationModelFormatter>(model, main);
+DictationFinisher::FormatterFactory formatterFactory(Executor& main, std::shared_ptr<SystemLanguageModel> model,
+                                                     std::shared_ptr<ModelAvailabilityCache> availability) {
+    return [&main, model = std::move(model), availability = std::move(availability)](bool smart) -> std::shared_ptr<TextFormatter> {
+        if (smart && model) {
+            return std::make_shared<FoundationModelFormatter>(model, main, FoundationModelFormatter::defaultTimeout,
+                                                              availability);
+        }
         return std::make_shared<RuleBasedFormatter>();
     };
 }

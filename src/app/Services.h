@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "base/Executor.h"
+#include "cleanup/ModelAvailabilityCache.h"
 #include "cleanup/SystemLanguageModel.h"
 #include "contracts/Contracts.h"
 #include "dictation/DictationFinisher.h"
@@ -30,7 +31,9 @@ void preloadEngine(SpeechEngineChoice choice);
 // The language-model server configured for this user (environment, then settings).
 std::shared_ptr<SystemLanguageModel> makeLanguageModel(const DefaultsStore& defaults);
 
-// The rules, or with smart cleanup the language model with the rules as its fallback.
-DictationFinisher::FormatterFactory formatterFactory(Executor& main, std::shared_ptr<SystemLanguageModel> model);
+// The rules, or with smart cleanup the language model with the rules as its fallback;
+// `availability`, when given, learns what each cleanup finds out about the model.
+DictationFinisher::FormatterFactory formatterFactory(Executor& main, std::shared_ptr<SystemLanguageModel> model,
+                                                     std::shared_ptr<ModelAvailabilityCache> availability = nullptr);
 
 }  // namespace zarn::services

@@ -50,7 +50,7 @@ void AudioCapture::start(const AudioFormat& outputFormat, OnBuffer onBuffer, OnL
     }, onInputEnd_);
 
     isRunning_ = true;
-    Log::audio().info("capture started — native %fHz → engine %fHz", native.sampleRate, outputFormat.sampleRate);
+    Log::audio().info("capture started — native %.0fHz → engine %.0fHz", native.sampleRate, outputFormat.sampleRate);
 }
 
 void AudioCapture::stop() {

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "base/Error.h"
+#include "base/Log.h"
 
 namespace zarn {
 
@@ -104,18 +105,32 @@ std::shared_ptr<WavFileInput> WavFileInput::open(const std::filesystem::path& pa
                 fail(path, "invalid sample rate " + std::to_string(sampleRate) + " Hz");
             }
             if (blockAlign != channels * (bits / 8)) fail(path, "the block alignment does not match the format");
+            // A recorder killed mid-way leaves a header that promises more than is there:
+            // the audio that is there is still worth transcribing.
+            std::uint64_t dataBytes = chunkSize;
+            std::string warning;
             if (body + chunkSize > size) {
-                fail(path, "the data chunk is truncated (" + std::to_string(chunkSize) + " bytes declared, " +
-                               std::to_string(size - body) + " present)");
+                const std::uint64_t present = size - body;
+                dataBytes = present - present % blockAlign;
+                if (dataBytes == 0) {
+                    fail(path, "the data chunk is truncated (" + std::to_string(chunkSize) + " bytes declared, " +
+                                   std::to_string(present) + " present)");
+                }
+                Log::audio().info("audio file cut short — %llu of %llu bytes of audio present, reading those",
+                                  static_cast<unsigned long long>(present), static_cast<unsigned long long>(chunkSize));
+                warning = "The audio file " + path.string() + " is cut short: " + std::to_string(chunkSize) +
+                          " bytes of audio declared, " + std::to_string(present) + " present; transcribing those.";
+            } else if (chunkSize % blockAlign != 0) {
+                fail(path, "the data chunk ends in the middle of a frame");
             }
-            if (chunkSize % blockAlign != 0) fail(path, "the data chunk ends in the middle of a frame");
             AudioFormat format;
             format.sampleRate = sampleRate;
             format.channels = channels;
             format.sampleType = floating ? SampleType::float32 : (bits == 16 ? SampleType::int16 : SampleType::int32);
             format.interleaved = channels > 1;
-            return std::shared_ptr<WavFileInput>(
-                new WavFileInput(path, format, body, chunkSize / blockAlign, pace));
+            auto input = std::shared_ptr<WavFileInput>(new WavFileInput(path, format, body, dataBytes / blockAlign, pace));
+            input->warning_ = std::move(warning);
+            return input;
         } else if (body + chunkSize > size) {
             fail(path, "the chunk \"" + name + "\" is truncated");
         }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "audio/AudioInput.h"
@@ -21,7 +22,8 @@ public:
     enum class Pace { realTime, asFastAsConsumed };
 
     // Reads and checks the header. Throws a MessageError naming the file and the problem
-    // when the file is missing, damaged or in a format not listed above.
+    // when the file is missing, damaged or in a format not listed above. A file whose data
+    // chunk is cut short is read up to its last whole frame, with a warning.
     static std::shared_ptr<WavFileInput> open(const std::filesystem::path& path, Pace pace);
     // A file of bare samples in `format` (e.g. 16 kHz mono 16-bit, little-endian).
     static std::shared_ptr<WavFileInput> openRaw(const std::filesystem::path& path, const AudioFormat& format,
@@ -36,6 +38,8 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::uint64_t frameCount() const { return frames_; }
     double durationSeconds() const { return static_cast<double>(frames_) / format_.sampleRate; }
+    // For the user, when the file is read despite a fault (it was cut short); else empty.
+    const std::string& warning() const { return warning_; }
 
 private:
     WavFileInput(std::filesystem::path path, AudioFormat format, std::uint64_t dataOffset, std::uint64_t frames,
@@ -48,6 +52,7 @@ private:
     std::uint64_t dataOffset_;
     std::uint64_t frames_;
     Pace pace_;
+    std::string warning_;
 
     std::thread thread_;
     std::mutex mutex_;

@@ -108,24 +108,36 @@ std::string format(std::string_view fmt, const std::vector<Arg>& args, bool reve
             continue;
         }
         std::size_t j = i + 1;
-        bool isPublic = false;
+        std::string_view marker;
         if (j < fmt.size() && fmt[j] == '{') {
             auto close = fmt.find('}', j);
             if (close == std::string_view::npos) {
                 out += fmt.substr(i);
                 break;
             }
-            isPublic = fmt.substr(j + 1, close - j - 1) == "public";
+            marker = fmt.substr(j + 1, close - j - 1);
             j = close + 1;
         }
+        // A '*' width or precision takes its value from the next argument.
         std::string spec;
-        while (j < fmt.size() && std::strchr("-+ #0123456789.", fmt[j])) spec += fmt[j++];
+        for (; j < fmt.size() && std::strchr("-+ #0123456789.*", fmt[j]); ++j) {
+            if (fmt[j] != '*') {
+                spec += fmt[j];
+            } else {
+                spec += next < args.size() ? renderOne("", 'd', args[next]) : "0";
+                ++next;
+            }
+        }
         while (j < fmt.size() && std::strchr("hlLqjzt", fmt[j])) ++j;  // lengths: the argument knows its type
         if (j >= fmt.size()) {
             out += fmt.substr(i);
             break;
         }
         char conversion = fmt[j];
+        // Numbers cannot carry dictated text: they are shown unless marked private. Strings
+        // may, so they are hidden unless marked public.
+        const bool isNumber = std::strchr("diuxXofFeEgG", conversion) != nullptr;
+        const bool isPublic = marker == "public" || (isNumber && marker != "private");
         if (next >= args.size()) {
             out += "<missing>";
         } else if (!isPublic && !revealPrivate) {

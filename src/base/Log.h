@@ -34,9 +34,10 @@ private:
     std::variant<std::string, std::int64_t, std::uint64_t, double> value_;
 };
 
-// Renders a printf-style format. A conversion may be marked "%{public}" (shown) or
-// "%{private}"; unmarked ones are private too. Private arguments are written as
-// "<private>" unless `revealPrivate`.
+// Renders a printf-style format ("%.*f" takes its precision from an argument). A conversion
+// may be marked "%{public}" (shown) or "%{private}". Unmarked numbers are public, unmarked
+// strings private: only strings can carry what the user said or typed. Private arguments
+// are written as "<private>" unless `revealPrivate`.
 std::string format(std::string_view fmt, const std::vector<Arg>& args, bool revealPrivate);
 
 class Logger {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <unordered_set>
 
 #include "base/Log.h"
 #include "base/Unicode.h"
@@ -44,11 +45,13 @@ private:
     Kind kind_;
 };
 
-// One format() call: the model call and the timer race on the formatter's executor.
-// Whichever ends first decides; the other is cancelled, and the answer is given only
-// once both have ended.
+// One format() call: the model (its availability check, then its answer) and the timer
+// race on the formatter's executor. Whichever ends first decides; a model call still
+// running is cancelled, and the answer is given only once it has ended. An availability
+// check cannot be cancelled and is not waited for.
 struct Race : std::enable_shared_from_this<Race> {
     std::shared_ptr<SystemLanguageModel> model;
+    std::shared_ptr<ModelAvailabilityCache> availability;
     Executor* executor = nullptr;
     Duration timeout{};
     std::string trimmed;
@@ -59,11 +62,28 @@ struct Race : std::enable_shared_from_this<Race> {
     bool modelEnded = false;
     bool timerEnded = false;
     bool answered = false;
+    bool unavailable = false;
     std::optional<Result<std::string>> outcome;
 
     void start() {
         auto self = shared_from_this();
         timer = executor->postAfter(timeout, [self] { self->timerFired(); });
+        model->checkAvailability(
+            Reply<ModelAvailability>(*executor, [self](ModelAvailability a) { self->availabilityAnswered(a); }));
+    }
+
+    void availabilityAnswered(ModelAvailability answer) {
+        if (availability) availability->record(answer);
+        if (outcome) return;  // the timer decided while the model was being asked
+        if (answer != ModelAvailability::available) {
+            unavailable = true;
+            outcome.emplace(std::string());
+            endTimer();
+            modelEnded = true;
+            finishIfWoundDown();
+            return;
+        }
+        auto self = shared_from_this();
         ModelRequest request{FoundationModelFormatter::instructions(), FoundationModelFormatter::prompt(trimmed),
                              FoundationModelFormatter::temperature, FoundationModelFormatter::maximumResponseTokens};
         call = model->respond(std::move(request), Reply<Result<std::string>>(*executor, [self](Result<std::string> r) {
@@ -75,7 +95,11 @@ struct Race : std::enable_shared_from_this<Race> {
         timerEnded = true;
         if (!outcome) {
             outcome.emplace(makeError<CleanupError>(CleanupError::Kind::timedOut));
-            if (call) call->cancel();
+            if (call) {
+                call->cancel();
+            } else {
+                modelEnded = true;  // still asking whether the model is there
+            }
         }
         finishIfWoundDown();
     }
@@ -88,20 +112,30 @@ struct Race : std::enable_shared_from_this<Race> {
             } else {
                 outcome.emplace(result.error());
             }
-            // The timer runs on this executor, so cancelling it here ends it for good.
-            timer.cancel();
-            timerEnded = true;
+            endTimer();
         }
         finishIfWoundDown();
+    }
+
+    // The timer runs on this executor, so cancelling it here ends it for good.
+    void endTimer() {
+        timer.cancel();
+        timerEnded = true;
     }
 
     void finishIfWoundDown() {
         if (answered || !modelEnded || !timerEnded) return;
         answered = true;
         call.reset();
+        if (unavailable) {
+            Log::speech().info("Foundation model unavailable — using rule-based cleanup");
+            done(RuleBasedFormatter::formatted(trimmed));
+            return;
+        }
         if (!outcome->ok()) {
             Log::speech().info("Foundation model cleanup failed (%{public}s) — falling back",
                                FoundationModelFormatter::describe(outcome->error()));
+            if (availability) availability->refreshAvailability();
             done(RuleBasedFormatter::formatted(trimmed));
             return;
         }
@@ -118,8 +152,8 @@ struct Race : std::enable_shared_from_this<Race> {
 }  // namespace
 
 FoundationModelFormatter::FoundationModelFormatter(std::shared_ptr<SystemLanguageModel> model, Executor& executor,
-                                                   Duration timeout)
-    : timeout_(timeout), model_(std::move(model)), executor_(executor) {}
+                                                   Duration timeout, std::shared_ptr<ModelAvailabilityCache> availability)
+    : timeout_(timeout), model_(std::move(model)), executor_(executor), availability_(std::move(availability)) {}
 
 void FoundationModelFormatter::format(std::string text, Reply<std::string> done) {
     std::string trimmed = unicode::trimWhitespaceAndNewlines(text);
@@ -127,33 +161,27 @@ void FoundationModelFormatter::format(std::string text, Reply<std::string> done)
         done(std::move(trimmed));
         return;
     }
+    if (!model_) {
+        Log::speech().info("Foundation model unavailable — using rule-based cleanup");
+        done(RuleBasedFormatter::formatted(trimmed));
+        return;
+    }
     auto race = std::make_shared<Race>();
     race->model = model_;
+    race->availability = availability_;
     race->executor = &executor_;
     race->timeout = timeout_;
     race->trimmed = std::move(trimmed);
     race->done = std::move(done);
-    if (!model_) {
-        Log::speech().info("Foundation model unavailable — using rule-based cleanup");
-        race->done(RuleBasedFormatter::formatted(race->trimmed));
-        return;
-    }
-    model_->checkAvailability(Reply<ModelAvailability>(executor_, [race](ModelAvailability availability) {
-        if (availability != ModelAvailability::available) {
-            Log::speech().info("Foundation model unavailable — using rule-based cleanup");
-            race->done(RuleBasedFormatter::formatted(race->trimmed));
-            return;
-        }
-        race->start();
-    }));
+    race->start();
 }
 
-bool FoundationModelFormatter::isAvailable(SystemLanguageModel& model) {
-    return model.availability() == ModelAvailability::available;
+bool FoundationModelFormatter::isAvailable(const ModelAvailabilityCache& availability) {
+    return availability.availability() == ModelAvailability::available;
 }
 
-std::optional<std::string> FoundationModelFormatter::unavailableReason(SystemLanguageModel& model) {
-    return unavailableReason(model.availability());
+std::optional<std::string> FoundationModelFormatter::unavailableReason(const ModelAvailabilityCache& availability) {
+    return unavailableReason(availability.availability());
 }
 
 std::optional<std::string> FoundationModelFormatter::unavailableReason(ModelAvailability availability) {
@@ -234,17 +262,13 @@ bool FoundationModelFormatter::isPlausibleCleanup(std::string_view original, std
     if (inputWords.empty()) return false;
     auto cleanedWords = contentWords(cleaned);
 
-    std::vector<std::string> invented;
-    for (const auto& word : cleanedWords) {
-        if (std::find(inputWords.begin(), inputWords.end(), word) == inputWords.end()) invented.push_back(word);
-    }
-    if (!invented.empty()) {
-        std::string named;
-        for (std::size_t i = 0; i < invented.size() && i < 5; ++i) {
-            if (i > 0) named += ", ";
-            named += invented[i];
-        }
-        Log::speech().info("cleanup rejected — invented words: %{public}s", named);
+    // A set keeps the test linear in the words; a rejected answer may quote dictated
+    // content, so the log names only how many words were invented.
+    const std::unordered_set<std::string_view> said(inputWords.begin(), inputWords.end());
+    const auto invented = std::count_if(cleanedWords.begin(), cleanedWords.end(),
+                                        [&](const std::string& word) { return !said.contains(word); });
+    if (invented > 0) {
+        Log::speech().info("cleanup rejected — invented words: %ld", static_cast<long>(invented));
         return false;
     }
 
@@ -252,7 +276,7 @@ bool FoundationModelFormatter::isPlausibleCleanup(std::string_view original, std
     for (const auto& word : inputWords) spoken += contains(fillerWords, word) ? 0 : 1;
     double ratio = static_cast<double>(cleanedWords.size()) / static_cast<double>(std::max<std::size_t>(1, spoken));
     if (ratio < 0.35 || ratio > 1.5) {
-        Log::speech().info("cleanup rejected — length ratio %{public}.2f", ratio);
+        Log::speech().info("cleanup rejected — length ratio %.*f", 2, ratio);
         return false;
     }
 

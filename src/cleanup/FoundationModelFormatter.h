@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/Executor.h"
+#include "cleanup/ModelAvailabilityCache.h"
 #include "cleanup/RuleBasedFormatter.h"
 #include "cleanup/SystemLanguageModel.h"
 #include "contracts/Contracts.h"
@@ -17,8 +18,9 @@ namespace zarn {
 
 // Smart cleanup: asks the local language model to clean a transcript, races the call
 // against a timer, tests the answer for plausibility and falls back to the rule-based
-// cleanup on any doubt. Never fails. Holds no state between calls; a call in flight
-// keeps what it needs alive, so the formatter may be dropped meanwhile.
+// cleanup on any doubt. Never fails. The timer covers the whole of it, the model's
+// availability check included. Holds no state between calls; a call in flight keeps what
+// it needs alive, so the formatter may be dropped meanwhile.
 class FoundationModelFormatter final : public TextFormatter {
 public:
     static constexpr double temperature = 0.1;
@@ -26,18 +28,22 @@ public:
     static constexpr Duration defaultTimeout = std::chrono::seconds(4);
 
     // `executor` runs the race (the model's answer, the timer); it must outlive every call.
+    // `availability`, when given (on the same executor), hears what each call learns of the
+    // model and is asked to refresh after a failure.
     FoundationModelFormatter(std::shared_ptr<SystemLanguageModel> model, Executor& executor,
-                             Duration timeout = defaultTimeout);
+                             Duration timeout = defaultTimeout,
+                             std::shared_ptr<ModelAvailabilityCache> availability = nullptr);
 
     // Answers through `done` only after both the model call and the timer have ended.
     void format(std::string text, Reply<std::string> done) override;
 
     Duration timeout() const { return timeout_; }
 
-    // True when the model reports that it is available. May wait for a short probe.
-    static bool isAvailable(SystemLanguageModel& model);
+    // True when the model last reported that it is available. Answers at once.
+    static bool isAvailable(const ModelAvailabilityCache& availability);
     // Nothing when available, otherwise the reason in the current interface language.
-    static std::optional<std::string> unavailableReason(SystemLanguageModel& model);
+    // Answers at once.
+    static std::optional<std::string> unavailableReason(const ModelAvailabilityCache& availability);
     static std::optional<std::string> unavailableReason(ModelAvailability availability);
 
     // The system prompt, and the prompt for one transcript.
@@ -57,6 +63,7 @@ private:
     Duration timeout_;
     std::shared_ptr<SystemLanguageModel> model_;
     Executor& executor_;
+    std::shared_ptr<ModelAvailabilityCache> availability_;
 };
 
 }  // namespace zarn

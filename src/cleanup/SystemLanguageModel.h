@@ -61,7 +61,8 @@ class SystemLanguageModel {
 public:
     virtual ~SystemLanguageModel() = default;
 
-    // Answers after a short probe at most; callable from any thread, the main one included.
+    // Waits for a short probe: never where someone waits on the answer (a menu reads
+    // ModelAvailabilityCache instead). Callable from any thread.
     virtual ModelAvailability availability() = 0;
     // The same, without waiting: the answer comes through `reply`.
     virtual void checkAvailability(Reply<ModelAvailability> reply) = 0;

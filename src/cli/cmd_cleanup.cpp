@@ -9,7 +9,6 @@
 #include "cleanup/RuleBasedFormatter.h"
 #include "cli/Command.h"
 #include "platform/linux/llm/OpenAICompatibleModel.h"
-#include "settings/Settings.h"
 
 namespace {
 
@@ -22,10 +21,7 @@ int runCleanup(zarn::cli::CommandContext& context) {
         return 0;
     }
     zarn::EventLoop loop;
-    // The server may be stored in the settings file; the environment wins.
-    zarn::DefaultsStore defaults(zarn::DefaultsStore::defaultFile());
-    auto config = zarn::llm::LlmServerConfig::resolve([&](const std::string& key) { return defaults.string(key); });
-    auto model = std::make_shared<zarn::llm::OpenAICompatibleModel>(config);
+    auto model = std::make_shared<zarn::llm::OpenAICompatibleModel>(zarn::llm::LlmServerConfig::forThisUser());
     std::optional<std::string> result;
     zarn::FoundationModelFormatter formatter(model, loop);
     formatter.format(text, zarn::Reply<std::string>(loop, [&](std::string cleaned) {

@@ -222,6 +222,7 @@ int runTranscribe(cli::CommandContext& context) {
         context.err << e.errorDescription() << "\n";
         return 1;
     }
+    if (!input->warning().empty()) context.err << "zarn transcribe: " << input->warning() << "\n";
 
     EventLoop loop;
     DictionaryStore dictionary(options.dictionary.path, loop, false);

@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 
 #include "cli/Command.h"
@@ -21,11 +23,19 @@ void printHelp(std::ostream& out) {
     out << "  --version\n      Print the version.\n  --help\n      Print this help.\n";
 }
 
-}  // namespace
+// Output that never reached its file is a failure, whatever the command answered: a full disk
+// or a closed pipe must not end in status 0.
+int checkedOutput(int status, const std::string& who) {
+    errno = 0;
+    std::cout.flush();
+    if (std::cout.good()) return status;
+    const int error = errno;
+    std::cerr << who << ": could not write the output" << (error ? std::string(" (") + std::strerror(error) + ")" : "")
+              << "\n";
+    return status == 0 ? 1 : status;
+}
 
-int main(int argc, char** argv) {
-    zarn::NemotronModels::useCommandLineTexts();
-    std::vector<std::string> args(argv + 1, argv + argc);
+int runCommand(const std::vector<std::string>& args) {
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         printHelp(std::cout);
         return args.empty() ? 2 : 0;
@@ -49,4 +59,15 @@ int main(int argc, char** argv) {
     }
     std::cerr << "zarn: unknown command '" << args[0] << "' (see zarn --help)\n";
     return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    zarn::NemotronModels::useCommandLineTexts();
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const int status = runCommand(args);
+    const bool isCommand = !args.empty() && std::any_of(zarn::cli::registry().begin(), zarn::cli::registry().end(),
+                                                        [&](const auto& command) { return command.name == args[0]; });
+    return checkedOutput(status, isCommand ? "zarn " + args[0] : std::string("zarn"));
 }

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "base/Log.h"
 #include "base/Unicode.h"
 
 namespace zarn {
@@ -27,13 +28,15 @@ std::string toUtf8(const icu::UnicodeString& text) {
     return out;
 }
 
-// Words of a heard phrase: split at spaces, hyphen-minus and tabs, empty pieces dropped.
+// Words of a heard phrase: split at every white-space character and hyphen-minus, empty
+// pieces dropped. A white-space character left inside a word would also match the joins
+// around it, and ICU's matcher backtracks exponentially over such a run.
 std::vector<std::u32string> heardWords(std::string_view hear) {
     std::u32string phrase = unicode::toUtf32(unicode::trimWhitespaceAndNewlines(unicode::nfc(hear)));
     std::vector<std::u32string> words;
     std::u32string current;
     for (char32_t c : phrase) {
-        if (c == U' ' || c == U'-' || c == U'\t') {
+        if (c == U'-' || u_isUWhiteSpace(static_cast<UChar32>(c))) {
             if (!current.empty()) words.push_back(std::move(current));
             current.clear();
         } else {
@@ -117,7 +120,8 @@ std::string DictionaryCorrector::escapedTemplate(std::string_view text) {
     return out;
 }
 
-DictionaryCorrector::DictionaryCorrector(const std::vector<DictionaryEntry>& entries) {
+DictionaryCorrector::DictionaryCorrector(const std::vector<DictionaryEntry>& entries, Limits limits)
+    : limits_(limits) {
     struct Candidate {
         const DictionaryEntry* entry;
         std::size_t length;
@@ -144,15 +148,21 @@ DictionaryCorrector::DictionaryCorrector(const std::vector<DictionaryEntry>& ent
 CorrectionResult DictionaryCorrector::apply(std::string_view text) const {
     if (rules_.empty() || text.empty()) return {std::string(text), {}};
     icu::UnicodeString current = toIcu(unicode::nfc(text));
+    // Rules may feed each other ('a' -> 'aa', 'aa' -> 'aaaa', ...): past this length the
+    // text is no longer a correction of what was said.
+    const std::int64_t lengthLimit =
+        static_cast<std::int64_t>(current.length()) * limits_.growthFactor + limits_.growthAllowance;
     std::vector<AppliedCorrection> applied;
     for (const auto& rule : rules_) {
         UErrorCode status = U_ZERO_ERROR;
         std::unique_ptr<icu::RegexMatcher> matcher(rule.regex->matcher(current, status));
         if (U_FAILURE(status) || !matcher) continue;
+        matcher->setTimeLimit(limits_.matchTimeLimit, status);
         icu::UnicodeString replacement = toIcu(rule.replacement);
         icu::UnicodeString result;
         long count = 0;
         std::string from;
+        bool tooLong = false;
         // One pass counts, remembers the first match and builds the replaced text.
         while (matcher->find(status) && U_SUCCESS(status)) {
             if (count == 0) {
@@ -163,9 +173,25 @@ CorrectionResult DictionaryCorrector::apply(std::string_view text) const {
             ++count;
             matcher->appendReplacement(result, replacement, status);
             if (U_FAILURE(status)) break;
+            if (result.length() > lengthLimit) {
+                tooLong = true;
+                break;
+            }
+        }
+        if (status == U_REGEX_TIME_OUT) {
+            Log::speech().info("dictionary · a correction was skipped: matching took too long");
+            continue;
+        }
+        if (!tooLong && U_SUCCESS(status) && count > 0) {
+            matcher->appendTail(result);
+            tooLong = result.length() > lengthLimit;
+        }
+        if (tooLong) {
+            Log::speech().info("dictionary · corrections stopped: the text grew past %ld characters",
+                               static_cast<long>(lengthLimit));
+            break;
         }
         if (U_FAILURE(status) || count == 0) continue;
-        matcher->appendTail(result);
         matcher.reset();
         current = result;
         applied.push_back({std::move(from), rule.to, count});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,14 +18,28 @@ U_NAMESPACE_END
 
 namespace zarn {
 
+// Bounds on the work one apply() may do, whatever the dictionary and the text.
+struct CorrectionLimits {
+    // ICU match steps (roughly milliseconds) one rule may take over the whole text;
+    // a rule that runs out is skipped.
+    std::int32_t matchTimeLimit = 500;
+    // Rules stop once the text is longer than this multiple of its original length
+    // (in UTF-16 units) plus the allowance; the text as it was before the offending
+    // rule is returned.
+    std::int64_t growthFactor = 16;
+    std::int64_t growthAllowance = 4096;
+};
+
 // The enabled corrections of a dictionary compiled into match rules. An immutable value:
 // apply() and biasPhrases() may run on any thread, and copies share the compiled patterns.
 class DictionaryCorrector {
 public:
     static constexpr std::size_t biasLimit = 40;
 
+    using Limits = CorrectionLimits;
+
     DictionaryCorrector() = default;
-    explicit DictionaryCorrector(const std::vector<DictionaryEntry>& entries);
+    explicit DictionaryCorrector(const std::vector<DictionaryEntry>& entries, Limits limits = {});
 
     // The text with every rule applied in order, and what each matching rule changed.
     CorrectionResult apply(std::string_view text) const;
@@ -49,6 +64,7 @@ private:
         std::string trigger;      // the entry's hear
     };
     std::vector<Rule> rules_;
+    Limits limits_;
 };
 
 }  // namespace zarn

@@ -28,7 +28,7 @@ bool HotkeyMonitor::start() {
         return false;
     }
     installed_ = true;
-    Log::hotkey().info("listening for %s", pushToTalkKey::displayName(key_));
+    Log::hotkey().info("listening for %{public}s", pushToTalkKey::displayName(key_));
     return true;
 }
 

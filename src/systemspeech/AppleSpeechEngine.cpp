@@ -95,7 +95,7 @@ std::shared_ptr<TranscriptionEngine::ChunkStream> AppleSpeechEngine::startAnalys
     auto stream = ChunkStream::make();
     startResultsTask(transcriber_, stream);
     analyzer_->start(inputContinuation_);
-    Log::speech().info("SpeechAnalyzer started for %s", resolved);
+    Log::speech().info("SpeechAnalyzer started for %{public}s", resolved);
     return stream;
 }
 

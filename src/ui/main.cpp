@@ -178,6 +178,8 @@ int main(int argc, char** argv) {
     TextInjector injector(accessibility, clipboard, keys, main);
     NoSounds sounds;
     auto languageModel = services::makeLanguageModel(settings.defaults());
+    // The menu reads the model's availability from here at once; it never waits on the network.
+    auto modelAvailability = std::make_shared<ModelAvailabilityCache>(languageModel, main);
 
     DictationController controller({
         .main = main,
@@ -189,7 +191,7 @@ int main(int argc, char** argv) {
         .capture = std::make_unique<AudioCapture>(std::make_shared<PulseAudioInput>()),
         .makeEngine = services::engineForCurrentSetting(settings, main, dictionary),
         .formatter = nullptr,
-        .makeFormatter = services::formatterFactory(main, languageModel),
+        .makeFormatter = services::formatterFactory(main, languageModel, modelAvailability),
         .dictionary = dictionary,
         .recorder = runs,
         .inserter = injector,
@@ -217,9 +219,9 @@ int main(int argc, char** argv) {
         .permissions = permissions,
         .model = download,
         .systemSpeechSupported = [] { return AppleSpeechEngine::isSupported(); },
-        .smartCleanupAvailable = [languageModel] { return FoundationModelFormatter::isAvailable(*languageModel); },
-        .smartCleanupUnavailableReason = [languageModel] {
-            return FoundationModelFormatter::unavailableReason(*languageModel);
+        .smartCleanupAvailable = [modelAvailability] { return FoundationModelFormatter::isAvailable(*modelAvailability); },
+        .smartCleanupUnavailableReason = [modelAvailability] {
+            return FoundationModelFormatter::unavailableReason(*modelAvailability);
         },
         .checkForUpdates = [&settings] {
             showMessage("Zarn", settings.strings().menu.checkForUpdates);
@@ -227,7 +229,7 @@ int main(int argc, char** argv) {
         .quit = [] { QCoreApplication::quit(); },
         .showMessage = showMessage,
     });
-    ui::TrayIcon tray(menu, controller, nullptr);
+    ui::TrayIcon tray(menu, controller, [modelAvailability] { modelAvailability->refreshAvailability(); });
 
     NoHud hud;
     application.launch(hud);

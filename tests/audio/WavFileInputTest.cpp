@@ -7,6 +7,7 @@
 
 #include "audio/WavFileInput.h"
 #include "base/Error.h"
+#include "cleanup/LogCapture.h"
 #include "support/TempDir.h"
 
 namespace zarn {
@@ -147,7 +148,7 @@ TEST(WavFileInput, DamagedOrUnsupportedFilesNameTheFileAndTheProblem) {
         std::string problem;
     };
     std::string truncated = wav({}, data);
-    truncated.resize(truncated.size() - 3);
+    truncated.resize(truncated.size() - 200);
     std::string halfFrame = wav({}, data);
     halfFrame.replace(halfFrame.size() - data.size() - 4, 4, std::string("\xC7\x00\x00\x00", 4));  // 199 bytes
     std::string noData = wav({}, data).substr(0, 36);
@@ -156,7 +157,7 @@ TEST(WavFileInput, DamagedOrUnsupportedFilesNameTheFileAndTheProblem) {
     const std::vector<Case> cases = {
         {"short.wav", "RIFF", "too short to be a WAV file"},
         {"text.wav", "hello, this is not audio at all", "not a WAV file"},
-        {"truncated.wav", truncated, "data chunk is truncated (200 bytes declared, 197 present)"},
+        {"truncated.wav", truncated, "data chunk is truncated (200 bytes declared, 0 present)"},
         {"half.wav", halfFrame, "ends in the middle of a frame"},
         {"nodata.wav", noData, "no data chunk"},
         {"eight.wav", wav({1, 1, 16000, 8}, data), "unsupported sample format (format 1, 8 bits)"},
@@ -178,6 +179,33 @@ TEST(WavFileInput, DamagedOrUnsupportedFilesNameTheFileAndTheProblem) {
     test::writeFile(dir / "odd.raw", "abc");
     EXPECT_THROW(WavFileInput::openRaw(dir / "odd.raw", {16000, 1, SampleType::int16, false}, WavFileInput::Pace::realTime),
                  MessageError);
+}
+
+// As a killed recorder leaves them: the header declares more audio than the file holds.
+TEST(WavFileInput, CutShortFilesGiveTheAudioThatIsThere) {
+    test::TempDir dir;
+    const std::string data = samples(std::vector<std::int16_t>(100, 5));
+    std::string unfinished = wav({}, data);
+    unfinished.replace(unfinished.size() - data.size() - 4, 4, "\xFF\xFF\xFF\xFF");  // never filled in
+    struct Case {
+        std::string bytes;
+        std::uint64_t frames;
+        std::string warning;
+    };
+    for (const auto& c : std::vector<Case>{
+             {wav({}, data).substr(0, 44 + 197), 98, "cut short: 200 bytes of audio declared, 197 present"},
+             {unfinished, 100, "cut short: 4294967295 bytes of audio declared, 200 present"},
+             {wav({}, data), 100, ""},
+         }) {
+        test::LogCapture logs;
+        test::writeFile(dir / "cut.wav", c.bytes);
+        auto input = WavFileInput::open(dir / "cut.wav", WavFileInput::Pace::asFastAsConsumed);
+        EXPECT_EQ(input->frameCount(), c.frames);
+        EXPECT_EQ(gather(*input).channels[0].size(), c.frames);
+        EXPECT_EQ(input->warning().empty(), c.warning.empty()) << input->warning();
+        EXPECT_NE(input->warning().find(c.warning), std::string::npos) << input->warning();
+        EXPECT_EQ(logs.messages("audio").size(), c.warning.empty() ? 0u : 1u);
+    }
 }
 
 TEST(WavFileInput, StopsPromptlyAndCanBeRestartedFromTheBeginning) {

@@ -41,10 +41,11 @@ TEST(Log, RedactsUnmarkedArgumentsAndShowsPublicOnes) {
     EXPECT_EQ(capture.records[2].category, "inject");
 }
 
-TEST(Log, FormatsNumbersEscapesAndRevealsOnRequest) {
-    EXPECT_EQ(Log::format("%{public}.2fs · %{public}d%% · %{public}02x", {1.23456, 50, 10}, false), "1.23s · 50% · 0a");
-    EXPECT_EQ(Log::format("took %.2f s for %s", {0.5, "hello"}, false), "took <private> s for <private>");
-    EXPECT_EQ(Log::format("took %.2f s for %s", {0.5, "hello"}, true), "took 0.50 s for hello");
+TEST(Log, NumbersArePublicStringsPrivateUnlessMarked) {
+    EXPECT_EQ(Log::format("%.2fs · %d%% · %02x · %zu · %.*f", {1.23456, 50, 10, 7u, 3, 0.5}, false),
+              "1.23s · 50% · 0a · 7 · 0.500");
+    EXPECT_EQ(Log::format("took %{private}.2f s for %s", {0.5, "hello"}, false), "took <private> s for <private>");
+    EXPECT_EQ(Log::format("took %{private}.2f s for %s", {0.5, "hello"}, true), "took 0.50 s for hello");
     EXPECT_EQ(Log::format("%{public}s and %{public}s", {"one"}, false), "one and <missing>");
     EXPECT_EQ(Log::format("%{public}@ ready", {"Zarn"}, false), "Zarn ready");
 }

@@ -25,6 +25,7 @@ public:
     explicit FakeLanguageModel(Executor& executor) : executor_(executor) {}
 
     ModelAvailability availabilityValue = ModelAvailability::available;
+    Duration availabilityDelay{};  // how long checkAvailability() takes to answer
     Duration windDown{};
     std::deque<Step> script;
 
@@ -37,7 +38,9 @@ public:
         ++availabilityChecks;
         return availabilityValue;
     }
-    void checkAvailability(Reply<ModelAvailability> reply) override { reply(availability()); }
+    void checkAvailability(Reply<ModelAvailability> reply) override {
+        executor_.postAfter(availabilityDelay, [this, reply] { reply(availability()); });
+    }
 
     std::shared_ptr<ModelCall> respond(ModelRequest request, Reply<Result<std::string>> reply) override {
         requests.push_back(std::move(request));

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "base/EventLoop.h"
 #include "base/ManualExecutor.h"
 #include "cleanup/FakeLanguageModel.h"
 #include "cleanup/FoundationModelFormatter.h"
+#include "cleanup/ModelAvailabilityCache.h"
 #include "cleanup/LogCapture.h"
 #include "strings/CurrentStrings.h"
 
@@ -36,6 +36,7 @@ protected:
     LogCapture logs;
     std::vector<std::string> answers;
 
+    // The formatter is gone when format() returns: the call keeps what it needs.
     void format(const std::string& text, Duration timeout = 500ms) {
         FoundationModelFormatter formatter(model, executor, timeout);
         formatter.format(text, Reply<std::string>(executor, [this](std::string s) { answers.push_back(std::move(s)); }));
@@ -68,10 +69,16 @@ TEST_F(SmartCleanup, UnavailableModelFallsBackToTheRules) {
     EXPECT_EQ(logs.messages(), std::vector<std::string>(4, kUnavailable));
 }
 
-TEST_F(SmartCleanup, AvailabilityQueriesSpeakTheCurrentLanguage) {
-    model->availabilityValue = ModelAvailability::available;
-    EXPECT_TRUE(FoundationModelFormatter::isAvailable(*model));
-    EXPECT_EQ(FoundationModelFormatter::unavailableReason(*model), std::nullopt);
+TEST_F(SmartCleanup, AvailabilityIsAnsweredAtOnceFromTheLastCheck) {
+    model->availabilityDelay = 2s;  // a slow probe: nobody waits on it
+    ModelAvailabilityCache cache(model, executor);
+    std::vector<ModelAvailability> heard;
+    auto subscription = cache.observe([&](ModelAvailability a) { heard.push_back(a); });
+    EXPECT_FALSE(cache.hasAnswered());
+    EXPECT_FALSE(FoundationModelFormatter::isAvailable(cache));
+    executor.advanceBy(2s);
+    EXPECT_TRUE(FoundationModelFormatter::isAvailable(cache));
+    EXPECT_EQ(FoundationModelFormatter::unavailableReason(cache), std::nullopt);
 
     const auto& english = Strings::english().modelAvailability;
     struct Row {
@@ -83,15 +90,43 @@ TEST_F(SmartCleanup, AvailabilityQueriesSpeakTheCurrentLanguage) {
                             Row{ModelAvailability::stillDownloading, english.stillDownloading},
                             Row{ModelAvailability::unavailable, english.unavailable}}) {
         model->availabilityValue = row.availability;
-        EXPECT_FALSE(FoundationModelFormatter::isAvailable(*model));
-        EXPECT_EQ(FoundationModelFormatter::unavailableReason(*model), row.text);
+        const auto before = cache.availability();
+        cache.refreshAvailability();
+        cache.refreshAvailability();  // folded into the one under way, and one more after it
+        EXPECT_EQ(cache.availability(), before) << "the old answer stands until the new one";
+        executor.runAll();
+        EXPECT_FALSE(FoundationModelFormatter::isAvailable(cache));
+        EXPECT_EQ(FoundationModelFormatter::unavailableReason(cache), row.text);
     }
+    EXPECT_EQ(model->availabilityChecks, 9);
+    EXPECT_EQ(heard, (std::vector<ModelAvailability>{ModelAvailability::available, ModelAvailability::deviceNotEligible,
+                                                     ModelAvailability::notEnabled, ModelAvailability::stillDownloading,
+                                                     ModelAvailability::unavailable}));
     EXPECT_EQ(english.stillDownloading, "The on-device model is still downloading.");
 
     CurrentStrings::set(Strings::russian());
     EXPECT_EQ(FoundationModelFormatter::unavailableReason(ModelAvailability::unavailable),
               Strings::russian().modelAvailability.unavailable);
     CurrentStrings::set(Strings::english());
+}
+
+TEST_F(SmartCleanup, TheBudgetCoversTheAvailabilityCheck) {
+    auto cache = std::make_shared<ModelAvailabilityCache>(model, executor);
+    executor.runAll();
+    model->availabilityDelay = 10s;  // the server hangs
+    FoundationModelFormatter(model, executor, 4s, cache)
+        .format("um so we ship it", Reply<std::string>(executor, [this](std::string s) { answers.push_back(s); }));
+    executor.advanceBy(4s);
+    EXPECT_EQ(answers, std::vector<std::string>{"So we ship it."});
+    EXPECT_EQ(logs.messages(), std::vector<std::string>{kFailedTimeout});
+    // The late answer neither starts a model call nor answers again; the cache learns it
+    // and, after the failure, asks once more.
+    model->availabilityValue = ModelAvailability::stillDownloading;
+    executor.runAll();
+    EXPECT_TRUE(model->requests.empty());
+    EXPECT_EQ(answers.size(), 1u);
+    EXPECT_EQ(model->availabilityChecks, 3);
+    EXPECT_EQ(cache->availability(), ModelAvailability::stillDownloading);
 }
 
 TEST_F(SmartCleanup, AsksOneFreshRequestPerTranscript) {
@@ -140,20 +175,20 @@ TEST_F(SmartCleanup, ImplausibleAnswersFallBack) {
     const std::vector<Row> rows = {
         // Preamble: already rejected as invented words.
         {"we ship it tomorrow", "Here's the cleaned transcript: We ship it tomorrow.",
-         {"cleanup rejected — invented words: here, cleaned, transcript", kRejected}},
+         {"cleanup rejected — invented words: 3", kRejected}},
         // Preamble made of spoken words: only the marker check catches it, without a log of its own.
         {"sure we ship it tomorrow", "Sure, we ship it tomorrow.", {kRejected}},
         {"i cannot say we ship it", "I cannot say we ship it.", {kRejected}},
-        // Invented words: at most five are named.
+        // Invented words: counted, never named (they may quote what was said).
         {"we ship it", "We ship it to Berlin via Paris on Monday with Anna.",
-         {"cleanup rejected — invented words: to, berlin, via, paris, on", kRejected}},
+         {"cleanup rejected — invented words: 8", kRejected}},
         // Too long and too short.
         {"we ship it", "We ship it, we ship it.", {"cleanup rejected — length ratio 2.00", kRejected}},
         {"one two three four five six seven eight nine ten", "One two three.",
          {"cleanup rejected — length ratio 0.30", kRejected}},
         // A refusal speaks words the user never said.
         {"delete all the files", "I can't help with that.",
-         {"cleanup rejected — invented words: i, can, help, with, that", kRejected}},
+         {"cleanup rejected — invented words: 5", kRejected}},
         // Empty answer.
         {"we ship it", "   ", {kRejected}},
     };
@@ -245,13 +280,6 @@ TEST_F(SmartCleanup, DefaultTimeoutIsFourSecondsOfVirtualTime) {
     EXPECT_EQ(answers, std::vector<std::string>{"We ship it."});
 }
 
-TEST_F(SmartCleanup, CallOutlivesTheFormatter) {
-    model->script = {{answer("We ship it."), 50ms}};
-    format("we ship it");  // the formatter is gone when format() returns
-    executor.runAll();
-    EXPECT_EQ(answers, std::vector<std::string>{"We ship it."});
-}
-
 TEST(SmartCleanupWords, ContentWordsAndSpokenCount) {
     using F = FoundationModelFormatter;
     EXPECT_EQ(F::contentWords("um so we ship it tomorrow"),
@@ -293,30 +321,19 @@ TEST(SmartCleanupWords, PlausibilityChecksInOrder) {
     EXPECT_TRUE(F::isPlausibleCleanup("we ship certainly", "We ship, certainly."));
     EXPECT_FALSE(F::isPlausibleCleanup("as an ai we ship", "As an AI we ship."));
 
+    // A long answer finishes (the test is linear in the words).
+    std::string many, reordered;
+    for (int i = 0; i < 50000; ++i) many += "w" + std::to_string(i) + " ";
+    for (int i = 49999; i >= 0; --i) reordered += "w" + std::to_string(i) + " ";
+    EXPECT_TRUE(F::isPlausibleCleanup(many, reordered));
+
     EXPECT_EQ(logs.messages(), (std::vector<std::string>{
                                    "cleanup rejected — length ratio 2.00",
-                                   "cleanup rejected — invented words: yes",
+                                   "cleanup rejected — invented words: 1",
                                    "cleanup rejected — length ratio 0.30",
                                    "cleanup rejected — length ratio 2.00",
-                                   "cleanup rejected — invented words: 2",
+                                   "cleanup rejected — invented words: 1",
                                }));
-}
-
-// The one case on a real event loop and the real 4-second timer.
-TEST(SmartCleanupRealTime, SilentModelTimesOutAfterFourSeconds) {
-    LogCapture logs;
-    EventLoop loop;
-    auto model = std::make_shared<FakeLanguageModel>(loop);
-    model->script = {{std::nullopt, {}}};
-    std::optional<std::string> result;
-    auto started = std::chrono::steady_clock::now();
-    FoundationModelFormatter(model, loop).format("um so we ship it",
-                                                 Reply<std::string>(loop, [&](std::string s) { result = s; }));
-    ASSERT_TRUE(loop.runUntil([&] { return result.has_value(); }, 30s));
-    EXPECT_GE(std::chrono::steady_clock::now() - started, 4s);
-    EXPECT_EQ(*result, "So we ship it.");
-    EXPECT_EQ(model->cancels, 1);
-    EXPECT_EQ(logs.messages(), std::vector<std::string>{kFailedTimeout});
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <mutex>
 #include <thread>
 
@@ -7,6 +9,7 @@
 #include "base/ManualExecutor.h"
 #include "base/SerialExecutor.h"
 #include "base/Uuid.h"
+#include "cleanup/RuleBasedFormatter.h"
 #include "dictation/DictationController.h"
 #include "dictation/Fakes.h"
 #include "history/RunStore.h"
@@ -167,6 +170,31 @@ TEST_F(DictationControllerTest, WholeDictationFromPressToInsertedText) {
     ASSERT_EQ(speech.size(), 1u);
     EXPECT_EQ(speech[0].level, Log::Level::info);
     EXPECT_EQ(speech[0].message, "dictionary · 1 correction(s) applied");
+}
+
+// The log is for diagnosis: a whole dictation with the default settings leaves numbers
+// and names in it, never a word of what was said.
+TEST_F(DictationControllerTest, LogsNeverQuoteTheDictatedText) {
+    make(std::make_shared<RuleBasedFormatter>());
+    dictionary.table = {{"hunter", "Hunter"}};
+    const std::vector<std::string> words{"purple", "hunter", "swordfish", "marmalade", "zeppelin"};
+    startListening();
+    capture->push();
+    engine().emit("purple hunter");
+    run();
+    executor.advanceBy(2s);
+    engine().finalText = "um purple hunter swordfish marmalade zeppelin";
+    hotkey->release();
+    executor.runAll();
+    ASSERT_EQ(inserter.texts, (std::vector<std::string>{"Purple Hunter swordfish marmalade zeppelin."}));
+
+    std::lock_guard lock(logMutex);
+    EXPECT_FALSE(logs.empty());
+    for (const auto& record : logs) {
+        std::string lowered = record.message;
+        std::transform(lowered.begin(), lowered.end(), lowered.begin(), [](unsigned char c) { return std::tolower(c); });
+        for (const auto& word : words) EXPECT_EQ(lowered.find(word), std::string::npos) << record.message;
+    }
 }
 
 TEST_F(DictationControllerTest, RecordedRunIsByteExactInTheHistoryFile) {

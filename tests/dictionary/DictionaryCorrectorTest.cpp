@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "cleanup/LogCapture.h"
 #include "dictionary/DictionaryCorrector.h"
 #include "dictionary/DictionaryStore.h"
 
@@ -126,6 +127,40 @@ TEST(DictionaryCorrector, SeparatorOnlyPhrasesMakeNoRule) {
     EXPECT_TRUE(corrector.isEmpty());
     EXPECT_EQ(corrector.apply("a - b").text, "a - b");
     EXPECT_EQ(DictionaryCorrector::patternSource("- -"), "");
+}
+
+// No dictionary and no text can make one apply() run away.
+TEST(DictionaryCorrector, WorkIsBounded) {
+    test::LogCapture logs;
+    // White space of any kind splits words: runs of no-break spaces and form feeds between
+    // the words no longer make the matcher backtrack exponentially.
+    std::string hear = "x", nbsps;
+    for (int i = 0; i < 10; ++i) hear += " \u00A0\f\u00A0";
+    for (int i = 0; i < 40; ++i) nbsps += "\u00A0";
+    auto spaced = DictionaryCorrector({DictionaryEntry::correction(hear + " y", "XY")});
+    EXPECT_EQ(DictionaryCorrector::patternSource(hear + " y"), DictionaryCorrector::patternSource("x y"));
+    EXPECT_EQ(spaced.apply("x" + nbsps + "z x" + nbsps + "y").text, "x" + nbsps + "z XY");
+
+    // A rule that outruns its time is skipped; the others still apply.
+    std::string longText;
+    for (int i = 0; i < 20000; ++i) longText += "alpha gamma ";
+    auto slow = DictionaryCorrector(
+        {DictionaryEntry::correction("alpha beta", "AB"), DictionaryEntry::correction("z", "Z")}, {.matchTimeLimit = 1});
+    EXPECT_EQ(slow.apply(longText + "z").text, longText + "Z");
+    EXPECT_EQ(logs.messages().at(0), "dictionary · a correction was skipped: matching took too long");
+
+    // Rules feeding each other stop once the text passes 16 times its length plus 4096.
+    auto times32 = [](const std::string& s) {
+        std::string out;
+        for (int i = 0; i < 32; ++i) out += s;
+        return out;
+    };
+    std::vector<DictionaryEntry> chain;
+    for (char c = 'a'; c < 'z'; ++c) chain.push_back(DictionaryEntry::correction({c}, times32({char(c + 1), ' '})));
+    auto growing = DictionaryCorrector(chain).apply("a");
+    EXPECT_EQ(growing.text, times32(times32("c ") + " "));
+    EXPECT_EQ(growing.applied.size(), 2u);
+    EXPECT_EQ(logs.messages().at(1), "dictionary · corrections stopped: the text grew past 4112 characters");
 }
 
 TEST(DictionaryCorrector, NormalisesToComposedForm) {

@@ -54,6 +54,12 @@ protected:
         std::lock_guard lock(logMutex_);
         return log_;
     }
+    // "Nemotron: ready in 0.0s": the seconds are public, their value varies.
+    static long readyLines(const std::vector<std::string>& lines) {
+        return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.starts_with("Nemotron: ready in ") && line.ends_with("s") && line.find('<') == std::string::npos;
+        });
+    }
     std::shared_ptr<TranscriptionEngine::ChunkStream> start(NemotronEngine& engine) {
         std::optional<Result<std::shared_ptr<TranscriptionEngine::ChunkStream>>> answer;
         engine.start({main_, [&](auto r) { answer = std::move(r); }});
@@ -242,7 +248,7 @@ TEST_F(NemotronEngineTest, ModelLoadsOnceForEveryEngine) {
     EXPECT_EQ(FakeRuntime::calls("begin"), 3);
     const auto lines = log();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Nemotron: loading model…"), 1);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Nemotron: ready in <private>s"), 1);
+    EXPECT_EQ(readyLines(lines), 1);
 }
 
 TEST_F(NemotronEngineTest, PreloadLoadsAheadAndAFailedLoadIsRetried) {
@@ -255,7 +261,7 @@ TEST_F(NemotronEngineTest, PreloadLoadsAheadAndAFailedLoadIsRetried) {
     EXPECT_EQ(FakeRuntime::calls("open"), 3);
     const auto lines = log();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Nemotron: loading model…"), 3);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Nemotron: ready in <private>s"), 1);
+    EXPECT_EQ(readyLines(lines), 1);
 }
 
 TEST_F(NemotronEngineTest, StartFailsBeforeAnyAudioWhenTheModelIsNotDownloaded) {

@@ -54,7 +54,11 @@ CommandResult runZarn(const std::filesystem::path& home, const std::vector<std::
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, (io / "in").c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (options.stdoutPath.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 1, (io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, options.stdoutPath.c_str(), O_WRONLY, 0);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, (io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     CommandResult result;
     pid_t pid = 0;
@@ -68,7 +72,7 @@ CommandResult runZarn(const std::filesystem::path& home, const std::vector<std::
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = readFile(io / "out");
+    if (options.stdoutPath.empty()) result.out = readFile(io / "out");
     result.err = readFile(io / "err");
     return result;
 }

@@ -16,6 +16,7 @@ struct CommandResult {
 struct CommandOptions {
     std::string input;                       // standard input
     std::map<std::string, std::string> env;  // set last, over the defaults below
+    std::string stdoutPath;                  // an existing file or device for standard output
 };
 
 // Runs the built `zarn` with `args`. HOME and the XDG folders point inside `home`,

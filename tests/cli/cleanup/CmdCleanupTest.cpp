@@ -72,24 +72,30 @@ TEST(CmdCleanup, SmartReadsTheServerFromTheSettingsFileUnlessTheEnvironmentSetsI
     EXPECT_EQ(server.requests().size(), 2u);
 
     auto envWins = runZarn({"cleanup", "--smart", "um we ship it"}, "", {{"ZARN_LLM_URL", "http://192.0.2.1:1"}}, stored);
-    EXPECT_EQ(envWins.out, "We ship it.\n");  // the rules' result: the remote server was refused
+    // A documentation address: refused before any connection is tried; the rules answer.
+    EXPECT_EQ(envWins.out, "We ship it.\n");
     EXPECT_NE(envWins.err.find("http://192.0.2.1:1 refused"), std::string::npos) << envWins.err;
     EXPECT_EQ(server.requests().size(), 2u);
 }
 
-TEST(CmdCleanup, SmartFallsBackOnServerErrorsAndRemoteServers) {
+TEST(CmdCleanup, SmartFallsBackOnServerErrors) {
     FakeModelServer server(FakeModelServer::modelServer([](const auto&) { return FakeModelServer::error(500); }));
     auto failing = runZarn({"cleanup", "--smart", "uh we ship it"}, "", {{"ZARN_LLM_URL", server.baseUrl()}});
     EXPECT_EQ(failing.out, "We ship it.\n");
     EXPECT_NE(failing.err.find("Foundation model cleanup failed (language-model server answered HTTP 500) — falling back"),
               std::string::npos)
         << failing.err;
+}
 
-    // A documentation address: refused before any connection is tried.
-    auto remote = runZarn({"cleanup", "--smart", "uh we ship it"}, "", {{"ZARN_LLM_URL", "http://192.0.2.1:8080"}});
-    EXPECT_EQ(remote.out, "We ship it.\n");
-    EXPECT_NE(remote.err.find("Language-model server http://192.0.2.1:8080 refused"), std::string::npos) << remote.err;
-    EXPECT_NE(remote.err.find("Foundation model unavailable — using rule-based cleanup"), std::string::npos);
+// Not only cleanup: every way out of the command line checks that its output was written.
+TEST(CommandLine, OutputThatCannotBeWrittenFailsTheCommand) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"cleanup", "we ship it"}, {"--version"},
+                                                {"--help"}, {"correct", "we ship it"}}) {
+        test::TempDir home;
+        auto run = test::runZarn(home.path(), args, {.stdoutPath = "/dev/full"});
+        EXPECT_EQ(run.status, 1) << args[0];
+        EXPECT_NE(run.err.find("could not write the output (No space left on device)"), std::string::npos) << run.err;
+    }
 }
 
 }  // namespace

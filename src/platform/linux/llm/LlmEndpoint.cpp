@@ -10,6 +10,8 @@
 #include <cstring>
 #include <memory>
 
+#include "settings/Settings.h"
+
 namespace zarn::llm {
 namespace {
 
@@ -49,6 +51,12 @@ LlmServerConfig LlmServerConfig::resolve(const std::function<std::optional<std::
     config.allowRemote = env("ZARN_LLM_ALLOW_REMOTE") == std::optional<std::string>("1");
     return config;
 }
+
+LlmServerConfig LlmServerConfig::resolve(const DefaultsStore& defaults) {
+    return resolve([&](const std::string& key) { return defaults.string(key); });
+}
+
+LlmServerConfig LlmServerConfig::forThisUser() { return resolve(DefaultsStore(DefaultsStore::defaultFile())); }
 
 bool isLoopbackHost(std::string host) {
     host = lower(std::move(host));

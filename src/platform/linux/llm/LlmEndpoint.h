@@ -7,6 +7,10 @@
 
 #include "base/Executor.h"
 
+namespace zarn {
+class DefaultsStore;
+}
+
 namespace zarn::llm {
 
 // Where the language-model server is and how long to wait for it.
@@ -18,8 +22,13 @@ struct LlmServerConfig {
     // A safety net only: callers cancel long before (the smart cleanup after 4 seconds).
     Duration requestTimeout = std::chrono::seconds(120);
 
-    // ZARN_LLM_URL, ZARN_LLM_MODEL and ZARN_LLM_ALLOW_REMOTE=1 win over the stored
-    // settings "llmURL" and "llmModel", which `setting` looks up (may be empty).
+    // The one place that decides which server smart cleanup uses, for the app and every
+    // command: ZARN_LLM_URL, ZARN_LLM_MODEL and ZARN_LLM_ALLOW_REMOTE=1 win over the stored
+    // settings "llmURL" and "llmModel".
+    static LlmServerConfig resolve(const DefaultsStore& defaults);
+    // The same over the user's own settings file (DefaultsStore::defaultFile()).
+    static LlmServerConfig forThisUser();
+    // The same, with `setting` looking the stored keys up (may be empty: none stored).
     static LlmServerConfig resolve(const std::function<std::optional<std::string>(const std::string&)>& setting = {});
 };
 

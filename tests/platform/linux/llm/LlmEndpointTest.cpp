@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <map>
 #include <optional>
 #include <string>
 
 #include "platform/linux/llm/LlmEndpoint.h"
+#include "settings/Settings.h"
 #include "support/ScopedEnv.h"
+#include "support/TempDir.h"
 
 namespace zarn::llm {
 namespace {
@@ -69,29 +70,28 @@ TEST(LlmServerConfig, EnvironmentWinsOverStoredSettings) {
     env.set("ZARN_LLM_URL", nullptr);
     env.set("ZARN_LLM_MODEL", nullptr);
     env.set("ZARN_LLM_ALLOW_REMOTE", nullptr);
-    std::map<std::string, std::string> stored{{"llmURL", "http://127.0.0.1:1"}, {"llmModel", "stored-model"}};
-    auto lookup = [&](const std::string& key) -> std::optional<std::string> {
-        auto it = stored.find(key);
-        return it == stored.end() ? std::nullopt : std::optional<std::string>(it->second);
-    };
+    test::TempDir dir;
+    env.set("XDG_CONFIG_HOME", dir.path().c_str());
+    EXPECT_EQ(LlmServerConfig::forThisUser().baseUrl, "");
+    EXPECT_FALSE(LlmServerConfig::resolve().allowRemote);
 
-    auto none = LlmServerConfig::resolve();
-    EXPECT_EQ(none.baseUrl, "");
-    EXPECT_FALSE(none.allowRemote);
-
-    auto fromSettings = LlmServerConfig::resolve(lookup);
-    EXPECT_EQ(fromSettings.baseUrl, "http://127.0.0.1:1");
-    EXPECT_EQ(fromSettings.model, "stored-model");
+    DefaultsStore stored(DefaultsStore::defaultFile());
+    stored.set("llmURL", "http://127.0.0.1:1");
+    stored.set("llmModel", "stored-model");
+    for (const auto& config : {LlmServerConfig::resolve(stored), LlmServerConfig::forThisUser()}) {
+        EXPECT_EQ(config.baseUrl, "http://127.0.0.1:1");
+        EXPECT_EQ(config.model, "stored-model");
+    }
 
     env.set("ZARN_LLM_URL", "http://127.0.0.1:2");
     env.set("ZARN_LLM_MODEL", "env-model");
     env.set("ZARN_LLM_ALLOW_REMOTE", "yes");
-    auto fromEnv = LlmServerConfig::resolve(lookup);
+    auto fromEnv = LlmServerConfig::resolve(stored);
     EXPECT_EQ(fromEnv.baseUrl, "http://127.0.0.1:2");
     EXPECT_EQ(fromEnv.model, "env-model");
     EXPECT_FALSE(fromEnv.allowRemote);  // only "1" opts in
     env.set("ZARN_LLM_ALLOW_REMOTE", "1");
-    EXPECT_TRUE(LlmServerConfig::resolve(lookup).allowRemote);
+    EXPECT_TRUE(LlmServerConfig::forThisUser().allowRemote);
 }
 
 }  // namespace
