@@ -23,8 +23,12 @@ bool HotkeyMonitor::start() {
             deliverOnMain(event, verdict);
         });
     };
-    if (!hook_->install(key_, std::move(handler))) {
-        Log::hotkey().error("tapCreate failed \u2014 Accessibility permission missing?");
+    auto diedOnMain = lifetime_.guard([this, generation](const std::string& reason) { hookDied(generation, reason); });
+    auto died = [&main = main_, diedOnMain](const std::string& reason) {
+        main.post([diedOnMain, reason]() mutable { diedOnMain(reason); });
+    };
+    if (!hook_->install(key_, std::move(handler), std::move(died))) {
+        Log::hotkey().error("cannot watch %{public}s: %{public}s", pushToTalkKey::keyName(key_), hook_->failure());
         return false;
     }
     installed_ = true;
@@ -37,6 +41,13 @@ void HotkeyMonitor::stop() {
     installed_ = false;
     isPressed_ = false;
     ++generation_;
+}
+
+void HotkeyMonitor::hookDied(std::uint64_t generation, const std::string& reason) {
+    if (generation != generation_ || !installed_) return;
+    Log::hotkey().error("stopped watching %{public}s: %{public}s", pushToTalkKey::keyName(key_), reason);
+    stop();
+    if (onFailure_) onFailure_();
 }
 
 void HotkeyMonitor::deliver(std::uint64_t generation, const hotkey::HookEvent& event,

@@ -27,17 +27,20 @@ public:
         bool refuse = false;
         std::optional<PushToTalkKey> key;
         Handler handler;
+        Died died;
     };
     explicit FakeHook(State& state) : state_(state) {}
 
-    bool install(PushToTalkKey key, Handler handler) override {
+    bool install(PushToTalkKey key, Handler handler, Died died) override {
         if (state_.refuse) return false;
         ++state_.installs;
         ++state_.installed;
         state_.key = key;
         state_.handler = std::move(handler);
+        state_.died = std::move(died);
         return true;
     }
+    std::string failure() const override { return "another program holds a grab of the key"; }
     void remove() override {
         ++state_.removes;
         if (state_.installed > 0) --state_.installed;
@@ -200,15 +203,45 @@ TEST_F(HotkeyMonitorTest, EventsStillQueuedFromAnEarlierInstallationPassUnhandle
     EXPECT_FALSE(monitor.isPressed());
 }
 
-TEST_F(HotkeyMonitorTest, RefusedHookLogsAndLeavesTheMonitorStopped) {
+TEST_F(HotkeyMonitorTest, RefusedHookLogsOneLineWithTheReasonAndLeavesTheMonitorStopped) {
     state.refuse = true;
     EXPECT_FALSE(monitor.start());
     EXPECT_FALSE(monitor.isRunning());
     std::lock_guard lock(logMutex);
-    ASSERT_FALSE(logs.empty());
+    ASSERT_EQ(logs.size(), 1u);
     EXPECT_EQ(logs.back().category, "hotkey");
     EXPECT_EQ(logs.back().level, Log::Level::error);
-    EXPECT_EQ(logs.back().message, "tapCreate failed \u2014 Accessibility permission missing?");
+    EXPECT_EQ(logs.back().message, "cannot watch Right Alt: another program holds a grab of the key");
+}
+
+TEST_F(HotkeyMonitorTest, HookThatDiesStopsTheMonitorLogsOnceAndCallsOnFailureOnMain) {
+    int failures = 0;
+    monitor.setOnFailure([&] {
+        EXPECT_TRUE(executor.isCurrent());
+        ++failures;
+    });
+    ASSERT_TRUE(monitor.start());
+    auto staleDied = state.died;
+    ASSERT_TRUE(monitor.start());
+    staleDied("from an earlier installation");  // belongs to no running hook: ignored
+    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), true);
+    logs.clear();
+    std::thread([died = state.died] { died("lost the connection to the X display"); }).join();
+    EXPECT_TRUE(monitor.isRunning());  // nothing changes before the main executor runs
+    executor.runUntilIdle();
+    EXPECT_FALSE(monitor.isRunning());
+    EXPECT_FALSE(monitor.isPressed());
+    EXPECT_EQ(state.installed, 0);
+    EXPECT_EQ(failures, 1);
+    {
+        std::lock_guard lock(logMutex);
+        ASSERT_EQ(logs.size(), 1u);
+        EXPECT_EQ(logs[0].level, Log::Level::error);
+        EXPECT_EQ(logs[0].message, "stopped watching Right Alt: lost the connection to the X display");
+    }
+    ASSERT_TRUE(monitor.start());
+    EXPECT_TRUE(monitor.isRunning());
+    EXPECT_EQ(edges, (std::vector<std::string>{"press"}));
 }
 
 TEST_F(HotkeyMonitorTest, SuccessfulStartLogsTheKey) {

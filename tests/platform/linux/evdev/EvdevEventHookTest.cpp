@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/Log.h"
@@ -52,6 +53,10 @@ public:
         unsigned lastCode = 0;
         Outcome outcome = Outcome::ok;
         int count = 1;
+        // Keyboards opened with keys down: their grab waits, answered by `deferredGrab`.
+        bool keysDownAtOpen = false;
+        Device::Grab deferredGrab = Device::Grab::keysDown;
+        std::vector<std::thread::id> grabAttempts;
         Executor* wake = nullptr;  // nudged on every forwarded event, so waits on it re-check
 
         bool waitFor(const std::function<bool()>& done) {
@@ -83,6 +88,7 @@ public:
             std::lock_guard lock(shared_.mutex);
             shared_.openIdsSeen = open;
             addKeyboard(grab, devices);
+            shared_.changed.notify_all();
         }
     }
 
@@ -109,6 +115,14 @@ private:
             shared_.changed.notify_all();
         });
         devices.back().setId("pipe " + std::to_string(fds[0]));
+        if (grab && shared_.keysDownAtOpen) {
+            devices.back().deferGrab([this] {
+                std::lock_guard lock(shared_.mutex);
+                shared_.grabAttempts.push_back(std::this_thread::get_id());
+                shared_.changed.notify_all();
+                return shared_.deferredGrab;
+            });
+        }
         int feedback[2];
         if (::pipe2(feedback, O_CLOEXEC | O_NONBLOCK) != 0) return false;
         shared_.feedbackWriteEnds.push_back(feedback[1]);
@@ -299,13 +313,97 @@ TEST_F(EvdevEventHookTest, KeyboardPluggedInLaterIsWatchedToo) {
     EXPECT_EQ(shared.released, 2);
 }
 
-TEST_F(EvdevEventHookTest, NoPermissionFailsTheStartWithTheLogLine) {
-    shared.outcome = DeviceSource::Outcome::permissionDenied;
-    EXPECT_FALSE(monitor.start());
-    EXPECT_FALSE(monitor.isRunning());
-    std::lock_guard lock(logMutex);
-    ASSERT_FALSE(logs.empty());
-    EXPECT_EQ(logs.back(), "tapCreate failed \u2014 Accessibility permission missing?");
+TEST_F(EvdevEventHookTest, FailedStartLogsOneLineNamingTheCause) {
+    const std::pair<DeviceSource::Outcome, const char*> cases[] = {
+        {DeviceSource::Outcome::permissionDenied, "no permission to read the keyboards under /dev/input"},
+        {DeviceSource::Outcome::uinputDenied, "/dev/uinput is not writable, so the other keys could not be passed on"},
+        {DeviceSource::Outcome::grabbedElsewhere, "another program has grabbed the keyboard"},
+        {DeviceSource::Outcome::noKeyboard, "no keyboard has the Right Alt key"},
+    };
+    for (const auto& [outcome, cause] : cases) {
+        shared.outcome = outcome;
+        {
+            std::lock_guard lock(logMutex);
+            logs.clear();
+        }
+        EXPECT_FALSE(monitor.start());
+        EXPECT_FALSE(monitor.isRunning());
+        std::lock_guard lock(logMutex);
+        EXPECT_EQ(logs, std::vector<std::string>{std::string("cannot watch Right Alt: ") + cause});
+    }
+}
+
+TEST_F(EvdevEventHookTest, KeysDownAtStartDeferTheGrabToTheHookThreadUntilTheyAreUp) {
+    shared.keysDownAtOpen = true;
+    ASSERT_TRUE(monitor.start());  // returns at once, keys down or not
+    // Not grabbed yet: the system sees the keyboard itself, so nothing is passed on, and
+    // the key's edges are reported without being withheld.
+    key(0, KEY_A, 0);
+    key(0, KEY_RIGHTALT, 1);
+    ASSERT_TRUE(waitForEdges(1));
+    ASSERT_TRUE(shared.waitFor([&] { return !shared.grabAttempts.empty(); }));
+    std::size_t attempts = 0;
+    {
+        std::lock_guard lock(shared.mutex);
+        for (auto thread : shared.grabAttempts) EXPECT_NE(thread, std::this_thread::get_id());
+        shared.deferredGrab = Device::Grab::taken;
+        attempts = shared.grabAttempts.size();
+    }
+    key(0, KEY_RIGHTALT, 0);
+    ASSERT_TRUE(waitForEdges(2));
+    ASSERT_TRUE(shared.waitFor([&] { return shared.grabAttempts.size() > attempts; }));
+    EXPECT_TRUE(forwarded().empty());
+    // Grabbed now: the key is withheld and the rest passed on.
+    key(0, KEY_RIGHTALT, 1);
+    key(0, KEY_B, 1);
+    ASSERT_TRUE(waitForForwarded({0, EV_KEY, KEY_B, 1}));
+    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release", "press"}));
+    auto all = forwarded();
+    EXPECT_EQ(std::count(all.begin(), all.end(), Forwarded{0, EV_KEY, KEY_RIGHTALT, 1}), 0);
+}
+
+TEST_F(EvdevEventHookTest, HookThatLosesItsKeyboardsStopsTheMonitorWhichCanStartAgain) {
+    struct Case {
+        bool refuseDeferredGrab;
+        const char* cause;
+    };
+    for (const auto& [refuse, cause] : {Case{false, "every keyboard is gone"},
+                                        Case{true, "another program has grabbed pipe keyboard"}}) {
+        shared.keysDownAtOpen = refuse;
+        shared.deferredGrab = Device::Grab::refused;
+        int failures = 0;
+        monitor.setOnFailure([&] { ++failures; });
+        ASSERT_TRUE(monitor.start());
+        {
+            std::lock_guard lock(logMutex);
+            logs.clear();
+        }
+        if (refuse) {
+            key(0, KEY_A, 0);  // the keys come up, and the grab is refused
+        } else {
+            const int fd = writeEnd(0);
+            ::close(fd);
+            std::erase(closeLater, fd);
+        }
+        ASSERT_TRUE(executor.runUntil([&] { return failures > 0; }));
+        EXPECT_FALSE(monitor.isRunning());
+        {
+            std::lock_guard lock(logMutex);
+            auto errors = std::count_if(logs.begin(), logs.end(), [](const std::string& line) {
+                return line.rfind("stopped watching", 0) == 0;
+            });
+            EXPECT_EQ(errors, 1);
+            EXPECT_NE(std::find(logs.begin(), logs.end(), std::string("stopped watching Right Alt: ") + cause),
+                      logs.end());
+        }
+        shared.keysDownAtOpen = false;
+        ASSERT_TRUE(monitor.start());
+        key(0, KEY_RIGHTALT, 1);
+        ASSERT_TRUE(waitForEdges(1));
+        monitor.stop();
+        edges.clear();
+        EXPECT_EQ(failures, 1);
+    }
 }
 
 TEST_F(EvdevEventHookTest, StopAndRestartReleaseEveryKeyboard) {

@@ -248,7 +248,10 @@ class EnableCountingHook final : public hotkey::EventHook {
 public:
     EnableCountingHook(std::string display, std::atomic<int>& enables)
         : inner_(std::move(display)), enables_(enables) {}
-    bool install(PushToTalkKey key, Handler handler) override { return inner_.install(key, std::move(handler)); }
+    bool install(PushToTalkKey key, Handler handler, Died died) override {
+        return inner_.install(key, std::move(handler), std::move(died));
+    }
+    std::string failure() const override { return inner_.failure(); }
     void remove() override { inner_.remove(); }
     void enable() override {
         ++enables_;
