@@ -334,8 +334,9 @@ void X11EventHook::Session::allow(bool consume) {
 void X11EventHook::Session::passWhileHeld(const XKeyEvent& event) {
     const int code = static_cast<int>(event.keycode);
     if (code == heldCode && event.type == KeyRelease) {
-        XAllowEvents(display, AsyncKeyboard, CurrentTime);
-        XUngrabKeyboard(display, CurrentTime);  // a grab of our own; the passive one ends by itself
+        // Ungrabbing also thaws the keyboard, so that the events queued behind the release go
+        // where they would have gone without us (thawing first would hand them to our grab).
+        XUngrabKeyboard(display, CurrentTime);
         XFlush(display);
         holding = false;
         if (auto change = state.change(modifiers.at(code), false)) deliver(*change);
@@ -346,9 +347,6 @@ void X11EventHook::Session::passWhileHeld(const XKeyEvent& event) {
         XFlush(display);
         return;
     }
-    // Replaying ends the grab and delivers the event as if there had been none (passive
-    // grabs at and above the grab window aside, so global shortcuts do not fire meanwhile).
-    XAllowEvents(display, ReplayKeyboard, CurrentTime);
     holding = holdAgain();
 }
 
@@ -358,8 +356,14 @@ bool X11EventHook::Session::holdAgain() {
     XGetInputFocus(display, &focus, &revert);
     // On the focus window itself the grab sends it no focus-out and focus-in events.
     const Window on = focus == None || focus == PointerRoot ? root : focus;
+    // Replaying ends the grab and delivers the event as if there had been none (passive
+    // grabs at and above the grab window aside, so global shortcuts do not fire meanwhile).
+    // The grab goes out with it, no round trip between, so that the events behind come to us.
+    XAllowEvents(display, ReplayKeyboard, CurrentTime);
     int status = XGrabKeyboard(display, on, False, GrabModeAsync, GrabModeSync, CurrentTime);
-    if (status != GrabSuccess && on != root) status = XGrabKeyboard(display, root, False, GrabModeAsync, GrabModeSync, CurrentTime);
+    if (status != GrabSuccess && on != root) {
+        status = XGrabKeyboard(display, root, False, GrabModeAsync, GrabModeSync, CurrentTime);
+    }
     // Another program's grab (a menu the key opened, say) wins; the release will reach it.
     if (status != GrabSuccess) return false;
     // The release may have been handed on with the events queued behind the replayed one.

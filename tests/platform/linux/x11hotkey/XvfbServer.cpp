@@ -9,10 +9,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace zarn::test {
 
-XvfbServer::XvfbServer() {
+XvfbServer::XvfbServer(const std::string& display) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         failure_ = "pipe failed";
@@ -33,8 +34,13 @@ XvfbServer::XvfbServer() {
             ::dup2(devnull, 1);
             ::dup2(devnull, 2);
         }
-        ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24",
-                 static_cast<char*>(nullptr));
+        std::vector<const char*> argv{"Xvfb"};
+        if (!display.empty()) argv.push_back(display.c_str());
+        for (const char* arg : {"-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24"}) {
+            argv.push_back(arg);
+        }
+        argv.push_back(nullptr);
+        ::execvp("Xvfb", const_cast<char* const*>(argv.data()));
         ::_exit(127);
     }
     ::close(fds[1]);

@@ -9,7 +9,9 @@ namespace zarn::test {
 // through -displayfd once it accepts connections; the server is stopped on destruction.
 class XvfbServer {
 public:
-    XvfbServer();
+    // `display` (":N") asks for that display, as when a server comes back; by default
+    // Xvfb picks a free one.
+    explicit XvfbServer(const std::string& display = {});
     ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
