@@ -28,11 +28,12 @@ bool HotkeyMonitor::start() {
         main.post([diedOnMain, reason]() mutable { diedOnMain(reason); });
     };
     if (!hook_->install(key_, std::move(handler), std::move(died))) {
-        Log::hotkey().error("cannot watch %{public}s: %{public}s", pushToTalkKey::keyName(key_), hook_->failure());
+        failure_ = hook_->failure();
+        Log::hotkey().error("cannot watch %{public}s: %{public}s", pushToTalkKey::keyName(key_), failure_);
         return false;
     }
     installed_ = true;
-    Log::hotkey().info("listening for %s", pushToTalkKey::displayName(key_));
+    Log::hotkey().info("listening for %{public}s", pushToTalkKey::keyName(key_));
     return true;
 }
 
@@ -45,6 +46,7 @@ void HotkeyMonitor::stop() {
 
 void HotkeyMonitor::hookDied(std::uint64_t generation, const std::string& reason) {
     if (generation != generation_ || !installed_) return;
+    failure_ = reason;
     Log::hotkey().error("stopped watching %{public}s: %{public}s", pushToTalkKey::keyName(key_), reason);
     stop();
     if (onFailure_) onFailure_();

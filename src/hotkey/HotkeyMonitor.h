@@ -33,6 +33,8 @@ public:
     bool isRunning() const override { return installed_; }
 
     PushToTalkKey key() const { return key_; }
+    // Why the last start() failed or the hook last died.
+    const std::string& failure() const { return failure_; }
     bool isPressed() const { return isPressed_; }
 
 private:
@@ -49,6 +51,7 @@ private:
     std::function<void()> onPress_;
     std::function<void()> onRelease_;
     std::function<void()> onFailure_;
+    std::string failure_;
     // Events of an earlier installation that are still on their way are answered "pass".
     std::uint64_t generation_ = 0;
     Lifetime lifetime_;
