@@ -93,66 +93,61 @@ constexpr std::int64_t kRightCommand = 54;
 constexpr std::uint64_t kRightOptionDown = 0x40 | 0x80000;
 constexpr std::uint64_t kLeftOptionDown = 0x20 | 0x80000;
 
-TEST_F(HotkeyMonitorTest, RightOptionPressAndReleaseAreReportedOnceAndSwallowed) {
-    ASSERT_TRUE(monitor.start());
-    EXPECT_EQ(state.key, PushToTalkKey::rightOption);
-
-    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), true);
-    EXPECT_TRUE(monitor.isPressed());
-    EXPECT_EQ(flagsChanged(kRightOption, 0), true);
-    EXPECT_FALSE(monitor.isPressed());
-    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
-}
-
-TEST_F(HotkeyMonitorTest, RightCommandEdgesAreSwallowedAndFnEdgesPassThrough) {
-    monitor.setKey(PushToTalkKey::rightCommand);
-    ASSERT_TRUE(monitor.start());
-    EXPECT_EQ(flagsChanged(kRightCommand, 0x10 | 0x100000), true);
-    EXPECT_EQ(flagsChanged(kRightCommand, 0), true);
-    // The generic Command bit alone (left Command) is not the right-hand key.
-    EXPECT_EQ(flagsChanged(kRightCommand, 0x100000), false);
-    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
-
-    edges.clear();
-    monitor.setKey(PushToTalkKey::fn);
-    ASSERT_TRUE(monitor.start());
-    EXPECT_EQ(state.key, PushToTalkKey::fn);
-    EXPECT_EQ(flagsChanged(kFn, 0x800000), false);
-    EXPECT_EQ(flagsChanged(kFn, 0), false);
-    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
-}
-
-TEST_F(HotkeyMonitorTest, OtherKeysAndEventTypesAreIgnoredAndPass) {
-    ASSERT_TRUE(monitor.start());
-    // Left Option alone, even carrying the right-hand bit by accident of the flags word.
-    EXPECT_EQ(flagsChanged(kLeftOption, kLeftOptionDown), false);
-    EXPECT_EQ(flagsChanged(kLeftOption, kRightOptionDown), false);
-    EXPECT_EQ(flagsChanged(kLeftOption, 0), false);
-    // Key-down (10) and key-up (11) events of the very key are not flags changes.
-    EXPECT_EQ(send(10, kRightOption, kRightOptionDown), false);
-    EXPECT_EQ(send(11, kRightOption, 0), false);
-    EXPECT_TRUE(edges.empty());
-    EXPECT_FALSE(monitor.isPressed());
-}
-
-TEST_F(HotkeyMonitorTest, LeftOptionWhileRightOptionIsHeldChangesNothing) {
-    ASSERT_TRUE(monitor.start());
-    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), true);
-    EXPECT_EQ(flagsChanged(kLeftOption, kRightOptionDown | 0x20), false);
-    EXPECT_EQ(flagsChanged(kLeftOption, kRightOptionDown), false);
-    EXPECT_TRUE(monitor.isPressed());
-    EXPECT_EQ(flagsChanged(kRightOption, 0), true);
-    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
-}
-
-TEST_F(HotkeyMonitorTest, RepeatedStateOfTheKeyReportsNothingAndPasses) {
-    ASSERT_TRUE(monitor.start());
-    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), true);
-    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), false);
-    EXPECT_EQ(flagsChanged(kRightOption, 0), true);
-    // A release while nothing is held (e.g. its press was missed) is not reported.
-    EXPECT_EQ(flagsChanged(kRightOption, 0), false);
-    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
+TEST_F(HotkeyMonitorTest, EdgesOfTheKeyAreReportedOnceAndSwallowedUnlessTheKeyIsFn) {
+    struct Step {
+        std::uint32_t type;
+        std::int64_t keyCode;
+        std::uint64_t flags;
+        bool swallowed;
+    };
+    struct Case {
+        const char* what;
+        PushToTalkKey key;
+        std::vector<Step> steps;
+        std::vector<std::string> edges;
+    };
+    const std::vector<std::string> both{"press", "release"};
+    const Case cases[] = {
+        {"right Option", PushToTalkKey::rightOption,
+         {{kFlagsChanged, kRightOption, kRightOptionDown, true}, {kFlagsChanged, kRightOption, 0, true}}, both},
+        {"right Command; the generic Command bit alone is the left key", PushToTalkKey::rightCommand,
+         {{kFlagsChanged, kRightCommand, 0x10 | 0x100000, true},
+          {kFlagsChanged, kRightCommand, 0, true},
+          {kFlagsChanged, kRightCommand, 0x100000, false}},
+         both},
+        {"fn passes", PushToTalkKey::fn, {{kFlagsChanged, kFn, 0x800000, false}, {kFlagsChanged, kFn, 0, false}}, both},
+        // Left Option, even carrying the right-hand bit, and key-down (10) and key-up (11) events.
+        {"other keys and types", PushToTalkKey::rightOption,
+         {{kFlagsChanged, kLeftOption, kLeftOptionDown, false},
+          {kFlagsChanged, kLeftOption, kRightOptionDown, false},
+          {kFlagsChanged, kLeftOption, 0, false},
+          {10, kRightOption, kRightOptionDown, false},
+          {11, kRightOption, 0, false}},
+         {}},
+        {"left Option while right Option is held", PushToTalkKey::rightOption,
+         {{kFlagsChanged, kRightOption, kRightOptionDown, true},
+          {kFlagsChanged, kLeftOption, kRightOptionDown | 0x20, false},
+          {kFlagsChanged, kLeftOption, kRightOptionDown, false},
+          {kFlagsChanged, kRightOption, 0, true}},
+         both},
+        // A release while nothing is held (its press was missed, say) is not reported either.
+        {"the same state twice", PushToTalkKey::rightOption,
+         {{kFlagsChanged, kRightOption, kRightOptionDown, true},
+          {kFlagsChanged, kRightOption, kRightOptionDown, false},
+          {kFlagsChanged, kRightOption, 0, true},
+          {kFlagsChanged, kRightOption, 0, false}},
+         both},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        edges.clear();
+        monitor.setKey(c.key);
+        ASSERT_TRUE(monitor.start());
+        EXPECT_EQ(state.key, c.key);
+        for (const auto& step : c.steps) EXPECT_EQ(send(step.type, step.keyCode, step.flags), step.swallowed);
+        EXPECT_EQ(edges, c.edges);
+        EXPECT_FALSE(monitor.isPressed());
+    }
 }
 
 TEST_F(HotkeyMonitorTest, DisabledNotificationsReEnableTheHookAndPassWithoutCallbacks) {

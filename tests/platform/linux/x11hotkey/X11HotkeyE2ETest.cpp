@@ -105,12 +105,10 @@ protected:
         ASSERT_NE(driver, nullptr);
         int event = 0, error = 0, major = 0, minor = 0;
         ASSERT_TRUE(XTestQueryExtension(driver, &event, &error, &major, &minor));
-        ASSERT_EQ(XkbKeycodeToKeysym(driver, kRightAlt, 0, 0), static_cast<KeySym>(XK_Alt_R));
-        ASSERT_EQ(XkbKeycodeToKeysym(driver, kLeftAlt, 0, 0), static_cast<KeySym>(XK_Alt_L));
-        ASSERT_EQ(XkbKeycodeToKeysym(driver, kRightSuper, 0, 0), static_cast<KeySym>(XK_Super_R));
-        ASSERT_EQ(XkbKeycodeToKeysym(driver, kLetterA, 0, 0), static_cast<KeySym>(XK_a));
-        ASSERT_EQ(XkbKeycodeToKeysym(driver, kLetterB, 0, 0), static_cast<KeySym>(XK_b));
-        ASSERT_EQ(XkbKeycodeToKeysym(driver, kLetterC, 0, 0), static_cast<KeySym>(XK_c));
+        for (auto [code, sym] : {std::pair<int, KeySym>{kRightAlt, XK_Alt_R}, {kLeftAlt, XK_Alt_L},
+                                 {kRightSuper, XK_Super_R}, {kLetterA, XK_a}, {kLetterB, XK_b}, {kLetterC, XK_c}}) {
+            ASSERT_EQ(XkbKeycodeToKeysym(driver, static_cast<KeyCode>(code), 0, 0), sym);
+        }
         ASSERT_TRUE(window.isOpen());
 
         monitor.setOnPress([this] { edges.push_back("press"); });
@@ -144,22 +142,7 @@ protected:
         std::erase(keys, KeyRecord{KeyPress, kLetterA});
         return keys;
     }
-    // Whether a client other than the monitor may take a passive grab of the key.
-    bool keyIsFreeToGrab(int keycode) {
-        Display* other = XOpenDisplay(xvfb.display().c_str());
-        if (!other) return false;
-        static bool refused;
-        refused = false;
-        auto previous = XSetErrorHandler([](Display*, XErrorEvent*) {
-            refused = true;
-            return 0;
-        });
-        XGrabKey(other, keycode, AnyModifier, DefaultRootWindow(other), False, GrabModeAsync, GrabModeAsync);
-        XSync(other, False);
-        XSetErrorHandler(previous);
-        XCloseDisplay(other);
-        return !refused;
-    }
+    bool keyIsFreeToGrab(int keycode) { return test::keyIsFreeToGrab(xvfb.display(), keycode); }
 
     test::XvfbServer xvfb;
     Display* driver = nullptr;
@@ -171,35 +154,11 @@ protected:
     std::vector<std::string> logs;
 };
 
-TEST_F(X11HotkeyE2ETest, RightAltGivesPressThenReleaseAndNoOtherClientSeesIt) {
-    ASSERT_TRUE(monitor.start());
-    key(kRightAlt, true);
-    ASSERT_TRUE(waitForEdges(1));
-    EXPECT_EQ(edges, (std::vector<std::string>{"press"}));
-    key(kRightAlt, false);
-    ASSERT_TRUE(waitForEdges(2));
-    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
-    EXPECT_TRUE(windowKeys().empty());
-
-    // The grab keeps working for the next press.
-    tap(kRightAlt);
-    ASSERT_TRUE(waitForEdges(4));
-    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release", "press", "release"}));
-    EXPECT_TRUE(windowKeys().empty());
-}
-
-TEST_F(X11HotkeyE2ETest, LeftAltIsNotReportedAndReachesTheFocusedWindow) {
-    ASSERT_TRUE(monitor.start());
-    tap(kLeftAlt);
-    EXPECT_EQ(windowKeys(), (std::vector<KeyRecord>{{KeyPress, kLeftAlt}, {KeyRelease, kLeftAlt}}));
-    // The hook delivers in order, so once right Alt's edges are in, left Alt's would be too.
-    tap(kRightAlt);
-    ASSERT_TRUE(waitForEdges(2));
-    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
-}
-
 TEST_F(X11HotkeyE2ETest, KeysTypedWhileRightAltIsHeldReachTheFocusedWindowWithoutEitherAltEdge) {
     ASSERT_TRUE(monitor.start());
+    tap(kLeftAlt);  // not the key: passes and, as the edges show at the end, is not reported
+    EXPECT_EQ(window.keysThrough({KeyRelease, kLeftAlt}),
+              (std::vector<KeyRecord>{{KeyPress, kLeftAlt}, {KeyRelease, kLeftAlt}}));
     key(kRightAlt, true);
     ASSERT_TRUE(waitForEdges(1));
     // Typed as a person types, each key once the window has the one before; left Alt too.

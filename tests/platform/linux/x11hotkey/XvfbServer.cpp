@@ -1,5 +1,7 @@
 #include "XvfbServer.h"
 
+#include <X11/Xlib.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -76,6 +78,22 @@ void XvfbServer::stop() {
     int status = 0;
     ::waitpid(pid_, &status, 0);
     pid_ = -1;
+}
+
+bool keyIsFreeToGrab(const std::string& display, int keycode) {
+    Display* other = XOpenDisplay(display.c_str());
+    if (!other) return false;
+    static bool refused;
+    refused = false;
+    auto previous = XSetErrorHandler([](Display*, XErrorEvent*) {
+        refused = true;
+        return 0;
+    });
+    XGrabKey(other, keycode, AnyModifier, DefaultRootWindow(other), False, GrabModeAsync, GrabModeAsync);
+    XSync(other, False);
+    XSetErrorHandler(previous);
+    XCloseDisplay(other);
+    return !refused;
 }
 
 }  // namespace zarn::test

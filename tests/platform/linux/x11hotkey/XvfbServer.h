@@ -29,4 +29,7 @@ private:
     std::string failure_;
 };
 
+// Whether a client may take a passive grab of the key (no other client holds one).
+bool keyIsFreeToGrab(const std::string& display, int keycode);
+
 }  // namespace zarn::test
