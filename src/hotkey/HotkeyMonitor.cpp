@@ -23,7 +23,8 @@ bool HotkeyMonitor::start() {
             deliverOnMain(event, verdict);
         });
     };
-    auto diedOnMain = lifetime_.guard([this, generation](const std::string& reason) { hookDied(generation, reason); });
+    auto diedOnMain =
+        lifetime_.guard([this, generation](const std::string& reason) { hookDied(generation, reason); });
     auto died = [&main = main_, diedOnMain](const std::string& reason) {
         main.post([diedOnMain, reason]() mutable { diedOnMain(reason); });
     };

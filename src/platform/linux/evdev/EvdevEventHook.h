@@ -51,10 +51,10 @@ public:
     enum class Grab { taken, keysDown, refused };
     void deferGrab(std::function<Grab()> attempt) { deferredGrab_ = std::move(attempt); }
     bool grabIsDeferred() const { return static_cast<bool>(deferredGrab_); }
-    // Tries the deferred grab again; it is forgotten once taken or refused.
+    // Tries the deferred grab again; it is forgotten once taken.
     Grab retryGrab() {
         const Grab result = deferredGrab_();
-        if (result != Grab::keysDown) deferredGrab_ = nullptr;
+        if (result == Grab::taken) deferredGrab_ = nullptr;
         return result;
     }
 

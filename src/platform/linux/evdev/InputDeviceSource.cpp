@@ -90,7 +90,7 @@ InputDeviceSource::Opened InputDeviceSource::openOne(const std::filesystem::path
                            std::strerror(-rc));
         libevdev_free(dev);
         ::close(fd);
-        return rc == -EACCES || rc == -EPERM ? Opened::uinputDenied : Opened::skipped;
+        return Opened::uinputDenied;  // every keyboard will need one, and fail alike
     }
     const Device::Grab grabbed = grabWhenIdle(dev, fd);
     if (grabbed == Device::Grab::refused) {
