@@ -4,6 +4,7 @@
 #include <atomic>
 #include <charconv>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -11,6 +12,7 @@
 #include "cli/Command.h"
 #include "contracts/PushToTalkKey.h"
 #include "platform/linux/hotkeybackend/HotkeyBackend.h"
+#include "settings/Settings.h"
 
 namespace zarn::cli {
 namespace {
@@ -57,12 +59,11 @@ int runHotkey(CommandContext& context) {
     if (args.empty() || args[0] != "test") throw UsageError("expected the subcommand 'test'");
     args.erase(args.begin());
 
-    PushToTalkKey key = PushToTalkKey::rightOption;
     std::string value;
+    std::optional<PushToTalkKey> chosen;
     if (takeOption(args, "--key", value)) {
-        auto parsed = pushToTalkKey::fromRawValue(value);
-        if (!parsed) throw UsageError("unknown key '" + value + "' (expected rightOption, fn or rightCommand)");
-        key = *parsed;
+        chosen = pushToTalkKey::fromRawValue(value);
+        if (!chosen) throw UsageError("unknown key '" + value + "' (expected rightOption, fn or rightCommand)");
     }
     long long count = 0;  // 0: until interrupted
     if (takeOption(args, "--count", value)) {
@@ -72,6 +73,7 @@ int runHotkey(CommandContext& context) {
         }
     }
     if (!args.empty()) throw UsageError("unexpected argument '" + args[0] + "'");
+    const PushToTalkKey key = chosen.value_or(Settings::shared().pushToTalkKey());
 
     EventLoop loop;
     InterruptWatcher interrupts(loop);
@@ -85,24 +87,33 @@ int runHotkey(CommandContext& context) {
     monitor.setKey(key);
     monitor.setOnPress([&] { report("press"); });
     monitor.setOnRelease([&] { report("release"); });
+    bool died = false;
+    monitor.setOnFailure([&] {
+        died = true;
+        loop.quit();
+    });
+    const std::string name(pushToTalkKey::keyName(key));
+    const std::string via = " (" + std::string(backendName(backend)) + " backend)";
     if (!monitor.start()) {
-        context.err << "zarn hotkey: cannot watch " << pushToTalkKey::displayName(key) << " with the "
-                    << backendName(backend) << " backend"
-                    << (backend == HotkeyBackend::evdev ? " (reading /dev/input needs the 'input' group)" : "")
-                    << "\n";
+        const bool denied = monitor.failure().rfind("no permission", 0) == 0;
+        context.err << "zarn hotkey: cannot watch " + name + via + ": " + monitor.failure() +
+                           (denied ? " (reading /dev/input needs membership of the 'input' group)" : "") + "\n";
         return 1;
     }
     // One write, so that a reader never sees half of the line.
-    context.err << "Listening for " + std::string(pushToTalkKey::displayName(key)) + " (" +
-                       std::string(backendName(backend)) + "); press Ctrl-C to stop.\n"
-                << std::flush;
+    context.err << "Listening for " + name + via + "; press Ctrl-C to stop.\n" << std::flush;
     loop.run();
     monitor.stop();
+    if (died) {
+        context.err << "zarn hotkey: stopped watching " + name + ": " + monitor.failure() + "\n";
+        return 1;
+    }
     return 0;
 }
 
 Registration reg{{"hotkey", "hotkey test [--key rightOption|fn|rightCommand] [--count N]",
-                  "Watch the push-to-talk key and print \"press\" and \"release\" as it goes down and up.",
+                  "Watch the push-to-talk key (by default the one in the settings) and print \"press\" and "
+                  "\"release\" as it goes down and up.",
                   &runHotkey}};
 
 }  // namespace

@@ -145,6 +145,11 @@ public:
     // False when the hook cannot be installed. Always stops first.
     virtual bool start() = 0;
     virtual void stop() = 0;
+    // True between a successful start() and stop(), or until the hook fails on its own.
+    virtual bool isRunning() const = 0;
+    // Called on the main executor when a running monitor stops on its own (its hook died);
+    // the monitor is then not running and start() may be tried again.
+    virtual void setOnFailure(std::function<void()> /*onFailure*/) {}
 };
 
 class DictionaryCorrections {

@@ -45,6 +45,15 @@ std::string_view displayName(PushToTalkKey key) {
     return "";
 }
 
+std::string_view keyName(PushToTalkKey key) {
+    switch (key) {
+        case PushToTalkKey::rightOption: return "Right Alt";
+        case PushToTalkKey::fn: return "Fn";
+        case PushToTalkKey::rightCommand: return "Right Super";
+    }
+    return "";
+}
+
 bool shouldConsumeEvent(PushToTalkKey key) { return key != PushToTalkKey::fn; }
 
 }  // namespace zarn::pushToTalkKey

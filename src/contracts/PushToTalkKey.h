@@ -23,6 +23,8 @@ std::optional<PushToTalkKey> fromRawValue(std::string_view raw);
 std::int64_t keyCode(PushToTalkKey key);
 std::uint64_t flag(PushToTalkKey key);
 std::string_view displayName(PushToTalkKey key);
+// The key as a Linux keyboard names it ("Right Alt"), for terminal and log texts.
+std::string_view keyName(PushToTalkKey key);
 bool shouldConsumeEvent(PushToTalkKey key);
 
 }  // namespace pushToTalkKey

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "contracts/PushToTalkKey.h"
 
@@ -48,12 +49,19 @@ using Verdict = std::function<void(bool consume)>;
 class EventHook {
 public:
     using Handler = std::function<void(const HookEvent& event, Verdict verdict)>;
+    // Why an installed hook stopped on its own, in a few words for the log.
+    using Died = std::function<void(const std::string& reason)>;
 
     virtual ~EventHook() = default;
     // Installs the hook watching `key`. The handler is called on the hook's thread until
-    // remove() returns. False when the hook cannot be installed; nothing is left behind.
-    virtual bool install(PushToTalkKey key, Handler handler) = 0;
-    // Removes the hook and releases whatever it holds. Safe when nothing is installed.
+    // remove() returns or the hook dies; `died` is then called once, on the hook's thread,
+    // and nothing after it. False when the hook cannot be installed (failure() says why);
+    // nothing is left behind.
+    virtual bool install(PushToTalkKey key, Handler handler, Died died) = 0;
+    // Why the last install() failed.
+    virtual std::string failure() const = 0;
+    // Removes the hook and releases whatever it holds. Safe when nothing is installed,
+    // and after the hook died.
     virtual void remove() = 0;
     // Resumes delivery after the hook reported that it was disabled.
     virtual void enable() = 0;

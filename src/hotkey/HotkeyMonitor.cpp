@@ -23,12 +23,18 @@ bool HotkeyMonitor::start() {
             deliverOnMain(event, verdict);
         });
     };
-    if (!hook_->install(key_, std::move(handler))) {
-        Log::hotkey().error("tapCreate failed \u2014 Accessibility permission missing?");
+    auto diedOnMain =
+        lifetime_.guard([this, generation](const std::string& reason) { hookDied(generation, reason); });
+    auto died = [&main = main_, diedOnMain](const std::string& reason) {
+        main.post([diedOnMain, reason]() mutable { diedOnMain(reason); });
+    };
+    if (!hook_->install(key_, std::move(handler), std::move(died))) {
+        failure_ = hook_->failure();
+        Log::hotkey().error("cannot watch %{public}s: %{public}s", pushToTalkKey::keyName(key_), failure_);
         return false;
     }
     installed_ = true;
-    Log::hotkey().info("listening for %{public}s", pushToTalkKey::displayName(key_));
+    Log::hotkey().info("listening for %{public}s", pushToTalkKey::keyName(key_));
     return true;
 }
 
@@ -37,6 +43,14 @@ void HotkeyMonitor::stop() {
     installed_ = false;
     isPressed_ = false;
     ++generation_;
+}
+
+void HotkeyMonitor::hookDied(std::uint64_t generation, const std::string& reason) {
+    if (generation != generation_ || !installed_) return;
+    failure_ = reason;
+    Log::hotkey().error("stopped watching %{public}s: %{public}s", pushToTalkKey::keyName(key_), reason);
+    stop();
+    if (onFailure_) onFailure_();
 }
 
 void HotkeyMonitor::deliver(std::uint64_t generation, const hotkey::HookEvent& event,

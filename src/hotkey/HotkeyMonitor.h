@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "base/Executor.h"
 #include "base/Reply.h"
@@ -14,7 +15,7 @@ namespace zarn {
 
 // Watches one push-to-talk key system-wide through an EventHook and reports its press and
 // release edges. Everything here runs on the main executor: the owner calls it there, and
-// the hook's events are moved there before the decision rule sees them.
+// the hook's events (and its death) are moved there before the monitor sees them.
 class HotkeyMonitor final : public KeyMonitor {
 public:
     HotkeyMonitor(Executor& mainExecutor, std::unique_ptr<hotkey::EventHook> hook);
@@ -26,17 +27,21 @@ public:
     void setKey(PushToTalkKey key) override { key_ = key; }
     void setOnPress(std::function<void()> onPress) override { onPress_ = std::move(onPress); }
     void setOnRelease(std::function<void()> onRelease) override { onRelease_ = std::move(onRelease); }
+    void setOnFailure(std::function<void()> onFailure) override { onFailure_ = std::move(onFailure); }
     bool start() override;
     void stop() override;
+    bool isRunning() const override { return installed_; }
 
     PushToTalkKey key() const { return key_; }
-    bool isRunning() const { return installed_; }
+    // Why the last start() failed or the hook last died.
+    const std::string& failure() const { return failure_; }
     bool isPressed() const { return isPressed_; }
 
 private:
     void deliver(std::uint64_t generation, const hotkey::HookEvent& event, const hotkey::Verdict& verdict);
     // The decision rule; true swallows the event.
     bool handle(std::uint32_t type, std::int64_t keyCode, std::uint64_t flags);
+    void hookDied(std::uint64_t generation, const std::string& reason);
 
     Executor& main_;
     std::unique_ptr<hotkey::EventHook> hook_;
@@ -45,6 +50,8 @@ private:
     PushToTalkKey key_ = PushToTalkKey::rightOption;
     std::function<void()> onPress_;
     std::function<void()> onRelease_;
+    std::function<void()> onFailure_;
+    std::string failure_;
     // Events of an earlier installation that are still on their way are answered "pass".
     std::uint64_t generation_ = 0;
     Lifetime lifetime_;

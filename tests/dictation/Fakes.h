@@ -137,6 +137,7 @@ public:
         ++stopCalls;
         running = false;
     }
+    bool isRunning() const override { return running; }
     void press() {
         if (onPress) onPress();
     }

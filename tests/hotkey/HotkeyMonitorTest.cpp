@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "base/Log.h"
@@ -27,17 +28,20 @@ public:
         bool refuse = false;
         std::optional<PushToTalkKey> key;
         Handler handler;
+        Died died;
     };
     explicit FakeHook(State& state) : state_(state) {}
 
-    bool install(PushToTalkKey key, Handler handler) override {
+    bool install(PushToTalkKey key, Handler handler, Died died) override {
         if (state_.refuse) return false;
         ++state_.installs;
         ++state_.installed;
         state_.key = key;
         state_.handler = std::move(handler);
+        state_.died = std::move(died);
         return true;
     }
+    std::string failure() const override { return "another program holds a grab of the key"; }
     void remove() override {
         ++state_.removes;
         if (state_.installed > 0) --state_.installed;
@@ -90,66 +94,42 @@ constexpr std::int64_t kRightCommand = 54;
 constexpr std::uint64_t kRightOptionDown = 0x40 | 0x80000;
 constexpr std::uint64_t kLeftOptionDown = 0x20 | 0x80000;
 
-TEST_F(HotkeyMonitorTest, RightOptionPressAndReleaseAreReportedOnceAndSwallowed) {
-    ASSERT_TRUE(monitor.start());
-    EXPECT_EQ(state.key, PushToTalkKey::rightOption);
-
-    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), true);
-    EXPECT_TRUE(monitor.isPressed());
-    EXPECT_EQ(flagsChanged(kRightOption, 0), true);
-    EXPECT_FALSE(monitor.isPressed());
-    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
-}
-
-TEST_F(HotkeyMonitorTest, RightCommandEdgesAreSwallowedAndFnEdgesPassThrough) {
-    monitor.setKey(PushToTalkKey::rightCommand);
-    ASSERT_TRUE(monitor.start());
-    EXPECT_EQ(flagsChanged(kRightCommand, 0x10 | 0x100000), true);
-    EXPECT_EQ(flagsChanged(kRightCommand, 0), true);
-    // The generic Command bit alone (left Command) is not the right-hand key.
-    EXPECT_EQ(flagsChanged(kRightCommand, 0x100000), false);
-    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
-
-    edges.clear();
-    monitor.setKey(PushToTalkKey::fn);
-    ASSERT_TRUE(monitor.start());
-    EXPECT_EQ(state.key, PushToTalkKey::fn);
-    EXPECT_EQ(flagsChanged(kFn, 0x800000), false);
-    EXPECT_EQ(flagsChanged(kFn, 0), false);
-    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
-}
-
-TEST_F(HotkeyMonitorTest, OtherKeysAndEventTypesAreIgnoredAndPass) {
-    ASSERT_TRUE(monitor.start());
-    // Left Option alone, even carrying the right-hand bit by accident of the flags word.
-    EXPECT_EQ(flagsChanged(kLeftOption, kLeftOptionDown), false);
-    EXPECT_EQ(flagsChanged(kLeftOption, kRightOptionDown), false);
-    EXPECT_EQ(flagsChanged(kLeftOption, 0), false);
-    // Key-down (10) and key-up (11) events of the very key are not flags changes.
-    EXPECT_EQ(send(10, kRightOption, kRightOptionDown), false);
-    EXPECT_EQ(send(11, kRightOption, 0), false);
-    EXPECT_TRUE(edges.empty());
-    EXPECT_FALSE(monitor.isPressed());
-}
-
-TEST_F(HotkeyMonitorTest, LeftOptionWhileRightOptionIsHeldChangesNothing) {
-    ASSERT_TRUE(monitor.start());
-    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), true);
-    EXPECT_EQ(flagsChanged(kLeftOption, kRightOptionDown | 0x20), false);
-    EXPECT_EQ(flagsChanged(kLeftOption, kRightOptionDown), false);
-    EXPECT_TRUE(monitor.isPressed());
-    EXPECT_EQ(flagsChanged(kRightOption, 0), true);
-    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
-}
-
-TEST_F(HotkeyMonitorTest, RepeatedStateOfTheKeyReportsNothingAndPasses) {
-    ASSERT_TRUE(monitor.start());
-    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), true);
-    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), false);
-    EXPECT_EQ(flagsChanged(kRightOption, 0), true);
-    // A release while nothing is held (e.g. its press was missed) is not reported.
-    EXPECT_EQ(flagsChanged(kRightOption, 0), false);
-    EXPECT_EQ(edges, (std::vector<std::string>{"press", "release"}));
+TEST_F(HotkeyMonitorTest, EdgesOfTheKeyAreReportedOnceAndSwallowedUnlessTheKeyIsFn) {
+    struct Step {
+        std::int64_t keyCode;
+        std::uint64_t flags;
+        bool swallowed;
+        std::uint32_t type = kFlagsChanged;
+    };
+    const std::vector<std::string> both{"press", "release"};
+    const std::tuple<const char*, PushToTalkKey, std::vector<Step>, std::vector<std::string>> cases[] = {
+        {"right Option", PushToTalkKey::rightOption, {{kRightOption, kRightOptionDown, true}, {kRightOption, 0, true}},
+         both},
+        {"right Command; its generic bit alone is the left key", PushToTalkKey::rightCommand,
+         {{kRightCommand, 0x10 | 0x100000, true}, {kRightCommand, 0, true}, {kRightCommand, 0x100000, false}}, both},
+        {"fn passes", PushToTalkKey::fn, {{kFn, 0x800000, false}, {kFn, 0, false}}, both},
+        // Left Option, even carrying the right-hand bit; key-down (10) and key-up (11) events.
+        {"other keys and types", PushToTalkKey::rightOption,
+         {{kLeftOption, kLeftOptionDown, false}, {kLeftOption, kRightOptionDown, false}, {kLeftOption, 0, false},
+          {kRightOption, kRightOptionDown, false, 10}, {kRightOption, 0, false, 11}}, {}},
+        {"left Option while right Option is held", PushToTalkKey::rightOption,
+         {{kRightOption, kRightOptionDown, true}, {kLeftOption, kRightOptionDown | 0x20, false},
+          {kLeftOption, kRightOptionDown, false}, {kRightOption, 0, true}}, both},
+        // A release while nothing is held (its press was missed, say) is not reported either.
+        {"the same state twice", PushToTalkKey::rightOption,
+         {{kRightOption, kRightOptionDown, true}, {kRightOption, kRightOptionDown, false}, {kRightOption, 0, true},
+          {kRightOption, 0, false}}, both},
+    };
+    for (const auto& [what, key, steps, expected] : cases) {
+        SCOPED_TRACE(what);
+        edges.clear();
+        monitor.setKey(key);
+        ASSERT_TRUE(monitor.start());
+        EXPECT_EQ(state.key, key);
+        for (const auto& step : steps) EXPECT_EQ(send(step.type, step.keyCode, step.flags), step.swallowed);
+        EXPECT_EQ(edges, expected);
+        EXPECT_FALSE(monitor.isPressed());
+    }
 }
 
 TEST_F(HotkeyMonitorTest, DisabledNotificationsReEnableTheHookAndPassWithoutCallbacks) {
@@ -200,15 +180,36 @@ TEST_F(HotkeyMonitorTest, EventsStillQueuedFromAnEarlierInstallationPassUnhandle
     EXPECT_FALSE(monitor.isPressed());
 }
 
-TEST_F(HotkeyMonitorTest, RefusedHookLogsAndLeavesTheMonitorStopped) {
+TEST_F(HotkeyMonitorTest, RefusedHookLogsOneLineWithTheReasonAndLeavesTheMonitorStopped) {
     state.refuse = true;
     EXPECT_FALSE(monitor.start());
     EXPECT_FALSE(monitor.isRunning());
     std::lock_guard lock(logMutex);
-    ASSERT_FALSE(logs.empty());
+    ASSERT_EQ(logs.size(), 1u);
     EXPECT_EQ(logs.back().category, "hotkey");
     EXPECT_EQ(logs.back().level, Log::Level::error);
-    EXPECT_EQ(logs.back().message, "tapCreate failed \u2014 Accessibility permission missing?");
+    EXPECT_EQ(logs.back().message, "cannot watch Right Alt: another program holds a grab of the key");
+}
+
+TEST_F(HotkeyMonitorTest, HookThatDiesStopsTheMonitorLogsOnceAndCallsOnFailureOnMain) {
+    int failures = 0;
+    monitor.setOnFailure([&] { failures += executor.isCurrent() ? 1 : 100; });
+    ASSERT_TRUE(monitor.start());
+    auto staleDied = state.died;
+    ASSERT_TRUE(monitor.start());
+    staleDied("from an earlier installation");  // belongs to no running hook: ignored
+    EXPECT_EQ(flagsChanged(kRightOption, kRightOptionDown), true);
+    logs.clear();
+    std::thread([died = state.died] { died("lost the connection to the X display"); }).join();
+    executor.runUntilIdle();
+    EXPECT_FALSE(monitor.isRunning());
+    EXPECT_FALSE(monitor.isPressed());
+    EXPECT_EQ(state.installed, 0);
+    EXPECT_EQ(failures, 1);
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(logs[0].level, Log::Level::error);
+    EXPECT_EQ(logs[0].message, "stopped watching Right Alt: lost the connection to the X display");
+    EXPECT_TRUE(monitor.start());
 }
 
 TEST_F(HotkeyMonitorTest, SuccessfulStartLogsTheKey) {

@@ -60,10 +60,12 @@ Device::Device(Device&& other) noexcept
       id_(std::move(other.id_)),
       forward_(std::move(other.forward_)),
       release_(std::move(other.release_)),
-      feedback_(std::move(other.feedback_)) {
+      feedback_(std::move(other.feedback_)),
+      deferredGrab_(std::move(other.deferredGrab_)) {
     other.forward_ = nullptr;
     other.release_ = nullptr;
     other.feedback_ = {};
+    other.deferredGrab_ = nullptr;
 }
 
 Device::~Device() {
@@ -88,6 +90,7 @@ struct EvdevEventHook::Session : std::enable_shared_from_this<EvdevEventHook::Se
     };
 
     Handler handler;
+    Died died;
     unsigned watchedCode = 0;
     bool grab = false;
     DeviceSource* source = nullptr;  // the hook's; used on this thread only while it runs
@@ -114,7 +117,8 @@ struct EvdevEventHook::Session : std::enable_shared_from_this<EvdevEventHook::Se
         [[maybe_unused]] auto written = ::write(wake[1], &byte, 1);
     }
 
-    void run();
+    // Returns why the hook stopped on its own; nothing when it was asked to stop.
+    std::optional<std::string> run();
     // False when the keyboard is gone.
     bool readFrom(Keyboard& keyboard);
     void process(Keyboard& keyboard, const input_event& event);
@@ -139,10 +143,12 @@ unsigned EvdevEventHook::linuxKeyCode(PushToTalkKey key) {
     return KEY_RIGHTALT;
 }
 
-bool EvdevEventHook::install(PushToTalkKey key, Handler handler) {
+bool EvdevEventHook::install(PushToTalkKey key, Handler handler, Died died) {
     remove();
+    failure_.clear();
     auto session = std::make_shared<Session>();
     session->handler = std::move(handler);
+    session->died = std::move(died);
     session->watchedCode = linuxKeyCode(key);
     session->grab = pushToTalkKey::shouldConsumeEvent(key);
     session->source = source_.get();
@@ -150,19 +156,27 @@ bool EvdevEventHook::install(PushToTalkKey key, Handler handler) {
     switch (source_->open(session->watchedCode, pushToTalkKey::shouldConsumeEvent(key), devices)) {
         case DeviceSource::Outcome::ok: break;
         case DeviceSource::Outcome::permissionDenied:
-            Log::hotkey().error("no permission to read the keyboards under /dev/input");
+            failure_ = "no permission to read the keyboards under /dev/input";
+            return false;
+        case DeviceSource::Outcome::uinputDenied:
+            failure_ = "/dev/uinput is not writable, so the other keys could not be passed on";
+            return false;
+        case DeviceSource::Outcome::grabbedElsewhere:
+            failure_ = "another program has grabbed the keyboard";
             return false;
         case DeviceSource::Outcome::noKeyboard:
-            Log::hotkey().error("no keyboard with the key %{public}s", pushToTalkKey::displayName(key));
+            failure_ = "no keyboard has the " + std::string(pushToTalkKey::keyName(key)) + " key";
             return false;
     }
     if (::pipe2(session->wake.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
-        Log::hotkey().error("cannot create the hook's wake pipe");
+        failure_ = std::string("cannot create the hook's wake pipe: ") + std::strerror(errno);
         return false;  // the devices close and ungrab on the way out
     }
     for (auto& device : devices) session->keyboards.emplace_back(std::move(device));
     session_ = session;
-    thread_ = std::thread([session] { session->run(); });
+    thread_ = std::thread([session] {
+        if (auto reason = session->run()) session->died(*reason);
+    });
     return true;
 }
 
@@ -182,8 +196,9 @@ void EvdevEventHook::enable() {
     if (session_) session_->disabled.store(false);
 }
 
-void EvdevEventHook::Session::run() {
+std::optional<std::string> EvdevEventHook::Session::run() {
     std::vector<pollfd> fds;
+    std::string lost;  // why the last keyboard dropped was not simply unplugged
     for (;;) {
         fds.clear();
         for (const auto& keyboard : keyboards) fds.push_back({keyboard.device.fd(), POLLIN, 0});
@@ -199,8 +214,7 @@ void EvdevEventHook::Session::run() {
             timeout = timeout < 0 ? ms : std::min(timeout, ms);
         }
         if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
-            Log::hotkey().error("polling the keyboards failed: %{public}s", std::strerror(errno));
-            return;
+            return std::string("polling the keyboards failed: ") + std::strerror(errno);
         }
         if (fds.back().revents & POLLIN) {
             char buffer[64];
@@ -210,7 +224,7 @@ void EvdevEventHook::Session::run() {
         std::deque<std::pair<std::uint64_t, bool>> answers;
         {
             std::lock_guard lock(mutex);
-            if (stopRequested) return;
+            if (stopRequested) return std::nullopt;
             answers.swap(verdicts);
         }
         for (const auto& [id, consume] : answers) {
@@ -235,7 +249,20 @@ void EvdevEventHook::Session::run() {
             if (fds[i].revents == 0) continue;
             auto it = std::find_if(keyboards.begin(), keyboards.end(),
                                    [fd = fds[i].fd](const Keyboard& k) { return k.device.fd() == fd; });
-            if (it != keyboards.end() && !readFrom(*it)) gone.push_back(fds[i].fd);
+            if (it == keyboards.end()) continue;
+            if (!readFrom(*it)) {
+                gone.push_back(fds[i].fd);
+            } else if (it->device.grabIsDeferred()) {
+                switch (it->device.retryGrab()) {
+                    case Device::Grab::taken: Log::hotkey().info("grabbed %{public}s", it->device.name()); break;
+                    case Device::Grab::keysDown: break;
+                    case Device::Grab::refused:
+                        lost = "another program has grabbed " + it->device.name();
+                        Log::hotkey().info("%{public}s", lost);
+                        gone.push_back(fds[i].fd);
+                        break;
+                }
+            }
         }
         for (int fd : gone) {
             auto it = std::find_if(keyboards.begin(), keyboards.end(),
@@ -249,6 +276,7 @@ void EvdevEventHook::Session::run() {
             source->openAdded(watchedCode, grab, open, added);
             for (auto& device : added) keyboards.emplace_back(std::move(device));
         }
+        if (keyboards.empty()) return lost.empty() ? std::string("every keyboard is gone") : lost;
         for (auto& keyboard : keyboards) {
             if (keyboard.pending && Steady::now() >= keyboard.pending->deadline) {
                 settle(keyboard, false);

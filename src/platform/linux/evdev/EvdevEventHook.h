@@ -40,10 +40,22 @@ public:
     };
     void setFeedback(Feedback feedback) { feedback_ = std::move(feedback); }
     const Feedback& feedback() const { return feedback_; }
-    bool isGrabbed() const { return static_cast<bool>(forward_); }
+    bool isGrabbed() const { return forward_ && !deferredGrab_; }
     // Hands an event on to the rest of the system; only a grabbed device has to.
     void forward(const input_event& event) const {
-        if (forward_) forward_(event);
+        if (isGrabbed()) forward_(event);
+    }
+
+    // A grab put off because keys were down: taking it then would keep their releases from
+    // the system. Until it is taken the keyboard is only watched.
+    enum class Grab { taken, keysDown, refused };
+    void deferGrab(std::function<Grab()> attempt) { deferredGrab_ = std::move(attempt); }
+    bool grabIsDeferred() const { return static_cast<bool>(deferredGrab_); }
+    // Tries the deferred grab again; it is forgotten once taken.
+    Grab retryGrab() {
+        const Grab result = deferredGrab_();
+        if (result == Grab::taken) deferredGrab_ = nullptr;
+        return result;
     }
 
 private:
@@ -53,15 +65,17 @@ private:
     std::function<void(const input_event&)> forward_;
     std::function<void()> release_;
     Feedback feedback_;
+    std::function<Grab()> deferredGrab_;
 };
 
 // Finds and opens the keyboards to watch.
 class DeviceSource {
 public:
-    enum class Outcome { ok, permissionDenied, noKeyboard };
+    enum class Outcome { ok, permissionDenied, uinputDenied, grabbedElsewhere, noKeyboard };
     virtual ~DeviceSource() = default;
     // Opens every keyboard that has the key `code`; when `grab`, takes each one for itself
-    // and passes its other events on. On failure nothing stays open or grabbed.
+    // (or defers that, see Device::deferGrab) and passes its other events on. Never waits
+    // for keys to come up. On failure nothing stays open or grabbed.
     virtual Outcome open(unsigned code, bool grab, std::vector<Device>& devices) = 0;
     // Readable when keyboards may have been plugged in since open(); -1 when never.
     virtual int addedSignal() const { return -1; }
@@ -84,7 +98,7 @@ public:
     void openAdded(unsigned code, bool grab, const std::set<std::string>& open, std::vector<Device>& devices) override;
 
 private:
-    enum class Opened { device, skipped, denied };
+    enum class Opened { device, skipped, denied, uinputDenied, busy };
     static Opened openOne(const std::filesystem::path& path, unsigned code, bool grab, std::vector<Device>& into);
 
     std::filesystem::path folder_;
@@ -94,6 +108,8 @@ private:
 // The key hook for Wayland sessions and consoles: reads the keyboards' input events on its
 // own thread. When the key's edges are to be swallowed, the keyboards are grabbed and each
 // event of the key is held back until its verdict; the events behind it wait in order.
+// A keyboard whose keys were down at the start is grabbed by the hook's thread once they
+// are up. The hook dies when reading fails or the last keyboard is gone.
 class EvdevEventHook final : public hotkey::EventHook {
 public:
     explicit EvdevEventHook(std::unique_ptr<DeviceSource> source = std::make_unique<InputDeviceSource>());
@@ -101,7 +117,8 @@ public:
     EvdevEventHook(const EvdevEventHook&) = delete;
     EvdevEventHook& operator=(const EvdevEventHook&) = delete;
 
-    bool install(PushToTalkKey key, Handler handler) override;
+    bool install(PushToTalkKey key, Handler handler, Died died) override;
+    std::string failure() const override { return failure_; }
     void remove() override;
     void enable() override;
 
@@ -112,6 +129,7 @@ public:
 
 private:
     std::unique_ptr<DeviceSource> source_;
+    std::string failure_;
     std::shared_ptr<Session> session_;
     std::thread thread_;
 };

@@ -8,9 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "base/Log.h"
 #include "platform/linux/evdev/EvdevEventHook.h"
@@ -28,12 +26,14 @@ bool anyKeyDown(int fd) {
 }
 
 // A key that is down when the grab starts would lose its release to the grab and stay down
-// for the rest of the system, so the grab waits (briefly) until the keyboard is idle.
-void waitUntilNoKeyIsDown(int fd) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (anyKeyDown(fd) && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+// for the rest of the system, so the grab is taken only while no key is down. A key pressed
+// between the look and the grab is caught by the second look, and the grab let go again.
+Device::Grab grabWhenIdle(libevdev* dev, int fd) {
+    if (anyKeyDown(fd)) return Device::Grab::keysDown;
+    if (libevdev_grab(dev, LIBEVDEV_GRAB) < 0) return Device::Grab::refused;
+    if (!anyKeyDown(fd)) return Device::Grab::taken;
+    libevdev_grab(dev, LIBEVDEV_UNGRAB);
+    return Device::Grab::keysDown;
 }
 
 // Hands the LED states the system set on the pass-through device to the keyboard itself.
@@ -86,21 +86,20 @@ InputDeviceSource::Opened InputDeviceSource::openOne(const std::filesystem::path
     libevdev_uinput* uinput = nullptr;
     int rc = libevdev_uinput_create_from_device(dev, LIBEVDEV_UINPUT_OPEN_MANAGED, &uinput);
     if (rc < 0) {
-        Log::hotkey().error("cannot create the pass-through device for %{public}s: %{public}s", name,
-                            std::strerror(-rc));
+        Log::hotkey().info("cannot create the pass-through device for %{public}s: %{public}s", name,
+                           std::strerror(-rc));
         libevdev_free(dev);
         ::close(fd);
-        return rc == -EACCES || rc == -EPERM ? Opened::denied : Opened::skipped;
+        return Opened::uinputDenied;  // every keyboard will need one, and fail alike
     }
-    waitUntilNoKeyIsDown(fd);
-    rc = libevdev_grab(dev, LIBEVDEV_GRAB);
-    if (rc < 0) {
-        // Most likely another program holds it; without its events it cannot serve.
-        Log::hotkey().error("cannot grab %{public}s: %{public}s", name, std::strerror(-rc));
+    const Device::Grab grabbed = grabWhenIdle(dev, fd);
+    if (grabbed == Device::Grab::refused) {
+        // Another program holds it; without its events it cannot serve.
+        Log::hotkey().info("another program has grabbed %{public}s", name);
         libevdev_uinput_destroy(uinput);
         libevdev_free(dev);
         ::close(fd);
-        return Opened::skipped;
+        return Opened::busy;
     }
     auto forward = [uinput](const input_event& event) {
         libevdev_uinput_write_event(uinput, event.type, event.code, event.value);
@@ -112,6 +111,7 @@ InputDeviceSource::Opened InputDeviceSource::openOne(const std::filesystem::path
     };
     into.emplace_back(fd, name, forward, release);
     into.back().setId(path.string());
+    if (grabbed == Device::Grab::keysDown) into.back().deferGrab([dev, fd] { return grabWhenIdle(dev, fd); });
     const int uinputFd = libevdev_uinput_get_fd(uinput);
     ::fcntl(uinputFd, F_SETFL, ::fcntl(uinputFd, F_GETFL) | O_NONBLOCK);
     into.back().setFeedback({uinputFd, [uinputFd, fd] { copyLeds(uinputFd, fd); }});
@@ -129,6 +129,8 @@ DeviceSource::Outcome InputDeviceSource::open(unsigned code, bool grab, std::vec
 
     std::vector<Device> opened;  // closed and let go of on every early way out
     int denied = 0;
+    int uinputDenied = 0;
+    int busy = 0;
     std::error_code error;
     std::vector<std::filesystem::path> paths;
     for (const auto& entry : std::filesystem::directory_iterator(folder_, error)) {
@@ -137,11 +139,22 @@ DeviceSource::Outcome InputDeviceSource::open(unsigned code, bool grab, std::vec
     if (error == std::errc::permission_denied) ++denied;
     std::sort(paths.begin(), paths.end());
     for (const auto& path : paths) {
-        if (openOne(path, code, grab, opened) == Opened::denied) ++denied;
+        switch (openOne(path, code, grab, opened)) {
+            case Opened::denied: ++denied; break;
+            case Opened::uinputDenied: ++uinputDenied; break;
+            case Opened::busy: ++busy; break;
+            case Opened::device:
+            case Opened::skipped: break;
+        }
     }
-    if (opened.empty()) return denied > 0 ? Outcome::permissionDenied : Outcome::noKeyboard;
-    for (auto& device : opened) devices.push_back(std::move(device));
-    return Outcome::ok;
+    // The most telling reason when no keyboard could be had.
+    if (!opened.empty()) {
+        for (auto& device : opened) devices.push_back(std::move(device));
+        return Outcome::ok;
+    }
+    if (busy > 0) return Outcome::grabbedElsewhere;
+    if (uinputDenied > 0) return Outcome::uinputDenied;
+    return denied > 0 ? Outcome::permissionDenied : Outcome::noKeyboard;
 }
 
 void InputDeviceSource::openAdded(unsigned code, bool grab, const std::set<std::string>& open,

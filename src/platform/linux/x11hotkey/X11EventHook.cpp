@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -159,6 +160,7 @@ struct X11EventHook::Session : std::enable_shared_from_this<X11EventHook::Sessio
     int xiOpcode = 0;
     Window root = 0;
     Handler handler;
+    Died died;
     std::map<int, Modifier> modifiers;  // key code → modifier
     std::set<int> grabbed;              // key codes held by the passive grab
     std::array<int, 2> wake{-1, -1};
@@ -174,11 +176,16 @@ struct X11EventHook::Session : std::enable_shared_from_this<X11EventHook::Sessio
     hotkey::ModifierState state;
     struct Pending {
         std::uint64_t id;
+        int code;
         Steady::time_point deadline;
     };
     std::optional<Pending> pending;
     std::uint64_t nextId = 1;
-    bool replayedPress = false;  // the grabbed key's press went to the other clients
+    // While the swallowed key is down the keyboard stays grabbed and frozen between events:
+    // each other key event is handed on to the focused window and the grab taken again, so
+    // that the key's own release comes to us and not to the application.
+    bool holding = false;
+    int heldCode = 0;
 
     ~Session() {
         for (int fd : wake) {
@@ -201,8 +208,11 @@ struct X11EventHook::Session : std::enable_shared_from_this<X11EventHook::Sessio
         [[maybe_unused]] auto written = ::write(wake[1], &byte, 1);
     }
 
-    void run();
+    // Returns why the hook stopped on its own; nothing when it was asked to stop.
+    std::optional<std::string> run();
     void handleEvent(XEvent& event);
+    void passWhileHeld(const XKeyEvent& event);
+    bool holdAgain();
     void deliver(const HookEvent& event, hotkey::Verdict verdict = {}) {
         if (!disabled) handler(event, std::move(verdict));
     }
@@ -213,14 +223,21 @@ X11EventHook::X11EventHook(std::string displayName) : displayName_(std::move(dis
 
 X11EventHook::~X11EventHook() { remove(); }
 
-bool X11EventHook::install(PushToTalkKey key, Handler handler) {
+bool X11EventHook::install(PushToTalkKey key, Handler handler, Died died) {
     remove();
+    failure_.clear();
     auto session = std::make_shared<Session>();
     session->handler = std::move(handler);
-    session->display = XOpenDisplay(displayName_.empty() ? nullptr : displayName_.c_str());
+    session->died = std::move(died);
+    const char* fromEnvironment = std::getenv("DISPLAY");
+    const std::string name = !displayName_.empty() ? displayName_ : fromEnvironment ? fromEnvironment : "";
+    if (name.empty()) {
+        failure_ = "no X display (DISPLAY is not set)";
+        return false;
+    }
+    session->display = XOpenDisplay(name.c_str());
     if (!session->display) {
-        Log::hotkey().error("cannot open the X display %{public}s",
-                            displayName_.empty() ? std::string("$DISPLAY") : displayName_);
+        failure_ = "cannot open the X display " + name;
         return false;
     }
     Display* display = session->display;
@@ -235,7 +252,7 @@ bool X11EventHook::install(PushToTalkKey key, Handler handler) {
     int minor = 1;  // raw events reach every client, grab or not, since 2.1
     if (!XQueryExtension(display, "XInputExtension", &session->xiOpcode, &event, &error) ||
         XIQueryVersion(display, &major, &minor) != Success || major < 2 || (major == 2 && minor < 1)) {
-        Log::hotkey().error("the X server has no XInput 2.1");
+        failure_ = "the X server has no XInput 2.1";
         return false;
     }
     session->root = DefaultRootWindow(display);
@@ -248,10 +265,10 @@ bool X11EventHook::install(PushToTalkKey key, Handler handler) {
                                     [watched](const auto& entry) { return entry.second == watched; });
     if (!mapped && !pushToTalkKey::shouldConsumeEvent(key)) {
         // Many keyboards handle Fn in their firmware; the hook is in place but will not see it.
-        Log::hotkey().info("the keyboard map has no key for %{public}s", pushToTalkKey::displayName(key));
+        Log::hotkey().info("the keyboard map has no key for %{public}s", pushToTalkKey::keyName(key));
     }
     if (pushToTalkKey::shouldConsumeEvent(key) && session->grabbed.empty()) {
-        Log::hotkey().error("no key for %{public}s in the keyboard map", pushToTalkKey::displayName(key));
+        failure_ = "the keyboard map has no " + std::string(pushToTalkKey::keyName(key)) + " key";
         return false;
     }
 
@@ -266,16 +283,24 @@ bool X11EventHook::install(PushToTalkKey key, Handler handler) {
             XGrabKey(display, code, AnyModifier, session->root, False, GrabModeAsync, GrabModeSync);
         }
     });
+    // Closing the display on the way out drops whatever part was taken.
+    if (failure == BadAccess) {
+        failure_ = "another program holds a grab of " + std::string(pushToTalkKey::keyName(key));
+        return false;
+    }
     if (failure != 0) {
-        Log::hotkey().error("the X server refused the key grab (error %{public}d)", failure);
-        return false;  // closing the display drops whatever part was taken
+        failure_ = "the X server refused the grab of " + std::string(pushToTalkKey::keyName(key)) + " (error " +
+                   std::to_string(failure) + ")";
+        return false;
     }
     if (::pipe2(session->wake.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
-        Log::hotkey().error("cannot create the hook's wake pipe");
+        failure_ = std::string("cannot create the hook's wake pipe: ") + std::strerror(errno);
         return false;
     }
     session_ = session;
-    thread_ = std::thread([session] { session->run(); });
+    thread_ = std::thread([session] {
+        if (auto reason = session->run()) session->died(*reason);
+    });
     return true;
 }
 
@@ -296,15 +321,65 @@ void X11EventHook::enable() {
 }
 
 void X11EventHook::Session::allow(bool consume) {
-    // Consuming keeps the grab until the key comes up; replaying hands the press (and so
-    // the release) to the other clients as if the grab did not exist.
-    XAllowEvents(display, consume ? AsyncKeyboard : ReplayKeyboard, CurrentTime);
-    if (!consume) replayedPress = true;
+    // Consuming keeps the keyboard until its next event, which passWhileHeld() decides;
+    // replaying hands the press (and so the release) to the other clients as if the grab
+    // did not exist.
+    XAllowEvents(display, consume ? SyncKeyboard : ReplayKeyboard, CurrentTime);
     XFlush(display);
+    holding = consume;
+    heldCode = pending->code;
     pending.reset();
 }
 
-void X11EventHook::Session::run() {
+void X11EventHook::Session::passWhileHeld(const XKeyEvent& event) {
+    const int code = static_cast<int>(event.keycode);
+    if (code == heldCode && event.type == KeyRelease) {
+        // Ungrabbing also thaws the keyboard, so that the events queued behind the release go
+        // where they would have gone without us (thawing first would hand them to our grab).
+        XUngrabKeyboard(display, CurrentTime);
+        XFlush(display);
+        holding = false;
+        if (auto change = state.change(modifiers.at(code), false)) deliver(*change);
+        return;
+    }
+    if (code == heldCode) {  // a repeat of the held key
+        XAllowEvents(display, SyncKeyboard, CurrentTime);
+        XFlush(display);
+        return;
+    }
+    holding = holdAgain();
+}
+
+bool X11EventHook::Session::holdAgain() {
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    // On the focus window itself the grab sends it no focus-out and focus-in events.
+    const Window on = focus == None || focus == PointerRoot ? root : focus;
+    // Replaying ends the grab and delivers the event as if there had been none (passive
+    // grabs at and above the grab window aside, so global shortcuts do not fire meanwhile).
+    // The grab goes out with it, no round trip between, so that the events behind come to us.
+    XAllowEvents(display, ReplayKeyboard, CurrentTime);
+    int status = XGrabKeyboard(display, on, False, GrabModeAsync, GrabModeSync, CurrentTime);
+    if (status != GrabSuccess && on != root) {
+        status = XGrabKeyboard(display, root, False, GrabModeAsync, GrabModeSync, CurrentTime);
+    }
+    // Another program's grab (a menu the key opened, say) wins; the release will reach it.
+    if (status != GrabSuccess) return false;
+    // The release may have been handed on with the events queued behind the replayed one.
+    char keys[32] = {};
+    XQueryKeymap(display, keys);
+    if ((keys[heldCode / 8] & (1 << (heldCode % 8))) == 0) {
+        XUngrabKeyboard(display, CurrentTime);
+        XFlush(display);
+        return false;
+    }
+    XAllowEvents(display, SyncKeyboard, CurrentTime);
+    XFlush(display);
+    return true;
+}
+
+std::optional<std::string> X11EventHook::Session::run() {
     const int xfd = ConnectionNumber(display);
     for (;;) {
         while (!connectionLost.load() && XPending(display) > 0) {
@@ -312,10 +387,7 @@ void X11EventHook::Session::run() {
             XNextEvent(display, &event);
             handleEvent(event);
         }
-        if (connectionLost.load()) {
-            Log::hotkey().error("lost the connection to the X display");
-            return;
-        }
+        if (connectionLost.load()) return "lost the connection to the X display";
 
         int timeout = -1;
         if (pending) {
@@ -323,7 +395,9 @@ void X11EventHook::Session::run() {
             timeout = static_cast<int>(std::max<std::int64_t>(0, left.count()));
         }
         pollfd fds[2] = {{xfd, POLLIN, 0}, {wake[0], POLLIN, 0}};
-        ::poll(fds, 2, timeout);
+        if (::poll(fds, 2, timeout) < 0 && errno != EINTR) {
+            return std::string("waiting for X events failed: ") + std::strerror(errno);
+        }
         if (fds[1].revents & POLLIN) {
             char buffer[64];
             while (::read(wake[0], buffer, sizeof buffer) > 0) {
@@ -333,7 +407,7 @@ void X11EventHook::Session::run() {
         std::deque<std::pair<std::uint64_t, bool>> answers;
         {
             std::lock_guard lock(mutex);
-            if (stopRequested) return;
+            if (stopRequested) return std::nullopt;
             answers.swap(verdicts);
         }
         for (const auto& [id, consume] : answers) {
@@ -360,28 +434,25 @@ void X11EventHook::Session::handleEvent(XEvent& event) {
         if (!isKey || repeat) return;
         auto found = modifiers.find(code);
         if (found == modifiers.end()) return;
-        if (grabbed.count(code)) {
-            // The grab reports this key's press itself; its release comes from the raw
-            // stream only when the press was replayed and the grab is gone.
-            if (press || !replayedPress) return;
-            replayedPress = false;
-        }
+        // The grab reports the grabbed key's press itself, with its verdict.
+        if (press && grabbed.count(code)) return;
         if (auto change = state.change(found->second, press)) deliver(*change);
         return;
     }
-    if ((event.type == KeyPress || event.type == KeyRelease) && grabbed.count(static_cast<int>(event.xkey.keycode))) {
-        const Modifier modifier = modifiers.at(static_cast<int>(event.xkey.keycode));
-        if (event.type == KeyRelease) {
-            if (auto change = state.change(modifier, false)) deliver(*change);
-            return;
-        }
-        auto change = state.change(modifier, true);
+    if (event.type != KeyPress && event.type != KeyRelease) return;
+    if (holding) {
+        passWhileHeld(event.xkey);
+        return;
+    }
+    if (event.type == KeyPress && grabbed.count(static_cast<int>(event.xkey.keycode))) {
+        const int code = static_cast<int>(event.xkey.keycode);
+        auto change = state.change(modifiers.at(code), true);
+        pending = Pending{nextId++, code, Steady::now() + kVerdictTimeout};
         if (!change || disabled) {
             allow(false);
             return;
         }
-        const std::uint64_t id = nextId++;
-        pending = Pending{id, Steady::now() + kVerdictTimeout};
+        const std::uint64_t id = pending->id;
         std::weak_ptr<Session> weak = weak_from_this();
         handler(*change, [weak, id](bool consume) {
             auto session = weak.lock();

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/Log.h"
@@ -52,6 +53,10 @@ public:
         unsigned lastCode = 0;
         Outcome outcome = Outcome::ok;
         int count = 1;
+        // Keyboards opened with keys down: their grab waits, answered by `deferredGrab`.
+        bool keysDownAtOpen = false;
+        Device::Grab deferredGrab = Device::Grab::keysDown;
+        std::vector<std::thread::id> grabAttempts;
         Executor* wake = nullptr;  // nudged on every forwarded event, so waits on it re-check
 
         bool waitFor(const std::function<bool()>& done) {
@@ -83,6 +88,7 @@ public:
             std::lock_guard lock(shared_.mutex);
             shared_.openIdsSeen = open;
             addKeyboard(grab, devices);
+            shared_.changed.notify_all();
         }
     }
 
@@ -109,6 +115,14 @@ private:
             shared_.changed.notify_all();
         });
         devices.back().setId("pipe " + std::to_string(fds[0]));
+        if (grab && shared_.keysDownAtOpen) {
+            devices.back().deferGrab([this] {
+                std::lock_guard lock(shared_.mutex);
+                shared_.grabAttempts.push_back(std::this_thread::get_id());
+                shared_.changed.notify_all();
+                return shared_.deferredGrab;
+            });
+        }
         int feedback[2];
         if (::pipe2(feedback, O_CLOEXEC | O_NONBLOCK) != 0) return false;
         shared_.feedbackWriteEnds.push_back(feedback[1]);
@@ -144,7 +158,7 @@ protected:
         monitor.setOnRelease([this] { edges.push_back("release"); });
         Log::setSinkForTesting([this](const Log::Record& r) {
             std::lock_guard lock(logMutex);
-            logs.push_back(r.message);
+            if (r.level == Log::Level::error) errors.push_back(r.message);
         });
     }
     void TearDown() override {
@@ -186,6 +200,10 @@ protected:
         std::lock_guard lock(shared.mutex);
         return shared.forwarded;
     }
+    std::vector<std::string> takeErrors() {
+        std::lock_guard lock(logMutex);
+        return std::exchange(errors, {});
+    }
 
     ManualExecutor executor;
     PipeKeyboards::Shared shared;
@@ -193,7 +211,7 @@ protected:
     std::vector<std::string> edges;
     std::vector<int> closeLater;
     std::mutex logMutex;
-    std::vector<std::string> logs;
+    std::vector<std::string> errors;  // error lines logged
 };
 
 TEST_F(EvdevEventHookTest, ConsumedKeyIsWithheldWhileEveryOtherEventPassesInOrder) {
@@ -277,6 +295,17 @@ TEST_F(EvdevEventHookTest, KeyboardThatDisappearsWhileHeldReportsTheReleaseAndIs
     key(1, KEY_RIGHTALT, 0);
     ASSERT_TRUE(waitForEdges(4));
     EXPECT_EQ(edges, (std::vector<std::string>{"press", "release", "press", "release"}));
+
+    // Without keyboards the hook dies: the monitor stops, says why once, and can start again.
+    int failures = 0;
+    monitor.setOnFailure([&] { ++failures; });
+    const int last = writeEnd(1);
+    ::close(last);
+    std::erase(closeLater, last);
+    ASSERT_TRUE(executor.runUntil([&] { return failures == 1; }));
+    EXPECT_FALSE(monitor.isRunning());
+    EXPECT_EQ(takeErrors(), std::vector<std::string>{"stopped watching Right Alt: every keyboard is gone"});
+    EXPECT_TRUE(monitor.start());
 }
 
 TEST_F(EvdevEventHookTest, WhatComesBackThroughThePassThroughSideIsCarriedOver) {
@@ -299,13 +328,56 @@ TEST_F(EvdevEventHookTest, KeyboardPluggedInLaterIsWatchedToo) {
     EXPECT_EQ(shared.released, 2);
 }
 
-TEST_F(EvdevEventHookTest, NoPermissionFailsTheStartWithTheLogLine) {
-    shared.outcome = DeviceSource::Outcome::permissionDenied;
-    EXPECT_FALSE(monitor.start());
+TEST_F(EvdevEventHookTest, FailedStartLogsOneLineNamingTheCause) {
+    const std::pair<DeviceSource::Outcome, const char*> cases[] = {
+        {DeviceSource::Outcome::permissionDenied, "no permission to read the keyboards under /dev/input"},
+        {DeviceSource::Outcome::uinputDenied, "/dev/uinput is not writable, so the other keys could not be passed on"},
+        {DeviceSource::Outcome::grabbedElsewhere, "another program has grabbed the keyboard"},
+        {DeviceSource::Outcome::noKeyboard, "no keyboard has the Right Alt key"},
+    };
+    for (const auto& [outcome, cause] : cases) {
+        shared.outcome = outcome;
+        EXPECT_FALSE(monitor.start());
+        EXPECT_FALSE(monitor.isRunning());
+        EXPECT_EQ(takeErrors(), std::vector<std::string>{std::string("cannot watch Right Alt: ") + cause});
+    }
+}
+
+TEST_F(EvdevEventHookTest, KeysDownAtStartDeferTheGrabToTheHookThreadUntilTheyAreUp) {
+    shared.keysDownAtOpen = true;
+    ASSERT_TRUE(monitor.start());  // at once, keys down or not
+    // Not grabbed yet: the system sees the keyboard itself, so nothing is passed on or withheld.
+    key(0, KEY_RIGHTALT, 1);
+    ASSERT_TRUE(waitForEdges(1));
+    ASSERT_TRUE(shared.waitFor([&] { return shared.grabAttempts.size() == 1; }));
+    {
+        std::lock_guard lock(shared.mutex);
+        shared.deferredGrab = Device::Grab::taken;
+    }
+    key(0, KEY_RIGHTALT, 0);
+    ASSERT_TRUE(waitForEdges(2));
+    ASSERT_TRUE(shared.waitFor([&] { return shared.grabAttempts.size() == 2; }));
+    EXPECT_TRUE(forwarded().empty());
+    for (auto thread : shared.grabAttempts) EXPECT_NE(thread, std::this_thread::get_id());
+    // Grabbed now: the key is withheld and the rest passed on.
+    key(0, KEY_RIGHTALT, 1);
+    key(0, KEY_B, 1);
+    ASSERT_TRUE(waitForForwarded({0, EV_KEY, KEY_B, 1}));
+    auto all = forwarded();
+    EXPECT_EQ(std::count(all.begin(), all.end(), Forwarded{0, EV_KEY, KEY_RIGHTALT, 1}), 0);
+}
+
+TEST_F(EvdevEventHookTest, GrabRefusedOnceTheKeysAreUpStopsTheMonitorWithTheReason) {
+    int failures = 0;
+    monitor.setOnFailure([&] { ++failures; });
+    shared.keysDownAtOpen = true;
+    shared.deferredGrab = Device::Grab::refused;
+    ASSERT_TRUE(monitor.start());
+    key(0, KEY_A, 0);
+    ASSERT_TRUE(executor.runUntil([&] { return failures == 1; }));
     EXPECT_FALSE(monitor.isRunning());
-    std::lock_guard lock(logMutex);
-    ASSERT_FALSE(logs.empty());
-    EXPECT_EQ(logs.back(), "tapCreate failed \u2014 Accessibility permission missing?");
+    EXPECT_EQ(takeErrors(),
+              std::vector<std::string>{"stopped watching Right Alt: another program has grabbed pipe keyboard"});
 }
 
 TEST_F(EvdevEventHookTest, StopAndRestartReleaseEveryKeyboard) {

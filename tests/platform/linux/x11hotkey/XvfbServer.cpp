@@ -1,5 +1,7 @@
 #include "XvfbServer.h"
 
+#include <X11/Xlib.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,10 +11,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace zarn::test {
 
-XvfbServer::XvfbServer() {
+XvfbServer::XvfbServer(const std::string& display) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         failure_ = "pipe failed";
@@ -33,8 +36,13 @@ XvfbServer::XvfbServer() {
             ::dup2(devnull, 1);
             ::dup2(devnull, 2);
         }
-        ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24",
-                 static_cast<char*>(nullptr));
+        std::vector<const char*> argv{"Xvfb"};
+        if (!display.empty()) argv.push_back(display.c_str());
+        for (const char* arg : {"-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24"}) {
+            argv.push_back(arg);
+        }
+        argv.push_back(nullptr);
+        ::execvp("Xvfb", const_cast<char* const*>(argv.data()));
         ::_exit(127);
     }
     ::close(fds[1]);
@@ -70,6 +78,22 @@ void XvfbServer::stop() {
     int status = 0;
     ::waitpid(pid_, &status, 0);
     pid_ = -1;
+}
+
+bool keyIsFreeToGrab(const std::string& display, int keycode) {
+    Display* other = XOpenDisplay(display.c_str());
+    if (!other) return false;
+    static bool refused;
+    refused = false;
+    auto previous = XSetErrorHandler([](Display*, XErrorEvent*) {
+        refused = true;
+        return 0;
+    });
+    XGrabKey(other, keycode, AnyModifier, DefaultRootWindow(other), False, GrabModeAsync, GrabModeAsync);
+    XSync(other, False);
+    XSetErrorHandler(previous);
+    XCloseDisplay(other);
+    return !refused;
 }
 
 }  // namespace zarn::test

@@ -9,7 +9,9 @@ namespace zarn::test {
 // through -displayfd once it accepts connections; the server is stopped on destruction.
 class XvfbServer {
 public:
-    XvfbServer();
+    // `display` (":N") asks for that display, as when a server comes back; by default
+    // Xvfb picks a free one.
+    explicit XvfbServer(const std::string& display = {});
     ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
@@ -26,5 +28,8 @@ private:
     std::string display_;
     std::string failure_;
 };
+
+// Whether a client may take a passive grab of the key (no other client holds one).
+bool keyIsFreeToGrab(const std::string& display, int keycode);
 
 }  // namespace zarn::test
