@@ -125,6 +125,19 @@ struct Strings {
         std::string library;
     };
 
+    // What "Check for Updates…" found.
+    struct Updates {
+        std::string fromPackageManager;
+        TextText upToDate;      // our version
+        TextText newerVersion;  // the newer version
+        TextText checkFailed;   // one of the reasons below
+        TextText serverUnreachable;  // the transfer's own words
+        NumberText serverStatus;     // the HTTP status
+        std::string feedMalformed;
+        std::string feedEmpty;
+        std::string feedTooLarge;
+    };
+
     Transport transport;
     Tabs tabs;
     Transcriptions transcriptions;
@@ -135,6 +148,7 @@ struct Strings {
     Errors errors;
     ModelAvailability modelAvailability;
     Sidebar sidebar;
+    Updates updates;
 
     // The two tables; built once, on first use, and never changed.
     static const Strings& english();
