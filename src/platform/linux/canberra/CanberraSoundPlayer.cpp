@@ -26,6 +26,9 @@ struct CanberraSoundPlayer::State {
     bool open() {
         if (context) return true;
         int rc = ca_context_create(&context);
+        // The sound server is the one the microphone uses (PulseAudio, or PipeWire's
+        // PulseAudio service); going straight to a sound card would fight it for the device.
+        if (rc == CA_SUCCESS) rc = ca_context_set_driver(context, "pulse");
         if (rc == CA_SUCCESS) {
             ca_context_change_props(context, CA_PROP_APPLICATION_NAME, "Zarn", CA_PROP_APPLICATION_ID,
                                     "dev.zarn.Zarn", nullptr);

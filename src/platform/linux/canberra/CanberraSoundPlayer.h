@@ -8,10 +8,11 @@
 
 namespace zarn::canberra {
 
-// Event sounds through libcanberra and the freedesktop sound theme. play() only posts:
-// opening the sound server and starting the sound happen on a thread of its own, so a
-// slow or missing server never delays a dictation. A server that cannot be reached is
-// logged once; later plays try again quietly.
+// Event sounds through libcanberra's PulseAudio driver and the freedesktop sound theme
+// (PipeWire desktops serve the same protocol). play() only posts: opening the sound
+// server and starting the sound happen on a thread of its own, so a slow or missing
+// server never delays a dictation. A server that cannot be reached is logged once;
+// later plays try again quietly.
 class CanberraSoundPlayer final : public SoundPlayer {
 public:
     CanberraSoundPlayer();
