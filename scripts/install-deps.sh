@@ -11,6 +11,8 @@ packages=(
   # platform: audio, X11, evdev, accessibility, speech
   libpulse-dev libx11-dev libxi-dev libxtst-dev libxfixes-dev libevdev-dev libatspi2.0-dev libglib2.0-dev
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us pocketsphinx-testdata
+  # event sounds: libcanberra, its PulseAudio driver and the freedesktop theme it plays from
+  libcanberra-dev libcanberra-pulse sound-theme-freedesktop
   # front end
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # tests: services the end-to-end tests start on their own

@@ -141,6 +141,27 @@ const Strings& Strings::english() {
             .microphoneHelp = "No sound settings program was found. Install one to choose and unmute your "
                               "microphone, for example: sudo apt install pavucontrol",
         },
+        .updates = {
+            .fromPackageManager = "Zarn is updated by your package manager. Use it to get newer versions.",
+            .upToDate = [](const std::string& version) {
+                return "Zarn " + version + " is up to date.";
+            },
+            .newerVersion = [](const std::string& version) {
+                return "Zarn " + version + " is available.";
+            },
+            .checkFailed = [](const std::string& reason) {
+                return "Couldn't check for updates: " + reason + ".";
+            },
+            .serverUnreachable = [](const std::string& cause) {
+                return "the update server can't be reached (" + cause + ")";
+            },
+            .serverStatus = [](std::int64_t status) {
+                return "the update server answered with HTTP status " + std::to_string(status);
+            },
+            .feedMalformed = "the update feed isn't a valid RSS document",
+            .feedEmpty = "the update feed lists no versions",
+            .feedTooLarge = "the update feed is larger than 1 MiB",
+        },
     };
     return table;
 }

@@ -149,6 +149,27 @@ const Strings& Strings::russian() {
             .microphoneHelp = "Программа настройки звука не найдена. Установите её, чтобы выбрать и включить "
                               "микрофон, например: sudo apt install pavucontrol",
         },
+        .updates = {
+            .fromPackageManager = "Zarn обновляется менеджером пакетов. Новые версии устанавливайте через него.",
+            .upToDate = [](const std::string& version) {
+                return "Установлена последняя версия: Zarn " + version + ".";
+            },
+            .newerVersion = [](const std::string& version) {
+                return "Доступна новая версия: Zarn " + version + ".";
+            },
+            .checkFailed = [](const std::string& reason) {
+                return "Не удалось проверить обновления: " + reason + ".";
+            },
+            .serverUnreachable = [](const std::string& cause) {
+                return "сервер обновлений недоступен (" + cause + ")";
+            },
+            .serverStatus = [](std::int64_t status) {
+                return "сервер обновлений ответил кодом HTTP " + std::to_string(status);
+            },
+            .feedMalformed = "лента обновлений не является корректным документом RSS",
+            .feedEmpty = "в ленте обновлений нет ни одной версии",
+            .feedTooLarge = "лента обновлений больше 1 МиБ",
+        },
     };
     return table;
 }

@@ -132,6 +132,19 @@ struct Strings {
         std::string microphoneHelp;      // no sound settings program to open
     };
 
+    // What "Check for Updates…" found.
+    struct Updates {
+        std::string fromPackageManager;
+        TextText upToDate;      // our version
+        TextText newerVersion;  // the newer version
+        TextText checkFailed;   // one of the reasons below
+        TextText serverUnreachable;  // the transfer's own words
+        NumberText serverStatus;     // the HTTP status
+        std::string feedMalformed;
+        std::string feedEmpty;
+        std::string feedTooLarge;
+    };
+
     Transport transport;
     Tabs tabs;
     Transcriptions transcriptions;
@@ -143,6 +156,7 @@ struct Strings {
     ModelAvailability modelAvailability;
     Sidebar sidebar;
     Desktop desktop;
+    Updates updates;
 
     // The two tables; built once, on first use, and never changed.
     static const Strings& english();

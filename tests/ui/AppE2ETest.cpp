@@ -11,7 +11,7 @@
 #include "history/RunLog.h"
 #include "platform/linux/session/DesktopSession.h"
 #include "platform/linux/session/PasteTarget.h"
-#include "platform/linux/session/PulseDaemon.h"
+#include "platform/linux/pulse/PulseDaemon.h"
 #include "platform/linux/x11clipboard/X11Clipboard.h"
 #include "platform/linux/x11clipboard/X11Selection.h"
 #include "support/ScopedEnv.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/llm/FakeModelServer.h"
+#include "support/FakeModelServer.h"
 #include "support/TempDir.h"
 #include "support/ZarnCommand.h"
 

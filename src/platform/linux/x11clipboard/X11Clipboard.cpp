@@ -118,4 +118,11 @@ std::vector<SelectionTarget> X11Clipboard::servedTargets() {
     return call([](X11Selection& s) { return s.owns() ? s.content() : std::vector<SelectionTarget>{}; });
 }
 
+bool X11Clipboard::saveToManager(std::chrono::milliseconds timeout) {
+    return call([timeout](X11Selection& s) {
+        s.sync();
+        return s.saveToManager(timeout);
+    });
+}
+
 }  // namespace zarn::x11

@@ -33,6 +33,8 @@ public:
     bool ownsClipboard();
     // What this process serves right now, with each target's type and format.
     std::vector<SelectionTarget> servedTargets();
+    // X11Selection::saveToManager on the clipboard's own thread.
+    bool saveToManager(std::chrono::milliseconds timeout);
 
 private:
     template <class F>

@@ -272,6 +272,41 @@ struct X11Selection::Impl {
         return targets;
     }
 
+    // ---- handing over to the clipboard manager ----
+
+    // The freedesktop convention: convert CLIPBOARD_MANAGER to SAVE_TARGETS with the targets
+    // to keep listed in the property, and serve the manager's own conversions until it
+    // answers. True once it confirmed.
+    bool saveToManager(std::chrono::milliseconds timeout) {
+        if (dead || !owned) return false;
+        Atom manager = atom("CLIPBOARD_MANAGER");
+        if (XGetSelectionOwner(display, manager) == None) return false;
+        Atom saveTargets = atom("SAVE_TARGETS");
+        Atom property = atom("ZARN_SAVE_TARGETS");
+        std::vector<long> atoms;
+        for (const auto& t : content) atoms.push_back(static_cast<long>(atom(t.target)));
+        XChangeProperty(display, window, property, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(atoms.data()), static_cast<int>(atoms.size()));
+        XConvertSelection(display, manager, saveTargets, property, window, CurrentTime);
+        XFlush(display);
+        auto deadline = Clock::now() + timeout;
+        XEvent event;
+        bool answered = waitFor(
+            [&](const XEvent& e) {
+                return e.type == SelectionNotify && e.xselection.requestor == window &&
+                       e.xselection.selection == manager && e.xselection.target == saveTargets;
+            },
+            deadline, event);
+        // A manager that answers before its incremental reads end still gets the rest.
+        while (!dead && !transfers.empty() && Clock::now() < deadline) {
+            pollfd p{ConnectionNumber(display), POLLIN, 0};
+            if (XPending(display) == 0) poll(&p, 1, 50);
+            dispatchPending();
+        }
+        if (!dead) XDeleteProperty(display, window, property);
+        return answered && event.xselection.property != None;
+    }
+
     // ---- owning and serving ----
 
     bool own(std::vector<SelectionTarget> targets) {
@@ -477,6 +512,10 @@ void X11Selection::sync() {
     if (impl_->dead) return;
     XSync(impl_->display, False);
     impl_->dispatchPending();
+}
+
+bool X11Selection::saveToManager(std::chrono::milliseconds timeout) {
+    return impl_->saveToManager(timeout);
 }
 
 SelectionContent X11Selection::read(std::chrono::milliseconds timeout) {

@@ -52,6 +52,10 @@ public:
     // Owns the selection and serves `targets`; false when the server refused.
     bool own(std::vector<SelectionTarget> targets);
     bool owns() const;
+    // Asks a running clipboard manager to keep what we serve (the freedesktop SAVE_TARGETS
+    // convention), serving its requests meanwhile; false when none runs, it refused, or it
+    // did not answer within `timeout`.
+    bool saveToManager(std::chrono::milliseconds timeout);
     const std::vector<SelectionTarget>& content() const;
     // True while an incremental transfer to some requestor is unfinished.
     bool transferring() const;

@@ -10,7 +10,7 @@
 
 #include "base/EventLoop.h"
 #include "cleanup/LogCapture.h"
-#include "platform/linux/llm/FakeModelServer.h"
+#include "support/FakeModelServer.h"
 #include "platform/linux/llm/OpenAICompatibleModel.h"
 
 namespace zarn::llm {

@@ -12,7 +12,7 @@
 #include "cleanup/FoundationModelFormatter.h"
 #include "cleanup/ModelAvailabilityCache.h"
 #include "cleanup/LogCapture.h"
-#include "platform/linux/llm/FakeModelServer.h"
+#include "support/FakeModelServer.h"
 #include "platform/linux/llm/OpenAICompatibleModel.h"
 
 namespace zarn::llm {

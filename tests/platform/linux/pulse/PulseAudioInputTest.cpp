@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,11 +15,9 @@
 #include "platform/linux/pulse/PulseAudioInput.h"
 #include "platform/linux/sphinxspeech/SphinxSpeechFramework.h"
 #include "platform/linux/sphinxspeech/SpeechTestSupport.h"
-#include "platform/linux/session/PulseDaemon.h"
+#include "platform/linux/pulse/PulseDaemon.h"
 #include "support/TempDir.h"
 #include "systemspeech/AppleSpeechEngine.h"
-
-extern char** environ;
 
 namespace zarn {
 namespace {
@@ -31,6 +25,7 @@ namespace {
 using test::PulseDaemon;
 
 namespace fs = std::filesystem;
+using test::PulseDaemon;
 using namespace std::chrono_literals;
 
 std::vector<std::int16_t> goForward() {

@@ -1,8 +1,10 @@
 // End to end on a private Xvfb display with its own session and accessibility buses.
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,13 +14,18 @@
 #include <thread>
 
 #include "base/EventLoop.h"
-#include "base/Log.h"
+#include "cleanup/LogCapture.h"
 #include "inject/TextInjector.h"
 #include "platform/linux/atspi/AtspiAccessibility.h"
 #include "platform/linux/session/DesktopSession.h"
 #include "platform/linux/session/PasteTarget.h"
+#include "platform/linux/x11clipboard/ClipboardHandOver.h"
 #include "platform/linux/x11clipboard/X11Clipboard.h"
 #include "platform/linux/xtest/XTestKeySynthesizer.h"
+
+// Last: its macros (None, Bool) would clash with the headers above.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 
 namespace zarn {
 namespace {
@@ -56,26 +63,6 @@ void expectSameContent(const std::vector<x11::SelectionTarget>& seen, const Past
         EXPECT_TRUE(seen[i].bytes == expected[i].bytes) << expected[i].type << " differs";
     }
 }
-
-class LogCapture {
-public:
-    LogCapture() {
-        setenv("ZARN_LOG_PRIVATE", "1", 1);
-        Log::setSinkForTesting([this](const Log::Record& r) {
-            std::lock_guard lock(mutex_);
-            lines_.push_back(r.message);
-        });
-    }
-    ~LogCapture() { Log::setSinkForTesting(nullptr); }
-    std::vector<std::string> lines() {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
 
 class ClipboardE2E : public ::testing::Test {
 protected:
@@ -147,7 +134,8 @@ TEST_F(ClipboardE2E, PasteShortcutAddsShiftOnlyForTerminals) {
 // A window without accessibility gets the text by paste, and the user's clipboard of plain
 // text, HTML and a PNG image is back afterwards, byte for byte.
 TEST_F(ClipboardE2E, PasteIntoPlainWindowRestoresEveryTargetByteIdentical) {
-    LogCapture logs;
+    setenv("ZARN_LOG_PRIVATE", "1", 1);
+    test::LogCapture logs;
     PasteTarget target;
     x11::X11Clipboard usersApp;
     usersApp.writeItems({usersContent()});
@@ -163,7 +151,7 @@ TEST_F(ClipboardE2E, PasteIntoPlainWindowRestoresEveryTargetByteIdentical) {
     auto paste = target.waitForPaste(5s);
     ASSERT_TRUE(paste);
     EXPECT_EQ(paste->text, "dictated \xe2\x9c\x93");
-    auto lines = logs.lines();
+    auto lines = logs.messages("inject");
     EXPECT_NE(std::find(lines.begin(), lines.end(), "AX insert not verified (no focused element) — pasting"), lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "pasted (10 chars)"), lines.end());
 
@@ -211,6 +199,103 @@ TEST_F(ClipboardE2E, CopyDuringTheRestoreDelayIsKept) {
     auto seen = clipboardSeenFromOutside();
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen[0].bytes, "copied right after");
+}
+
+// A clipboard manager as desktops run one: owns CLIPBOARD_MANAGER and, asked to
+// SAVE_TARGETS, reads the listed targets from the clipboard's owner and serves them itself.
+class TinyClipboardManager {
+public:
+    TinyClipboardManager() : display_(XOpenDisplay(nullptr)) {
+        window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 1, 1, 0, 0, 0);
+        XSetSelectionOwner(display_, XInternAtom(display_, "CLIPBOARD_MANAGER", False), window_, CurrentTime);
+        XSync(display_, False);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~TinyClipboardManager() {
+        stop_ = true;
+        thread_.join();
+        XCloseDisplay(display_);
+    }
+    std::vector<std::string> listed() {
+        std::lock_guard lock(mutex_);
+        return listed_;
+    }
+
+private:
+    void run() {
+        x11::X11Selection clipboard("");
+        while (!stop_) {
+            pollfd p[2] = {{ConnectionNumber(display_), POLLIN, 0}, {clipboard.fd(), POLLIN, 0}};
+            poll(p, 2, 50);
+            clipboard.dispatchPending();
+            while (XPending(display_) > 0) {
+                XEvent event;
+                XNextEvent(display_, &event);
+                if (event.type == SelectionRequest) save(event.xselectionrequest, clipboard);
+            }
+        }
+    }
+    void save(const XSelectionRequestEvent& request, x11::X11Selection& clipboard) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        XGetWindowProperty(display_, request.requestor, request.property, 0, 4096, False, XA_ATOM, &type, &format,
+                           &count, &after, &data);
+        std::vector<std::string> names;
+        for (unsigned long i = 0; data && i < count; ++i) {
+            char* name = XGetAtomName(display_, reinterpret_cast<Atom*>(data)[i]);
+            names.emplace_back(name);
+            XFree(name);
+        }
+        if (data) XFree(data);
+        auto content = clipboard.read(std::chrono::seconds(10)).value_or(std::vector<x11::SelectionTarget>{});
+        std::erase_if(content, [&](const auto& t) { return std::find(names.begin(), names.end(), t.target) == names.end(); });
+        clipboard.own(content);
+        {
+            std::lock_guard lock(mutex_);
+            listed_ = names;
+        }
+        XSelectionEvent reply{SelectionNotify, 0, True, display_, request.requestor, request.selection,
+                              request.target, request.property, request.time};
+        XSendEvent(display_, request.requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&reply));
+        XFlush(display_);
+    }
+
+    Display* display_;
+    Window window_ = 0;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<std::string> listed_;
+    std::thread thread_;
+};
+
+// With a clipboard manager running, it gets the content (the executable that would serve
+// it in the background does not even exist), byte for byte, and keeps it after we are gone.
+TEST_F(ClipboardE2E, ClipboardManagerKeepsTheContentAfterTheOwnerIsGone) {
+    TinyClipboardManager manager;
+    {
+        x11::X11Clipboard app;
+        app.writeItems({usersContent()});
+        std::string error;
+        EXPECT_TRUE(x11::handOverClipboard(app, "/nonexistent/zarn", &error, 20s)) << error;
+        EXPECT_FALSE(app.ownsClipboard());
+    }
+    EXPECT_EQ(manager.listed(), (std::vector<std::string>{"text/plain", "text/html", "image/png"}));
+    expectSameContent(clipboardSeenFromOutside(), usersContent());
+}
+
+// Without a manager, the `zarn` binary named by the caller serves it in the background.
+TEST_F(ClipboardE2E, WithoutAManagerTheBackgroundCopyKeepsTheContent) {
+    {
+        x11::X11Clipboard app;
+        app.writeItems({usersContent()});
+        std::string error;
+        EXPECT_TRUE(x11::handOverClipboard(app, ZARN_CLI_BINARY, &error)) << error;
+    }
+    expectSameContent(clipboardSeenFromOutside(), usersContent());
+    x11::X11Clipboard taker;
+    taker.setString("copied later");  // lets the background copy leave
 }
 
 // The paste of `zarn insert`, and the clipboard kept after the command has exited.

@@ -1,4 +1,4 @@
-#include "platform/linux/llm/FakeModelServer.h"
+#include "support/FakeModelServer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -9,12 +9,12 @@
 
 namespace zarn::test {
 
+// A PulseAudio daemon of the test's own: private runtime, state and home folders, a native
+// socket in the temporary folder, one pipe source (16 kHz mono 16-bit) as the default
+// source and a null sink as the default sink. Logs at info level, so a test can see the
+// streams it created. Runs as root too (CI), where it only warns.
 class PulseDaemon {
 public:
-    // A PulseAudio daemon of the test's own: private runtime, state and home folders, a
-    // native socket in the temporary folder and one pipe source, 16 kHz mono 16-bit, as the
-    // default source. Runs as root too (CI), where it only warns. Ready when a client can
-    // connect; ready() is false if the daemon exits or never answers.
     PulseDaemon();
     ~PulseDaemon() { kill(); }
     PulseDaemon(const PulseDaemon&) = delete;
@@ -22,7 +22,7 @@ public:
 
     void kill();
     bool ready() const { return ready_; }
-    std::string log() const;
+    std::string log() const { return readFile(dir_ / "daemon.log"); }
     std::filesystem::path socket() const { return dir_ / "native"; }
     std::filesystem::path fifo() const { return dir_ / "source.fifo"; }
     std::string server() const { return "unix:" + socket().string(); }

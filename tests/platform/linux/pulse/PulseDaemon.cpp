@@ -1,4 +1,4 @@
-#include "platform/linux/session/PulseDaemon.h"
+#include "platform/linux/pulse/PulseDaemon.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -20,9 +20,10 @@ PulseDaemon::PulseDaemon() {
     fs::create_directories(dir_ / "runtime");
     fs::create_directories(dir_ / "home");
     writeFile(dir_ / "daemon.pa",
-                    "load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket().string() + "\n" +
-                        "load-module module-pipe-source source_name=zarn_test format=s16le rate=16000 channels=1 file=" +
-                        fifo().string() + "\n" + "set-default-source zarn_test\n");
+              "load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket().string() + "\n" +
+                  "load-module module-pipe-source source_name=zarn_test format=s16le rate=16000 channels=1 file=" +
+                  fifo().string() + "\n" + "set-default-source zarn_test\n" +
+                  "load-module module-null-sink sink_name=zarn_speakers\nset-default-sink zarn_speakers\n");
     std::vector<std::string> env = {
         "HOME=" + (dir_ / "home").string(),
         "XDG_RUNTIME_DIR=" + (dir_ / "runtime").string(),
@@ -33,7 +34,7 @@ PulseDaemon::PulseDaemon() {
     };
     std::vector<std::string> args = {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
                                      "--system=false", "--use-pid-file=false", "--disallow-module-loading=false",
-                                     "-F", (dir_ / "daemon.pa").string(), "--log-target=stderr"};
+                                     "-F", (dir_ / "daemon.pa").string(), "--log-target=stderr", "--log-level=info"};
     std::vector<char*> argv, envp;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -41,8 +42,8 @@ PulseDaemon::PulseDaemon() {
     envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    const std::string log = (dir_ / "daemon.log").string();
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const std::string logPath = (dir_ / "daemon.log").string();
+    posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     const int rc = posix_spawnp(&pid_, "pulseaudio", &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -80,7 +81,5 @@ void PulseDaemon::kill() {
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
 }
-
-std::string PulseDaemon::log() const { return readFile(dir_ / "daemon.log"); }
 
 }  // namespace zarn::test

@@ -11,7 +11,7 @@
 namespace zarn::test {
 
 // A tiny HTTP/1.1 server on 127.0.0.1 and an ephemeral port, standing in for a local
-// language-model server. Every connection carries one request and is answered by the
+// language-model server or any other small HTTP service. Every connection carries one request and is answered by the
 // handler, or held open without an answer until the client gives up or the server stops.
 class FakeModelServer {
 public:

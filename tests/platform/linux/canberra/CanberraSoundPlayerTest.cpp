@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "cleanup/LogCapture.h"
+#include "platform/linux/canberra/CanberraSoundPlayer.h"
+#include "platform/linux/pulse/PulseDaemon.h"
+#include "support/ScopedEnv.h"
+
+namespace zarn {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The daemon logs every playback stream it creates, named after the theme event.
+TEST(CanberraSounds, BothSoundsReachTheSoundServer) {
+    test::ScopedXdgHome home;
+    test::PulseDaemon daemon;
+    ASSERT_TRUE(daemon.ready()) << daemon.log();
+    test::ScopedEnv env;
+    env.set("PULSE_SERVER", daemon.server().c_str());
+    canberra::CanberraSoundPlayer player;
+    player.play("Tink");
+    player.play("Pop");
+    auto played = [&](const std::string& event) {
+        return daemon.log().find("Created input") != std::string::npos &&
+               daemon.log().find('"' + event + '"') != std::string::npos;
+    };
+    auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (!(played("audio-volume-change") && played("message")) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_TRUE(played("audio-volume-change") && played("message")) << daemon.log();
+}
+
+TEST(CanberraSounds, MissingServerIsLoggedOnce) {
+    test::ScopedXdgHome home;
+    test::ScopedEnv env;
+    env.set("PULSE_SERVER", ("unix:" + (home.root() / "no-server").string()).c_str());
+    test::LogCapture logs;
+    {
+        canberra::CanberraSoundPlayer player;
+        for (const char* name : {"Tink", "Pop", "Tink"}) player.play(name);
+    }  // its thread ends after the sounds it was given
+    EXPECT_EQ(logs.messages("app").size(), 1u);
+}
+
+}  // namespace
+}  // namespace zarn
