@@ -142,6 +142,7 @@ public:
     void setOnRelease(std::function<void()>) override {}
     bool start() override { return true; }
     void stop() override {}
+    bool isRunning() const override { return true; }
 };
 class Silent final : public SoundPlayer {
 public:

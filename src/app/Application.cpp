@@ -42,6 +42,9 @@ Application::~Application() {
 
 void Application::launch(HudPresenter& hud) {
     hud_ = &hud;
+    // A key watch that dies later (the X server restarted, the keyboard unplugged) is armed
+    // again by the same wait as a missing permission.
+    controller_.setOnHotkeyFailure(lifetime_.guard([this] { retryActivation(); }));
     if (!controller_.activate()) {
         permissions_.promptForAccessibility();
         if (auto help = permissions_.accessibilityHelp(); help && showMessage_) {

@@ -106,6 +106,12 @@ bool DictationController::activate() {
     hotkey_->setKey(settings_.pushToTalkKey());
     hotkey_->setOnPress(lifetime_.guard([this] { beginDictation(); }));
     hotkey_->setOnRelease(lifetime_.guard([this] { endDictation(); }));
+    // A key watch that dies says no release: the dictation it held is cancelled rather than
+    // left listening forever.
+    hotkey_->setOnFailure(lifetime_.guard([this] {
+        if (state_.get().isActive()) cancelDictation();
+        if (onHotkeyFailure_) onHotkeyFailure_();
+    }));
     return hotkey_->start();
 }
 

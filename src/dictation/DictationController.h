@@ -75,6 +75,10 @@ public:
     bool reloadHotkey();
     // At termination: stops the key monitor and cancels a running dictation.
     void deactivate();
+    // Called on the main executor when the key monitor stopped by itself (its hook died),
+    // after a dictation it held was cancelled; the key is not watched until activate().
+    void setOnHotkeyFailure(std::function<void()> onFailure) { onHotkeyFailure_ = std::move(onFailure); }
+    bool isHotkeyRunning() const { return hotkey_->isRunning(); }
     // The main window's record and stop button; they behave like a press and a release.
     void startButtonRecording();
     void stopButtonRecording();
@@ -163,6 +167,7 @@ private:
     // Numbers the dictations: a task step that finds a newer number leaves everything alone.
     std::uint64_t dictation_ = 0;
     TimerHandle errorTimer_;
+    std::function<void()> onHotkeyFailure_;
     Lifetime lifetime_;
 };
 

@@ -10,11 +10,14 @@
 #include <QSocketNotifier>
 
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 #include <iostream>
 
 #include "app/Application.h"
 #include "app/InstanceMessage.h"
 #include "app/Services.h"
+#include "app/UpdateCheck.h"
 #include "app/TrayMenu.h"
 #include "audio/AudioCapture.h"
 #include "base/Log.h"
@@ -26,9 +29,12 @@
 #include "history/RunStore.h"
 #include "inject/TextInjector.h"
 #include "platform/linux/atspi/AtspiAccessibility.h"
+#include "platform/linux/canberra/CanberraSoundPlayer.h"
 #include "platform/linux/desktop/LinuxPermissions.h"
 #include "platform/linux/hotkeybackend/HotkeyBackend.h"
+#include "platform/linux/http/HttpGet.h"
 #include "platform/linux/pulse/PulseAudioInput.h"
+#include "platform/linux/x11clipboard/ClipboardHandOver.h"
 #include "platform/linux/x11clipboard/X11Clipboard.h"
 #include "platform/linux/xtest/XTestKeySynthesizer.h"
 #include "settings/Settings.h"
@@ -49,11 +55,6 @@ class NoHud final : public HudPresenter {
 public:
     void present() override {}
     void dismiss() override {}
-};
-
-class NoSounds final : public SoundPlayer {
-public:
-    void play(const std::string&) override {}
 };
 
 // SIGINT and SIGTERM end the event loop normally, so the key's grab is always released.
@@ -109,6 +110,15 @@ Arguments parseArguments(const QStringList& list) {
         }
     }
     return arguments;
+}
+
+// The command-line program beside us (installed), or in the build tree's own folder for it.
+std::filesystem::path zarnExecutable() {
+    const std::filesystem::path here = QCoreApplication::applicationDirPath().toStdString();
+    for (const auto& candidate : {here / "zarn", here.parent_path() / "cli" / "zarn"}) {
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return here / "zarn";
 }
 
 void showMessage(const std::string& title, const std::string& text) {
@@ -175,8 +185,8 @@ int main(int argc, char** argv) {
     atspi::AtspiAccessibility accessibility;
     x11::X11Clipboard clipboard;
     x11::XTestKeySynthesizer keys;
-    TextInjector injector(accessibility, clipboard, keys, main);
-    NoSounds sounds;
+    std::optional<TextInjector> injector(std::in_place, accessibility, clipboard, keys, main);
+    canberra::CanberraSoundPlayer sounds;
     auto languageModel = services::makeLanguageModel(settings.defaults());
     // The menu reads the model's availability from here at once; it never waits on the network.
     auto modelAvailability = std::make_shared<ModelAvailabilityCache>(languageModel, main);
@@ -194,7 +204,7 @@ int main(int argc, char** argv) {
         .makeFormatter = services::formatterFactory(main, languageModel, modelAvailability),
         .dictionary = dictionary,
         .recorder = runs,
-        .inserter = injector,
+        .inserter = *injector,
         .sounds = sounds,
     });
 
@@ -213,6 +223,10 @@ int main(int argc, char** argv) {
                                       NemotronModels::shared()->download(std::move(progress), std::move(done));
                                   },
                                   .shownMegabytes = ModelStore::shared().artifact().shownMegabytes});
+    http::HttpGet http;
+    UpdateChecker updates(UpdateChecker::configuredFeedUrl(), ZARN_VERSION,
+                          [&http](std::string url, Reply<Result<std::string>> done) { http.get(std::move(url), std::move(done)); },
+                          main);
     TrayMenu menu({
         .settings = settings,
         .controller = controller,
@@ -223,8 +237,10 @@ int main(int argc, char** argv) {
         .smartCleanupUnavailableReason = [modelAvailability] {
             return FoundationModelFormatter::unavailableReason(*modelAvailability);
         },
-        .checkForUpdates = [&settings] {
-            showMessage("Zarn", settings.strings().menu.checkForUpdates);
+        .checkForUpdates = [&updates, &main, &settings] {
+            updates.check(Reply<UpdateCheckResult>(main, [&settings](UpdateCheckResult result) {
+                showMessage("Zarn", describe(result, settings.strings()));
+            }));
         },
         .quit = [] { QCoreApplication::quit(); },
         .showMessage = showMessage,
@@ -238,5 +254,14 @@ int main(int argc, char** argv) {
     onMessage = [&application](const std::vector<std::string>& args) { application.openUrls(args); };
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [&application] { application.terminate(); });
-    return QApplication::exec();
+    const int status = QApplication::exec();
+
+    // A paste's restore still pending is done now; whatever Zarn still serves on the clipboard
+    // is handed on, so the user's clipboard never vanishes with us.
+    injector.reset();
+    std::string handOverError;
+    if (!x11::handOverClipboard(clipboard, zarnExecutable(), &handOverError)) {
+        Log::app().error("the clipboard could not be kept after exit: %{public}s", handOverError);
+    }
+    return status;
 }

@@ -67,6 +67,25 @@ TEST_F(ApplicationTest, RefusedKeyPromptsOnceThenArmsWhenGranted) {
     EXPECT_EQ(logCount("Accessibility granted — hotkey armed"), 1);
 }
 
+TEST_F(ApplicationTest, DeadKeyWatchCancelsTheDictationAndIsArmedAgain) {
+    makeApplication();
+    application->launch(hud);
+    hotkey->press();
+    executor.runUntilIdle();
+    ASSERT_TRUE(controller->state().isActive());
+    hotkey->startResult = false;  // the X server is still gone
+    hotkey->die();
+    executor.runUntilIdle();
+    EXPECT_FALSE(controller->state().isActive());
+    EXPECT_TRUE(application->isWaitingForKey());
+    executor.advanceBy(2s);
+    EXPECT_FALSE(hotkey->running);
+    hotkey->startResult = true;
+    executor.advanceBy(1s);
+    EXPECT_TRUE(hotkey->running);
+    EXPECT_FALSE(application->isWaitingForKey());
+}
+
 TEST_F(ApplicationTest, EngineChangePreloadsTheNewEngineOnly) {
     makeApplication();
     application->launch(hud);

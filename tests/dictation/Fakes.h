@@ -138,6 +138,13 @@ public:
         running = false;
     }
     bool isRunning() const override { return running; }
+    void setOnFailure(std::function<void()> fn) override { onFailure = std::move(fn); }
+    // The hook dying by itself: not running any more, and the monitor says so.
+    void die() {
+        running = false;
+        if (onFailure) onFailure();
+    }
+    std::function<void()> onFailure;
     void press() {
         if (onPress) onPress();
     }

@@ -62,6 +62,21 @@ TEST(CmdTranscribe, ReadsShippedWavFilesInTheEngineFormat) {
     EXPECT_NE(run.err.find("capture started"), std::string::npos);
 }
 
+TEST(CmdTranscribe, WordsOutliveAnUnrecordableHistoryAndSilenceHasItsOwnStatus) {
+    test::TempDir home;
+    std::filesystem::create_directories(home / "data" / "Zarn" / "runs.jsonl");  // a folder: no record possible
+    Outcome unrecorded = runZarn(home, {"transcribe", "--engine", "system", "--record", "--raw-rate", "16000", kGoForward});
+    EXPECT_EQ(unrecorded.out, "Go forward ten meters.\n");
+    EXPECT_EQ(unrecorded.status, 1);
+    EXPECT_NE(unrecorded.err.find("the run was not recorded"), std::string::npos) << unrecorded.err;
+
+    test::writeFile(home / "silence.raw", std::string(32000, '\0'));
+    Outcome silence = runZarn(home, {"transcribe", "--raw-rate", "16000", (home / "silence.raw").string()});
+    EXPECT_EQ(silence.status, 3);
+    EXPECT_EQ(silence.out, "");
+    EXPECT_NE(silence.err.find("No speech recognised in"), std::string::npos) << silence.err;
+}
+
 TEST(CmdTranscribe, ErrorsAreDescribedWithANonZeroExit) {
     test::TempDir home;
     Outcome missing = runZarn(home, {"transcribe", (home / "nothing.wav").string()});

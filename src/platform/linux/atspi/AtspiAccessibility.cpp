@@ -232,13 +232,14 @@ std::string launcherAddress() {
 // address is found and tried here first, and handed to the library when it works.
 bool busReachable() {
     if (const char* address = std::getenv("AT_SPI_BUS_ADDRESS"); address && *address) return connects(address);
-    for (const std::string& address : {rootWindowAddress(), launcherAddress()}) {
-        if (connects(address)) {
-            setenv("AT_SPI_BUS_ADDRESS", address.c_str(), 1);
-            return true;
-        }
-    }
-    return false;
+    const std::string advertised = rootWindowAddress();
+    if (!advertised.empty() && connects(advertised)) return true;
+    // The library would take the dead address from the root window: point it at the one the
+    // session's launcher gives, if that answers.
+    const std::string launched = launcherAddress();
+    if (!connects(launched)) return false;
+    if (!advertised.empty()) setenv("AT_SPI_BUS_ADDRESS", launched.c_str(), 1);
+    return true;
 }
 
 // The library keeps one bus connection per process, for the whole process: it is set up

@@ -118,5 +118,16 @@ TEST_F(AtspiE2E, InsertCommandUsesAccessibility) {
     EXPECT_EQ(clipboard.items(), std::nullopt);  // the clipboard was never used
 }
 
+// An accessibility bus that died leaves its address on the root window; the library would
+// abort the process on it, so the address is tried first and the paste path taken.
+TEST(AtspiStaleBus, DeadAddressOnTheRootWindowIsNotFatal) {
+    if (!DesktopSession::missingTool(false).empty()) GTEST_SKIP() << "Xvfb is not installed";
+    DesktopSession desktop(false);
+    ASSERT_TRUE(test::runCommand({"xprop", "-root", "-f", "AT_SPI_BUS", "8s", "-set", "AT_SPI_BUS",
+                                  "unix:path=/nonexistent/at-spi-bus"}));
+    ChildProcess command({ZARN_CLI_BINARY, "insert", "typed"}, true);
+    EXPECT_EQ(command.wait(30s), 0);
+}
+
 }  // namespace
 }  // namespace zarn
