@@ -52,6 +52,9 @@ public:
     std::size_t utteranceCount() const { return utterances_; }
     // The underlying decoder, for additions such as keyword or grammar searches.
     ps_decoder_t* rawDecoder() const { return ps_; }
+    // The phrases the decoder's biased search was last built for (see PhraseBias).
+    const std::vector<std::string>& biasPhrases() const { return biasPhrases_; }
+    void setBiasPhrases(std::vector<std::string> phrases) { biasPhrases_ = std::move(phrases); }
 
 private:
     explicit StreamingDecoder(ps_decoder_t* ps) : ps_(ps) {}
@@ -65,6 +68,7 @@ private:
     bool uttOpen_ = false;     // ps_start_utt called, ps_end_utt not yet
     bool inSpeech_ = false;    // the open utterance has seen speech
     std::vector<std::int16_t> scratch_;
+    std::vector<std::string> biasPhrases_;
 };
 
 }  // namespace zarn::sphinx

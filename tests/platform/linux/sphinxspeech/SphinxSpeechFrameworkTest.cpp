@@ -4,6 +4,8 @@
 #include <future>
 #include <mutex>
 
+#include <pocketsphinx.h>
+
 #include "audio/AudioCapture.h"
 #include "audio/WavFileInput.h"
 #include "platform/linux/pocketsphinx/PhraseBias.h"
@@ -131,6 +133,13 @@ TEST(SphinxRecognition, BiasingAddsUnknownWordsAndKeepsPlainSpeechIntact) {
     EXPECT_NE(decoder->lookupWord("Zarnify"), "");
     EXPECT_NE(decoder->lookupWord("PostgreSQL"), "");
     EXPECT_EQ(decoder->lookupWord("cluster"), decoder->lookupWord("cluster"));
+    // The same phrases again reuse the biased model; other phrases build a new one.
+    ngram_model_t* built = ps_get_lm(decoder->rawDecoder(), "zarn-bias");
+    clearPhraseBias(*decoder);
+    ASSERT_TRUE(applyPhraseBias(*decoder, {"Zarnify the PostgreSQL cluster", "meters"}, 0.2f, error)) << error;
+    EXPECT_EQ(ps_get_lm(decoder->rawDecoder(), "zarn-bias"), built);
+    ASSERT_TRUE(applyPhraseBias(*decoder, {"Zarnify the PostgreSQL cluster"}, 0.2f, error)) << error;
+    EXPECT_NE(ps_get_lm(decoder->rawDecoder(), "zarn-bias"), built);
 
     // Phrases about other things do not spoil ordinary speech.
     auto framework = std::make_shared<SphinxSpeechFramework>(std::vector<fs::path>{kSystemModels});
