@@ -77,6 +77,22 @@ RunLog::RunLog(std::filesystem::path file) : file_(std::move(file)) {}
 
 std::filesystem::path RunLog::defaultFile() { return paths::dataDirectory() / "runs.jsonl"; }
 
+namespace {
+
+RunLog::Version versionOfStat(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::int64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+}  // namespace
+
+RunLog::Version RunLog::versionOf(const std::filesystem::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) return {};
+    return versionOfStat(st);
+}
+
 bool RunLog::record(const DictationRun& run, std::string* error) { return append(run, error); }
 
 bool RunLog::append(const DictationRun& run, std::string* error) {
@@ -117,12 +133,17 @@ bool RunLog::append(const DictationRun& run, std::string* error) {
     bytes += *line;
     bytes += '\n';
 
+    const Version before = versionOfStat(st);
     if (!paths::writeAll(fd, bytes)) {
         int saved = errno;
         ::close(fd);
         return setError(error, "cannot write " + file_.string(), saved);
     }
+    struct stat written {};
+    const bool known = ::fstat(fd, &written) == 0;
     if (::close(fd) != 0) return setError(error, "cannot write " + file_.string(), errno);
+    before_ = before;
+    after_ = known ? versionOfStat(written) : Version{};
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -18,6 +19,15 @@ namespace zarn {
 // changed and the link stays.
 class RunLog {
 public:
+    // Which state of the file a reader saw: a change by anyone gives another version.
+    struct Version {
+        std::uint64_t device = 0, inode = 0;
+        std::int64_t size = -1;  // -1: no file
+        std::int64_t modifiedNs = 0;
+        bool operator==(const Version&) const = default;
+    };
+    static Version versionOf(const std::filesystem::path& file);
+
     explicit RunLog(std::filesystem::path file);
 
     // dataDirectory()/"runs.jsonl"; the folder is created on every call.
@@ -26,6 +36,10 @@ public:
 
     // Appends the run as one line. False (with a reason) when it was not stored.
     bool record(const DictationRun& run, std::string* error = nullptr);
+    // The file just before and just after this object's last successful record, taken under
+    // the lock: a reader that knew the first knows the second once it adds that run.
+    const Version& versionBeforeRecord() const { return before_; }
+    const Version& versionAfterRecord() const { return after_; }
     // No record comes near this; a longer line is read as unreadable (and kept by a delete).
     static constexpr std::size_t lineLimit = 1u << 20;
 
@@ -45,6 +59,7 @@ private:
     bool append(const DictationRun& run, std::string* error);
 
     std::filesystem::path file_;
+    Version before_, after_;
 };
 
 }  // namespace zarn

@@ -3,13 +3,17 @@
 #include "base/FileWatcher.h"
 #include "base/Log.h"
 #include "base/MainExecutor.h"
+#include "history/RunJson.h"
 
 namespace zarn {
 
 RunStore::RunStore(std::shared_ptr<RunLog> log, Executor& mainExecutor, bool watch) : log_(std::move(log)) {
     // Watching starts before the first read, so no change by another process falls between the two.
     if (watch) {
-        watcher_ = std::make_unique<FileWatcher>(log_->file(), mainExecutor, lifetime_.guard([this] { reload(); }));
+        // Our own appends are seen too; they are in the list already.
+        watcher_ = std::make_unique<FileWatcher>(log_->file(), mainExecutor, lifetime_.guard([this] {
+            if (RunLog::versionOf(log_->file()) != known_) reload();
+        }));
     }
     reload();
 }
@@ -26,6 +30,8 @@ RunStore& RunStore::shared() {
 
 void RunStore::reload() {
     std::string error;
+    // Taken before the read: a change during it shows as a newer version and reads again.
+    known_ = RunLog::versionOf(log_->file());
     runs_.set(log_->load(&error));
     if (!error.empty()) Log::app().error("history · cannot read the history: %s", error);
     // A file the first record created is watched from now on.
@@ -34,8 +40,19 @@ void RunStore::reload() {
 
 void RunStore::record(const DictationRun& run) {
     std::string error;
-    if (!log_->record(run, &error)) Log::app().error("history · run not stored: %s", error);
-    reload();
+    if (!log_->record(run, &error)) {
+        Log::app().error("history · run not stored: %s", error);
+        reload();
+        return;
+    }
+    if (log_->versionBeforeRecord() != known_) return reload();
+    auto runs = runs_.get();
+    // As a reload would read it back (whole-second dates), so the list never depends on
+    // whether it was read again.
+    runs.push_back(decodeRunLine(*encodeRunLine(run)).value_or(run));
+    runs_.set(std::move(runs));
+    known_ = log_->versionAfterRecord();
+    if (watcher_) watcher_->rearm();
 }
 
 void RunStore::deleteRun(const DictationRun& run) {

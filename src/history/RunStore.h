@@ -15,9 +15,10 @@ namespace zarn {
 class FileWatcher;
 
 // The loaded history for the views: `runs` is every readable record, oldest first, replaced
-// as a whole after every change made through the store and whenever the file changes on
-// disk (a `zarn` command recording or deleting). Also the controller's recorder: a recorded
-// run is appended to the file and the list reloaded. Main executor only.
+// after every change made through the store and whenever the file changes on disk (a `zarn`
+// command recording or deleting). Also the controller's recorder: a recorded run is appended
+// to the file and to the list, which is read again only when someone else changed the file
+// meanwhile, so a long history costs nothing per dictation. Main executor only.
 class RunStore final : public RunRecorder {
 public:
     // `watch` false makes a store that never watches the file.
@@ -35,7 +36,7 @@ public:
     }
 
     void reload();
-    // Each changes the file, then reloads, whether or not the change succeeded.
+    // Each changes the file, then brings the list up to date, whether or not the change succeeded.
     void record(const DictationRun& run) override;
     void deleteRun(const DictationRun& run);
     void clear();
@@ -47,6 +48,7 @@ private:
     Observable<std::vector<DictationRun>> runs_;
     Lifetime lifetime_;
     std::unique_ptr<FileWatcher> watcher_;
+    RunLog::Version known_;  // the file's version the list shows
 };
 
 }  // namespace zarn

@@ -55,6 +55,23 @@ TEST(RunStore, LoadsAtStartAndReloadsAfterEveryChange) {
     EXPECT_EQ(seen, (std::vector<std::size_t>{2, 1, 0}));
 }
 
+TEST(RunStore, RecordAddsToTheListUnlessSomeoneElseWroteMeanwhile) {
+    test::TempDir dir;
+    ManualExecutor executor;
+    auto file = dir / "runs.jsonl";
+    RunStore store(std::make_shared<RunLog>(file), executor, false);
+    auto mine = makeRun("mine");
+    store.record(mine);
+    auto foreign = makeRun("foreign");
+    RunLog(file).record(foreign);  // unseen: the store does not watch
+    auto next = makeRun("next");
+    store.record(next);
+    std::vector<std::string> texts;
+    for (const auto& run : store.runs()) texts.push_back(run.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"mine", "foreign", "next"}));
+    EXPECT_EQ(store.runs(), RunLog(file).load());
+}
+
 TEST(RunStore, RecordThatCannotBeStoredLeavesTheListAsItWas) {
     test::TempDir dir;
     ManualExecutor executor;
