@@ -15,6 +15,7 @@
 #include "app/Application.h"
 #include "app/InstanceMessage.h"
 #include "app/Services.h"
+#include "app/SettingsModel.h"
 #include "app/TrayMenu.h"
 #include "audio/AudioCapture.h"
 #include "base/Log.h"
@@ -35,21 +36,16 @@
 #include "speech/ModelStore.h"
 #include "speech/NemotronModels.h"
 #include "systemspeech/AppleSpeechEngine.h"
+#include "ui/Hud.h"
 #include "ui/Icons.h"
 #include "ui/QtExecutor.h"
+#include "ui/SettingsWindow.h"
 #include "ui/SingleInstance.h"
 #include "ui/TrayIcon.h"
 
 namespace {
 
 using namespace zarn;
-
-// Until the floating display exists, a dictation shows in the tray icon only.
-class NoHud final : public HudPresenter {
-public:
-    void present() override {}
-    void dismiss() override {}
-};
 
 class NoSounds final : public SoundPlayer {
 public:
@@ -206,6 +202,19 @@ int main(int argc, char** argv) {
         .showMessage = showMessage,
     });
 
+    Autostart autostart(Autostart::defaultFile());
+    SettingsModel settingsModel({.settings = settings,
+                                 .reloadHotkey = [&controller] { controller.reloadHotkey(); },
+                                 .systemSpeechSupported = [] { return AppleSpeechEngine::isSupported(); },
+                                 .autostart = autostart,
+                                 .modelMegabytes = ModelStore::shared().artifact().shownMegabytes});
+    // Made on first use; the main window reaches it through `openSettings` (Ctrl+,).
+    std::unique_ptr<ui::SettingsWindow> settingsWindow;
+    std::function<void()> openSettings = [&] {
+        if (!settingsWindow) settingsWindow = std::make_unique<ui::SettingsWindow>(settingsModel);
+        settingsWindow->showAndRaise();
+    };
+
     ModelDownload download(main, {.isDownloaded = [] { return NemotronModels::shared()->isDownloaded(); },
                                   .download = [](ModelDownload::Progress progress, Reply<std::exception_ptr> done) {
                                       NemotronModels::shared()->download(std::move(progress), std::move(done));
@@ -221,6 +230,7 @@ int main(int argc, char** argv) {
         .smartCleanupUnavailableReason = [languageModel] {
             return FoundationModelFormatter::unavailableReason(*languageModel);
         },
+        .openSettings = openSettings,
         .checkForUpdates = [&settings] {
             showMessage("Zarn", settings.strings().menu.checkForUpdates);
         },
@@ -229,7 +239,7 @@ int main(int argc, char** argv) {
     });
     ui::TrayIcon tray(menu, controller, nullptr);
 
-    NoHud hud;
+    ui::HUDPanel hud(controller, settings, main, SystemClock::shared());
     application.launch(hud);
     tray.show();
     application.openUrls(arguments.urls);
