@@ -1,8 +1,8 @@
 #include "ui/SettingsWindow.h"
 
 #include <QHBoxLayout>
+#include <algorithm>
 #include <QPainter>
-#include <QScrollArea>
 #include <QShortcut>
 #include <QVBoxLayout>
 
@@ -61,8 +61,8 @@ protected:
         QFont f = font();
         f.setWeight(selected_ ? QFont::DemiBold : QFont::Normal);
         painter.setFont(f);
-        const float alpha = !isEnabled() ? 0.35f : selected_ ? 1.0f : 0.7f;
-        painter.setPen(withAlpha(p.color(QPalette::WindowText), alpha));
+        const float alpha = !isEnabled() ? 0.45f : selected_ ? 1.0f : 0.7f;
+        painter.setPen(withAlpha(p.color(QPalette::Active, QPalette::WindowText), alpha));
         painter.drawText(rect(), Qt::AlignCenter, text());
         if (hasFocus()) {
             painter.setPen(QPen(p.color(QPalette::Highlight), 1.5));
@@ -139,20 +139,13 @@ void GlassSegmentedPicker::paintEvent(QPaintEvent*) {
 }
 
 SettingsWindow::SettingsWindow(SettingsModel& model, QWidget* parent) : QWidget(parent, Qt::Window), model_(model) {
-    resize(560, 620);
-    setMinimumWidth(420);
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    outer->addWidget(scroll);
-    auto* content = new QWidget(scroll);
+    setFixedWidth(560);
+    // Longer texts (Russian, large fonts) make the window taller rather than clip it.
+    QWidget* content = this;
     auto* form = new QVBoxLayout(content);
-    form->setContentsMargins(24, 20, 24, 20);
-    form->setSpacing(px(DS::Space::snug));
-    scroll->setWidget(content);
+    form->setContentsMargins(24, 16, 24, 16);
+    form->setSpacing(px(DS::Space::tight));
+    form->setSizeConstraint(QLayout::SetNoConstraint);
 
     QFont caption = font();
     caption.setPointSizeF(caption.pointSizeF() * 0.9);
@@ -167,7 +160,8 @@ SettingsWindow::SettingsWindow(SettingsModel& model, QWidget* parent) : QWidget(
 
         auto* card = new Card(content);
         auto* inside = new QVBoxLayout(card);
-        inside->setContentsMargins(px(DS::Space::base), px(DS::Space::base), px(DS::Space::base), px(DS::Space::base));
+        inside->setContentsMargins(px(DS::Space::base), px(DS::Space::snug + 2), px(DS::Space::base),
+                                   px(DS::Space::snug + 2));
         inside->setSpacing(px(DS::Space::snug));
         if (!section.segments.empty()) {
             view.picker = new GlassSegmentedPicker(card);
@@ -225,6 +219,9 @@ void SettingsWindow::refresh() {
         view.noteIcon->setVisible(section.noteIsWarning);
         if (section.noteIsWarning) view.noteIcon->setPixmap(warningIcon(14, dark, devicePixelRatioF()));
     }
+    // 620 high unless the texts need more.
+    setMinimumHeight(layout()->heightForWidth(width()));
+    if (height() < std::max(620, minimumHeight())) resize(width(), std::max(620, minimumHeight()));
 }
 
 void SettingsWindow::showAndRaise() {
