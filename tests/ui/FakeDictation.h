@@ -36,9 +36,9 @@ struct FakeDictation {
         capture->onLevel(value);
         executor.runUntilIdle();
     }
-    // Released, with the cleanup still working.
+    // Released, with the engine's last text still to come.
     void finishing() {
-        formatter->hold = true;
+        engine->endStreamOnFinish = false;
         key->release();
         executor.runUntilIdle();
     }
