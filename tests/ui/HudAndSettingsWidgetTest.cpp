@@ -6,18 +6,11 @@
 
 #include "ui/FakeDictation.h"
 #include "ui/Hud.h"
+#include "ui/QtApp.h"
 #include "ui/SettingsWindow.h"
 
 namespace zarn::ui {
 namespace {
-
-QApplication& app() {
-    static int argc = 1;
-    static char name[] = "ui_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication application(argc, argv);
-    return application;
-}
 
 bool eventuallyTrue(const std::function<bool()>& done) {
     QElapsedTimer timer;
@@ -27,7 +20,7 @@ bool eventuallyTrue(const std::function<bool()>& done) {
 }
 
 TEST(HudViewTest, FollowsTheControllerAndKeepsTheNewestWordsInTwoLines) {
-    app();
+    test::ensureQApplication();
     test::FakeDictation dictation;
     HUDView view(*dictation.controller, dictation.settings);
     EXPECT_EQ(view.shownText(), "");
@@ -53,7 +46,7 @@ TEST(HudViewTest, FollowsTheControllerAndKeepsTheNewestWordsInTwoLines) {
 }
 
 TEST(HudViewTest, ErrorShowsTheMessageWithoutTheMeter) {
-    app();
+    test::ensureQApplication();
     test::FakeDictation dictation;
     HUDView view(*dictation.controller, dictation.settings);
     dictation.fail();
@@ -64,7 +57,7 @@ TEST(HudViewTest, ErrorShowsTheMessageWithoutTheMeter) {
 }
 
 TEST(SettingsWindowTest, ClicksWriteThroughAndTheLanguageRewritesEveryText) {
-    app();
+    test::ensureQApplication();
     test::FakeDictation dictation;
     dictation.systemSpeech = false;
     test::TempDir config;
