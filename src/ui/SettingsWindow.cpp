@@ -1,10 +1,11 @@
 #include "ui/SettingsWindow.h"
 
 #include <QHBoxLayout>
-#include <algorithm>
 #include <QPainter>
 #include <QShortcut>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "ui/DesignTokens.h"
 #include "ui/Icons.h"

@@ -22,7 +22,7 @@ namespace {
 
 QPalette darkPalette() {
     QPalette p;
-    const QColor window(0x24, 0x24, 0x24), text(0xff, 0xff, 0xff, 0xde), base(0x1e, 0x1e, 0x1e);
+    const QColor window(0x24, 0x24, 0x24), text(0xff, 0xff, 0xff, 0xde), base(0x3a, 0x3a, 0x3a);
     for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         p.setColor(group, QPalette::Window, window);
         p.setColor(group, QPalette::Base, base);
