@@ -66,7 +66,6 @@ public:
     void dismiss() override;
 
     bool isShown() const { return shown_; }
-    double alpha() const { return alpha_; }
 
 private:
     void fadeTo(double target);
