@@ -117,6 +117,9 @@ std::vector<MenuItem> TrayMenu::items() const {
             if (auto text = c_.permissions.openMicrophoneSettings(); text && c_.showMessage) c_.showMessage(title, *text);
         });
     }
+    items.push_back({.kind = Kind::button, .label = strings.menu.settings, .shortcut = "Ctrl+,", .trigger = [this] {
+                         if (c_.openSettings) c_.openSettings();
+                     }});
     button(strings.menu.checkForUpdates, [this] {
         if (c_.checkForUpdates) c_.checkForUpdates();
     });

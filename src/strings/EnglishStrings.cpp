@@ -80,6 +80,10 @@ const Strings& Strings::english() {
                                 "Apple's transcriber needs Apple Silicon; "
                                 "on an Intel Mac it reports no supported languages at all. "
                                 "Use Nemotron instead — it runs here.",
+            .title = "Zarn Settings",
+            .startAtLogin = "Start at login",
+            .startAtLoginToggle = "Start Zarn when you log in",
+            .startAtLoginNote = "Zarn waits in the tray, without opening a window.",
         },
         .menu = {
             .holdToDictate = [](const std::string& key) { return "Hold " + key + " to dictate"; },
@@ -100,6 +104,7 @@ const Strings& Strings::english() {
             .downloadingModel = [](std::int64_t percent) {
                 return "Downloading model… " + std::to_string(percent) + "%";
             },
+            .settings = "Settings…",
         },
         .hud = {
             .listening = "Listening…",

@@ -86,6 +86,10 @@ const Strings& Strings::russian() {
                                 "Движок Apple требует Apple Silicon; "
                                 "на Intel он не поддерживает вообще ни одного языка. "
                                 "Используйте Nemotron — он здесь работает.",
+            .title = "Настройки Zarn",
+            .startAtLogin = "Запуск при входе",
+            .startAtLoginToggle = "Запускать Zarn при входе в систему",
+            .startAtLoginNote = "Zarn ждёт в трее и не открывает окно.",
         },
         .menu = {
             .holdToDictate = [](const std::string& key) {
@@ -108,6 +112,7 @@ const Strings& Strings::russian() {
             .downloadingModel = [](std::int64_t percent) {
                 return "Загрузка модели… " + std::to_string(percent) + "%";
             },
+            .settings = "Настройки…",
         },
         .hud = {
             .listening = "Слушаю…",

@@ -81,6 +81,11 @@ struct Strings {
         std::string language;
         std::string languageNote;
         std::string appleUnavailable;
+        // The Linux window's own: its title and the autostart section.
+        std::string title;
+        std::string startAtLogin;
+        std::string startAtLoginToggle;
+        std::string startAtLoginNote;
     };
 
     struct Menu {
@@ -98,6 +103,7 @@ struct Strings {
         NumberText downloadModel;  // the model's size in MB
         std::string modelInstalled;
         NumberText downloadingModel;  // percent
+        std::string settings;  // opens the settings window
     };
 
     struct HUD {

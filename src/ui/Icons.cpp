@@ -41,6 +41,33 @@ QIcon trayIcon(bool active) {
     return icon;
 }
 
+QPixmap warningIcon(int size, bool darkBackground, qreal devicePixelRatio) {
+    const QColor orange = DS::Color::warning(darkBackground);
+    const QIcon theme = QIcon::fromTheme("dialog-warning-symbolic", QIcon::fromTheme("dialog-warning"));
+    QPixmap pixmap(QSize(size, size) * devicePixelRatio);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!theme.isNull()) {
+        painter.drawPixmap(0, 0, theme.pixmap(QSize(size, size), devicePixelRatio));
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(QRectF(0, 0, size, size), orange);
+        return pixmap;
+    }
+    const qreal s = size;
+    QPainterPath triangle;
+    triangle.moveTo(s / 2, s * 0.06);
+    triangle.lineTo(s * 0.97, s * 0.92);
+    triangle.lineTo(s * 0.03, s * 0.92);
+    triangle.closeSubpath();
+    painter.fillPath(triangle, orange);
+    painter.setPen(QPen(Qt::white, s * 0.12, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(s / 2, s * 0.38), QPointF(s / 2, s * 0.62));
+    painter.drawPoint(QPointF(s / 2, s * 0.78));
+    return pixmap;
+}
+
 QIcon applicationIcon() {
     return QIcon::fromTheme("zarn", trayIcon(true));
 }

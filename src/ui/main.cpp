@@ -18,6 +18,7 @@
 #include "app/InstanceMessage.h"
 #include "app/Services.h"
 #include "app/UpdateCheck.h"
+#include "app/SettingsModel.h"
 #include "app/TrayMenu.h"
 #include "audio/AudioCapture.h"
 #include "base/Log.h"
@@ -41,21 +42,16 @@
 #include "speech/ModelStore.h"
 #include "speech/NemotronModels.h"
 #include "systemspeech/AppleSpeechEngine.h"
+#include "ui/Hud.h"
 #include "ui/Icons.h"
 #include "ui/QtExecutor.h"
+#include "ui/SettingsWindow.h"
 #include "ui/SingleInstance.h"
 #include "ui/TrayIcon.h"
 
 namespace {
 
 using namespace zarn;
-
-// Until the floating display exists, a dictation shows in the tray icon only.
-class NoHud final : public HudPresenter {
-public:
-    void present() override {}
-    void dismiss() override {}
-};
 
 // SIGINT and SIGTERM end the event loop normally, so the key's grab is always released.
 class QuitOnSignals {
@@ -218,6 +214,19 @@ int main(int argc, char** argv) {
         .showMessage = showMessage,
     });
 
+    Autostart autostart(Autostart::defaultFile());
+    SettingsModel settingsModel({.settings = settings,
+                                 .reloadHotkey = [&controller] { controller.reloadHotkey(); },
+                                 .systemSpeechSupported = [] { return AppleSpeechEngine::isSupported(); },
+                                 .autostart = autostart,
+                                 .modelMegabytes = ModelStore::shared().artifact().shownMegabytes});
+    // Made on first use; the main window reaches it through `openSettings` (Ctrl+,).
+    std::unique_ptr<ui::SettingsWindow> settingsWindow;
+    std::function<void()> openSettings = [&] {
+        if (!settingsWindow) settingsWindow = std::make_unique<ui::SettingsWindow>(settingsModel);
+        settingsWindow->showAndRaise();
+    };
+
     ModelDownload download(main, {.isDownloaded = [] { return NemotronModels::shared()->isDownloaded(); },
                                   .download = [](ModelDownload::Progress progress, Reply<std::exception_ptr> done) {
                                       NemotronModels::shared()->download(std::move(progress), std::move(done));
@@ -237,6 +246,7 @@ int main(int argc, char** argv) {
         .smartCleanupUnavailableReason = [modelAvailability] {
             return FoundationModelFormatter::unavailableReason(*modelAvailability);
         },
+        .openSettings = openSettings,
         .checkForUpdates = [&updates, &main, &settings] {
             updates.check(Reply<UpdateCheckResult>(main, [&settings](UpdateCheckResult result) {
                 showMessage("Zarn", describe(result, settings.strings()));
@@ -247,7 +257,7 @@ int main(int argc, char** argv) {
     });
     ui::TrayIcon tray(menu, controller, [modelAvailability] { modelAvailability->refreshAvailability(); });
 
-    NoHud hud;
+    ui::HUDPanel hud(controller, settings, main, SystemClock::shared());
     application.launch(hud);
     tray.show();
     application.openUrls(arguments.urls);

@@ -24,6 +24,7 @@ protected:
             .systemSpeechSupported = [this] { return systemSpeech; },
             .smartCleanupAvailable = [this] { return smartAvailable; },
             .smartCleanupUnavailableReason = [this] { return smartReason; },
+            .openSettings = [this] { ++settingsOpened; },
             .checkForUpdates = [this] { ++updateChecks; },
             .quit = [this] { ++quits; },
             .showMessage = [this](const std::string&, const std::string& text) { messages.push_back(text); },
@@ -48,7 +49,7 @@ protected:
     bool onDisk = false;
     bool smartAvailable = true;
     std::optional<std::string> smartReason;
-    int updateChecks = 0;
+    int updateChecks = 0, settingsOpened = 0;
     int quits = 0;
     std::vector<std::string> messages;
     ModelDownload::Progress progressReport;
@@ -63,7 +64,7 @@ TEST_F(TrayMenuTest, ItemsFollowSettingsAndAvailability) {
         std::function<void()> setup;
         std::vector<std::string> expected;
     };
-    const std::vector<std::string> tail{"Check for Updates…", "Quit Zarn"};
+    const std::vector<std::string> tail{"Settings…", "Check for Updates…", "Quit Zarn"};
     auto with = [&](std::vector<std::string> head) {
         head.insert(head.end(), tail.begin(), tail.end());
         return head;
@@ -132,7 +133,8 @@ TEST_F(TrayMenuTest, TogglesAndPickersChangeSettingsLive) {
     EXPECT_EQ(settings.engine(), SpeechEngineChoice::nemotron);
 
     item("Check for Updates…").trigger();
-    EXPECT_EQ(updateChecks, 1);
+    item("Settings…").trigger();
+    EXPECT_EQ(std::pair(updateChecks, settingsOpened), std::pair(1, 1));
     EXPECT_EQ(item("Quit Zarn").shortcut, "Ctrl+Q");
     item("Quit Zarn").trigger();
     EXPECT_EQ(quits, 1);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <sstream>
 #include <thread>
 
 #include "history/RunLog.h"
@@ -47,6 +48,25 @@ int redPixels(const std::string& window) {
     }
     XCloseDisplay(display);
     return red;
+}
+
+// The map state of zarn-app's floating capsule (an override-redirect window of its own
+// size); nothing while it does not exist.
+std::optional<int> hudMapState() {
+    std::string ids;
+    test::runCommand({"xdotool", "search", "--class", "zarn-app"}, &ids);
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return std::nullopt;
+    std::optional<int> state;
+    std::istringstream lines(ids);
+    for (std::string id; std::getline(lines, id) && !state;) {
+        XWindowAttributes a{};
+        if (XGetWindowAttributes(display, std::stoul(id), &a) && a.override_redirect && a.width == 340 && a.height == 76) {
+            state = a.map_state;
+        }
+    }
+    XCloseDisplay(display);
+    return state;
 }
 
 std::string clipboardText() {
@@ -106,9 +126,10 @@ protected:
     }
 
     // Holds Right Alt, speaks the recording into the microphone, lets go.
-    void dictate(ChildProcess& app, std::string& log) {
+    void dictate(ChildProcess& app, std::string& log, const std::function<void()>& whileHeld = {}) {
         ASSERT_TRUE(test::runCommand({"xdotool", "keydown", "Alt_R"}));
         ASSERT_TRUE(waitForLine(app, "capture started", 30s, &log)) << log;
+        if (whileHeld) whileHeld();
         const std::string speech = test::readFile("/usr/share/pocketsphinx/test/data/goforward.raw");
         const int fd = ::open(pulse.fifo().c_str(), O_WRONLY);
         ASSERT_GE(fd, 0);
@@ -146,7 +167,7 @@ TEST_F(AppE2E, HeldKeyDictatesIntoTheFocusedField) {
     ASSERT_FALSE(icon.empty());
     EXPECT_TRUE(test::waitUntil([&] { return redPixels(icon) == 0; }, 10s));
 
-    dictate(*app, log);
+    dictate(*app, log, [] { EXPECT_TRUE(test::waitUntil([] { return hudMapState() == IsViewable; }, 10s)); });
     std::string text;
     EXPECT_TRUE(test::waitUntil(
         [&] {
@@ -161,6 +182,7 @@ TEST_F(AppE2E, HeldKeyDictatesIntoTheFocusedField) {
     EXPECT_EQ(std::count(runs.begin(), runs.end(), '\n'), 1) << runs;
     EXPECT_NE(runs.find("\"text\":\"Go forward ten meters.\""), std::string::npos) << runs;
     EXPECT_TRUE(test::waitUntil([&] { return redPixels(icon) == 0; }, 10s));
+    EXPECT_TRUE(test::waitUntil([] { return hudMapState() == IsUnmapped; }, 10s));
 }
 
 TEST_F(AppE2E, PasteIntoAWindowWithoutAccessibilityRestoresTheClipboard) {

@@ -5,6 +5,7 @@
 #include <QMenu>
 
 #include "ui/Icons.h"
+#include "ui/QtApp.h"
 #include "ui/TrayIcon.h"
 
 namespace zarn::ui {
@@ -12,16 +13,8 @@ namespace {
 
 using Kind = MenuItem::Kind;
 
-QApplication& app() {
-    static int argc = 1;
-    static char name[] = "ui_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication application(argc, argv);
-    return application;
-}
-
 TEST(TrayMenuRenderTest, DrawsEveryKindOfItemAndForwardsClicks) {
-    app();
+    test::ensureQApplication();
     std::vector<std::string> clicked;
     auto click = [&](std::string name) { return [&clicked, name] { clicked.push_back(name); }; };
     const std::vector<MenuItem> items{
@@ -58,7 +51,7 @@ TEST(TrayMenuRenderTest, DrawsEveryKindOfItemAndForwardsClicks) {
 }
 
 TEST(TrayMenuRenderTest, ActiveIconCarriesTheRedBadgeAndIdleDoesNot) {
-    app();
+    test::ensureQApplication();
     auto reds = [](const QImage& image) {
         int count = 0;
         for (int y = 0; y < image.height(); ++y) {
