@@ -117,6 +117,7 @@ std::vector<MenuItem> TrayMenu::items() const {
             if (auto text = c_.permissions.openMicrophoneSettings(); text && c_.showMessage) c_.showMessage(title, *text);
         });
     }
+    if (c_.openWindow) button(strings.menu.openWindow, c_.openWindow);
     button(strings.menu.checkForUpdates, [this] {
         if (c_.checkForUpdates) c_.checkForUpdates();
     });

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QMessageBox>
 #include <QSocketNotifier>
 
@@ -15,6 +16,8 @@
 #include "app/Application.h"
 #include "app/InstanceMessage.h"
 #include "app/Services.h"
+#include "app/DictionaryPanelModel.h"
+#include "app/TranscriptionListModel.h"
 #include "app/TrayMenu.h"
 #include "audio/AudioCapture.h"
 #include "base/Log.h"
@@ -36,6 +39,7 @@
 #include "speech/NemotronModels.h"
 #include "systemspeech/AppleSpeechEngine.h"
 #include "ui/Icons.h"
+#include "ui/MainWindow.h"
 #include "ui/QtExecutor.h"
 #include "ui/SingleInstance.h"
 #include "ui/TrayIcon.h"
@@ -206,6 +210,41 @@ int main(int argc, char** argv) {
         .showMessage = showMessage,
     });
 
+    auto strings = [&settings] { return settings.strings(); };
+    TranscriptionListModel transcriptions({
+        .main = main,
+        .store = runs,
+        .strings = strings,
+        .copyText = [](const std::string& text) {
+            QGuiApplication::clipboard()->clear();
+            QGuiApplication::clipboard()->setText(QString::fromStdString(text));
+        },
+    });
+    DictionaryPanelModel dictionaryPanel(dictionary, strings);
+    // The settings window sets this when it exists.
+    std::function<void()> openSettings;
+    ui::MainWindow window({
+        .transcriptions = transcriptions,
+        .dictionary = dictionaryPanel,
+        .dictionaryFile = dictionary.file(),
+        .strings = strings,
+        .record = {.isActive = [&controller] { return controller.state().isActive(); },
+                   .start = [&controller] { controller.startButtonRecording(); },
+                   .stop = [&controller] { controller.stopButtonRecording(); }},
+        .openSettings = [&openSettings] {
+            if (openSettings) openSettings();
+        },
+        .quit = [] { QCoreApplication::quit(); },
+    });
+    auto windowFollowsState = controller.observeState(
+        [&window, &controller](const DictationController::State&) { window.controllerChanged(controller.level()); });
+    auto windowFollowsLevel = controller.observeLevel([&window](const float& level) { window.levelChanged(level); });
+    auto windowFollowsLanguage = settings.observe([&window, &settings, shown = settings.language()]() mutable {
+        if (settings.language() == shown) return;
+        shown = settings.language();
+        window.retranslate();
+    });
+
     ModelDownload download(main, {.isDownloaded = [] { return NemotronModels::shared()->isDownloaded(); },
                                   .download = [](ModelDownload::Progress progress, Reply<std::exception_ptr> done) {
                                       NemotronModels::shared()->download(std::move(progress), std::move(done));
@@ -221,6 +260,7 @@ int main(int argc, char** argv) {
         .smartCleanupUnavailableReason = [languageModel] {
             return FoundationModelFormatter::unavailableReason(*languageModel);
         },
+        .openWindow = [&window] { window.bringToFront(); },
         .checkForUpdates = [&settings] {
             showMessage("Zarn", settings.strings().menu.checkForUpdates);
         },
@@ -233,7 +273,12 @@ int main(int argc, char** argv) {
     application.launch(hud);
     tray.show();
     application.openUrls(arguments.urls);
-    onMessage = [&application](const std::vector<std::string>& args) { application.openUrls(args); };
+    if (!arguments.background) window.bringToFront();
+    // A second zarn-app started with nothing to open means the user wants the window.
+    onMessage = [&application, &window](const std::vector<std::string>& args) {
+        if (args.empty()) window.bringToFront();
+        application.openUrls(args);
+    };
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [&application] { application.terminate(); });
     return QApplication::exec();
