@@ -70,7 +70,10 @@ MainWindow::MainWindow(Collaborators collaborators, QWidget* parent)
     sidebar_ = new QListWidget(side);
     sidebar_->setFrameShape(QFrame::NoFrame);
     sidebar_->setIconSize({16, 16});
-    sidebar_->setStyleSheet("QListWidget { background: transparent; } QListWidget::item { padding: 5px 4px; border-radius: 5px; }");
+    sidebar_->setStyleSheet(
+        "QListWidget { background: transparent; outline: none; }"
+        "QListWidget::item { padding: 5px 4px; border-radius: 5px; color: palette(window-text); }"
+        "QListWidget::item:selected { background: palette(highlight); color: palette(highlighted-text); }");
     new QListWidgetItem(themeIcon("audio-input-microphone"), QString(), sidebar_);
     new QListWidgetItem(themeIcon("accessories-dictionary"), QString(), sidebar_);
     sideLayout->addWidget(sidebar_, 1);
@@ -148,8 +151,7 @@ void MainWindow::retranslate() {
 void MainWindow::controllerChanged(float level) {
     const RecordButton face = RecordButton::current(c_.record, c_.strings());
     record_->setText(qs(face.label));
-    QIcon icon = themeIcon(face.icon);
-    record_->setIcon(icon.isNull() ? QIcon() : icon);
+    record_->setIcon(drawnIcon(face.icon, recordRed()));
     meter_->setLevel(level, face.stops);
 }
 

@@ -87,7 +87,7 @@ RunDelegate::RunDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
 RunDelegate::Geometry RunDelegate::layout(const QStyleOptionViewItem& option, const QModelIndex& index) const {
     using namespace space;
     Geometry g;
-    const QRect r = option.rect.adjusted(base, tight, -base, -tight);
+    const QRect r = option.rect.adjusted(base, base - tight, -base, -(base - tight));
     const QFontMetrics chipMetrics(captionFont(option.font, true));
     const QFontMetrics caption(captionFont(option.font));
     const int headerHeight = caption.height() + 4;
@@ -116,7 +116,7 @@ QSize RunDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelInde
     sized.rect = QRect(0, 0, width, 0);
     const Geometry g = layout(sized, index);
     const int bottom = g.badges.isValid() ? g.badges.bottom() : g.text.bottom();
-    return {width, bottom + 1 + space::tight};
+    return {width, bottom + 1 + space::base - space::tight};
 }
 
 void RunDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {

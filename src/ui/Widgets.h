@@ -28,6 +28,8 @@ QColor secondaryText(const QWidget* widget, double alpha = 0.62);
 QString qs(const std::string& text);
 // A theme icon with a second theme name as fallback, then Qt's own.
 QIcon themeIcon(const std::string& name);
+// Our own drawing of one of the icons above, in one colour (the record button's red).
+QIcon drawnIcon(const std::string& name, const QColor& ink);
 
 // The centred icon, title and line of help shown instead of an empty list.
 class EmptyStateView final : public QWidget {
