@@ -4,6 +4,9 @@
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+#include <unordered_map>
 
 #include "base/Unicode.h"
 
@@ -18,24 +21,53 @@ uint32_t foldOptions() {
 
 }  // namespace
 
-std::string fold(std::string_view utf8) {
-    static const uint32_t options = foldOptions();
+namespace {
+
+// Every step of the fold works on single code points (folding and decomposition need no
+// context, and reordering only moves marks we drop), so the fold of a text is the
+// concatenation of its characters' folds, each worked out once.
+std::string foldCodePoint(UChar32 c, uint32_t options) {
     UErrorCode status = U_ZERO_ERROR;
     const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
-    if (U_FAILURE(status)) return std::string(utf8);
-    icu::UnicodeString text = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
-    // Folding first turns "ǅ"-like letters and "ß" into sequences NFD then splits further.
+    icu::UnicodeString text(c);
     text.foldCase(options);
-    icu::UnicodeString decomposed = nfd->normalize(text, status);
-    if (U_FAILURE(status)) return std::string(utf8);
+    icu::UnicodeString decomposed = U_SUCCESS(status) ? nfd->normalize(text, status) : text;
+    if (U_FAILURE(status)) decomposed = text;
     icu::UnicodeString kept;
     for (int32_t i = 0; i < decomposed.length(); i = decomposed.moveIndex32(i, 1)) {
-        const UChar32 c = decomposed.char32At(i);
-        if (u_charType(c) == U_NON_SPACING_MARK || u_hasBinaryProperty(c, UCHAR_DEFAULT_IGNORABLE_CODE_POINT)) continue;
-        kept.append(c);
+        const UChar32 part = decomposed.char32At(i);
+        if (u_charType(part) == U_NON_SPACING_MARK || u_hasBinaryProperty(part, UCHAR_DEFAULT_IGNORABLE_CODE_POINT)) continue;
+        kept.append(part);
     }
     std::string out;
     kept.toUTF8String(out);
+    return out;
+}
+
+}  // namespace
+
+std::string fold(std::string_view utf8) {
+    static const uint32_t options = foldOptions();
+    const bool turkic = options == U_FOLD_CASE_EXCLUDE_SPECIAL_I;
+    thread_local std::unordered_map<UChar32, std::string> folds;
+    std::string out;
+    out.reserve(utf8.size());
+    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+    const auto length = static_cast<int32_t>(utf8.size());
+    for (int32_t i = 0; i < length;) {
+        const uint8_t b = bytes[i];
+        if (b < 0x80 && !(turkic && b == 'I')) {
+            out.push_back(static_cast<char>(b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b));
+            ++i;
+            continue;
+        }
+        UChar32 c;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) c = 0xFFFD;
+        auto it = folds.find(c);
+        if (it == folds.end()) it = folds.emplace(c, foldCodePoint(c, options)).first;
+        out += it->second;
+    }
     return out;
 }
 

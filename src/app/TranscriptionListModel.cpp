@@ -1,14 +1,68 @@
 #include "app/TranscriptionListModel.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "app/SearchText.h"
 
 namespace zarn {
 
 TranscriptionListModel::TranscriptionListModel(Collaborators collaborators) : c_(std::move(collaborators)) {
-    runsSubscription_ = c_.store.observeRuns([this](const std::vector<DictationRun>&) { rebuild(); });
+    runsSubscription_ = c_.store.observeRuns([this](const std::vector<DictationRun>&) {
+        carryFoldsOver();
+        rebuild();
+        scheduleFoldAhead();
+    });
+    carryFoldsOver();
     rebuild();
+    scheduleFoldAhead();
+}
+
+void TranscriptionListModel::carryFoldsOver() {
+    // Runs change by appends and deletes, so the old and new lists share their order: walk
+    // both and keep the folds of the runs still there. A run not found a little ahead (a file
+    // edited by hand) is folded afresh.
+    constexpr std::size_t lookAhead = 64;
+    const auto& runs = c_.store.runs();
+    std::vector<Fold> next(runs.size());
+    std::size_t j = 0;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        next[i].id = runs[i].id;
+        for (std::size_t k = j; k < folds_.size() && k < j + lookAhead; ++k) {
+            if (folds_[k].id != runs[i].id) continue;
+            next[i] = std::move(folds_[k]);
+            j = k + 1;
+            break;
+        }
+    }
+    folds_ = std::move(next);
+    foldedUpTo_ = 0;
+}
+
+void TranscriptionListModel::foldRun(std::size_t index) {
+    Fold& fold = folds_[index];
+    if (fold.done) return;
+    fold.text = search::fold(c_.store.runs()[index].text);
+    fold.done = true;
+}
+
+void TranscriptionListModel::scheduleFoldAhead() {
+    if (foldingAhead_ || foldedUpTo_ >= folds_.size()) return;
+    foldingAhead_ = true;
+    c_.main.post(lifetime_.guard([this] {
+        foldingAhead_ = false;
+        foldAhead();
+    }));
+}
+
+void TranscriptionListModel::foldAhead() {
+    // Folding a long history takes a while: done in slices between other work, so the first
+    // search finds most of it ready and the window never waits for all of it.
+    constexpr std::size_t slice = 2000;
+    for (std::size_t end = std::min(folds_.size(), foldedUpTo_ + slice); foldedUpTo_ < end; ++foldedUpTo_) {
+        foldRun(foldedUpTo_);
+    }
+    scheduleFoldAhead();
 }
 
 void TranscriptionListModel::setQuery(std::string_view query) {
@@ -26,11 +80,9 @@ void TranscriptionListModel::rebuild() {
         visible_.reserve(runs.size());
         for (std::size_t i = runs.size(); i-- > 0;) visible_.push_back(i);
     } else {
-        if (folded_.size() > 2 * runs.size() + 64) folded_.clear();
         for (std::size_t i = runs.size(); i-- > 0;) {
-            auto [it, added] = folded_.try_emplace(runs[i].id);
-            if (added) it->second = search::fold(runs[i].text);
-            if (it->second.find(foldedQuery_) != std::string::npos) visible_.push_back(i);
+            foldRun(i);
+            if (folds_[i].text.find(foldedQuery_) != std::string::npos) visible_.push_back(i);
         }
     }
     if (listener_.reset) listener_.reset();

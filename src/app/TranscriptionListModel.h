@@ -4,7 +4,6 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -71,6 +70,11 @@ public:
 
 private:
     void rebuild();
+    // Folds the texts of a few runs not folded yet, then lets other work run before the next few.
+    void foldAhead();
+    void scheduleFoldAhead();
+    void carryFoldsOver();
+    void foldRun(std::size_t index);
     void setConfirming(bool on);
     std::ptrdiff_t rowOf(const std::string& id) const;
 
@@ -80,8 +84,15 @@ private:
     std::string foldedQuery_;
     // Indices into store.runs(), newest first.
     std::vector<std::size_t> visible_;
-    // Folded texts by run id, made on the first search and kept across reloads.
-    std::unordered_map<std::string, std::string> folded_;
+    // The searchable form of each run's text, parallel to store.runs(); kept across reloads.
+    struct Fold {
+        std::string id;
+        std::string text;
+        bool done = false;
+    };
+    std::vector<Fold> folds_;
+    std::size_t foldedUpTo_ = 0;  // runs[0..foldedUpTo_) were handed to foldAhead
+    bool foldingAhead_ = false;
     std::unordered_set<std::string> copied_;
     bool confirmingClear_ = false;
     Subscription runsSubscription_;

@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QHash>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTextEdit>
@@ -76,6 +77,73 @@ QFont captionFont(const QFont& base, bool semibold = false, double scale = 0.85)
     return font;
 }
 
+// Greedy word wrapping with the width of each word measured once per font: a long history
+// is laid out row by row before it can scroll to its end, and Qt's full text layout for every
+// row made that take seconds. Painting uses the same lines, so heights always agree.
+class WrappedText {
+public:
+    std::vector<QString> lines(const QString& text, const QFont& font, int width) {
+        if (font != font_) {
+            font_ = font;
+            widths_.clear();
+        }
+        std::vector<QString> out;
+        const QFontMetrics metrics(font);
+        const int space = measure(QStringLiteral(" "), metrics);
+        for (const QString& paragraph : text.split(QLatin1Char('\n'))) {
+            QString line;
+            int used = 0;
+            for (const QString& word : paragraph.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+                const int w = measure(word, metrics);
+                if (!line.isEmpty() && used + space + w <= width) {
+                    line += QLatin1Char(' ') + word;
+                    used += space + w;
+                    continue;
+                }
+                if (!line.isEmpty()) out.push_back(line);
+                if (w <= width) {
+                    line = word;
+                    used = w;
+                    continue;
+                }
+                // A word wider than the row (a link, text without spaces): break between letters.
+                line.clear();
+                used = 0;
+                for (const QString& piece : word.split(QString(), Qt::SkipEmptyParts)) {
+                    const int pw = metrics.horizontalAdvance(piece);
+                    if (!line.isEmpty() && used + pw > width) {
+                        out.push_back(line);
+                        line.clear();
+                        used = 0;
+                    }
+                    line += piece;
+                    used += pw;
+                }
+            }
+            out.push_back(line);
+        }
+        return out;
+    }
+
+private:
+    int measure(const QString& word, const QFontMetrics& metrics) {
+        auto it = widths_.find(word);
+        if (it == widths_.end()) {
+            if (widths_.size() > 200000) widths_.clear();
+            it = widths_.insert(word, metrics.horizontalAdvance(word));
+        }
+        return *it;
+    }
+
+    QFont font_;
+    QHash<QString, int> widths_;
+};
+
+WrappedText& wrapped() {
+    static WrappedText instance;
+    return instance;
+}
+
 }  // namespace
 
 struct RunDelegate::Geometry {
@@ -84,25 +152,28 @@ struct RunDelegate::Geometry {
 
 RunDelegate::RunDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
 
-RunDelegate::Geometry RunDelegate::layout(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+RunDelegate::Geometry RunDelegate::layout(const QStyleOptionViewItem& option, const QModelIndex& index,
+                                           bool header) const {
     using namespace space;
     Geometry g;
     const QRect r = option.rect.adjusted(base, base - tight, -base, -(base - tight));
-    const QFontMetrics chipMetrics(captionFont(option.font, true));
     const QFontMetrics caption(captionFont(option.font));
     const int headerHeight = caption.height() + 4;
-    g.chip = QRect(r.left(), r.top(), chipMetrics.horizontalAdvance(index.data(RunListModel::engineRole).toString()) + 2 * snug,
-                   headerHeight);
-    g.seconds = QRect(g.chip.right() + 1 + snug, r.top(),
-                      caption.horizontalAdvance(index.data(RunListModel::secondsRole).toString()), headerHeight);
-    const int copyWidth = caption.horizontalAdvance(index.data(RunListModel::copyLabelRole).toString()) + 2 * snug;
-    g.copy = QRect(r.right() + 1 - copyWidth, r.top(), copyWidth, headerHeight);
-    const int timeWidth = caption.horizontalAdvance(index.data(RunListModel::dateRole).toString());
-    g.time = QRect(g.copy.left() - snug - timeWidth, r.top(), timeWidth, headerHeight);
+    g.chip = QRect(r.left(), r.top(), 0, headerHeight);
+    // Heights need none of the header's texts (the time of day is slow to format).
+    if (header) {
+        const QFontMetrics chipMetrics(captionFont(option.font, true));
+        g.chip.setWidth(chipMetrics.horizontalAdvance(index.data(RunListModel::engineRole).toString()) + 2 * snug);
+        g.seconds = QRect(g.chip.right() + 1 + snug, r.top(),
+                          caption.horizontalAdvance(index.data(RunListModel::secondsRole).toString()), headerHeight);
+        const int copyWidth = caption.horizontalAdvance(index.data(RunListModel::copyLabelRole).toString()) + 2 * snug;
+        g.copy = QRect(r.right() + 1 - copyWidth, r.top(), copyWidth, headerHeight);
+        const int timeWidth = caption.horizontalAdvance(index.data(RunListModel::dateRole).toString());
+        g.time = QRect(g.copy.left() - snug - timeWidth, r.top(), timeWidth, headerHeight);
+    }
     const QFontMetrics text(option.font);
-    const int height = text.boundingRect(QRect(0, 0, r.width(), 1 << 20), Qt::TextWordWrap,
-                                         index.data(Qt::DisplayRole).toString()).height();
-    g.text = QRect(r.left(), g.chip.bottom() + 1 + snug, r.width(), std::max(height, text.height()));
+    const auto lines = static_cast<int>(wrapped().lines(index.data(Qt::DisplayRole).toString(), option.font, r.width()).size());
+    g.text = QRect(r.left(), g.chip.bottom() + 1 + snug, r.width(), std::max(1, lines) * text.lineSpacing());
     if (!index.data(RunListModel::correctionsRole).toStringList().isEmpty()) {
         g.badges = QRect(r.left(), g.text.bottom() + 1 + snug, r.width(), QFontMetrics(captionFont(option.font, false, 0.78)).height() + 4);
     }
@@ -114,7 +185,7 @@ QSize RunDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelInde
     const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
     const int width = view ? view->viewport()->width() : 600;
     sized.rect = QRect(0, 0, width, 0);
-    const Geometry g = layout(sized, index);
+    const Geometry g = layout(sized, index, false);
     const int bottom = g.badges.isValid() ? g.badges.bottom() : g.text.bottom();
     return {width, bottom + 1 + space::base - space::tight};
 }
@@ -155,7 +226,12 @@ void RunDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, c
 
     painter->setFont(option.font);
     painter->setPen(palette.color(QPalette::Text));
-    painter->drawText(g.text, Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, index.data(Qt::DisplayRole).toString());
+    const int lineHeight = QFontMetrics(option.font).lineSpacing();
+    int y = g.text.top();
+    for (const QString& line : wrapped().lines(index.data(Qt::DisplayRole).toString(), option.font, g.text.width())) {
+        painter->drawText(QRect(g.text.left(), y, g.text.width(), lineHeight), Qt::AlignLeft | Qt::AlignVCenter, line);
+        y += lineHeight;
+    }
 
     if (g.badges.isValid()) {
         const QFont small = captionFont(option.font, false, 0.78);

@@ -55,7 +55,7 @@ signals:
 
 private:
     struct Geometry;
-    Geometry layout(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+    Geometry layout(const QStyleOptionViewItem& option, const QModelIndex& index, bool header = true) const;
 };
 
 // The "Transcriptions" section.
