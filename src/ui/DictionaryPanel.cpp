@@ -230,6 +230,7 @@ DictionaryPanel::DictionaryPanel(DictionaryPanelModel& model, std::filesystem::p
     search_->addAction(themeIcon("edit-find"), QLineEdit::LeadingPosition);
     add_->setIcon(themeIcon("list-add"));
     add_->setShortcut(QKeySequence::New);
+    top->setSpacing(space::snug);
     top->addWidget(search_, 1);
     top->addWidget(add_);
     layout->addLayout(top);
