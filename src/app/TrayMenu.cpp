@@ -117,6 +117,7 @@ std::vector<MenuItem> TrayMenu::items() const {
             if (auto text = c_.permissions.openMicrophoneSettings(); text && c_.showMessage) c_.showMessage(title, *text);
         });
     }
+    if (c_.openWindow) button(strings.menu.openWindow, c_.openWindow);
     items.push_back({.kind = Kind::button, .label = strings.menu.settings, .shortcut = "Ctrl+,", .trigger = [this] {
                          if (c_.openSettings) c_.openSettings();
                      }});

@@ -71,6 +71,7 @@ public:
         std::function<bool()> smartCleanupAvailable;
         std::function<std::optional<std::string>()> smartCleanupUnavailableReason;
         std::function<void()> openSettings;
+        std::function<void()> openWindow;
         std::function<void()> checkForUpdates;
         std::function<void()> quit;
         std::function<void(const std::string& title, const std::string& text)> showMessage;

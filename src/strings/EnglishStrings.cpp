@@ -93,6 +93,8 @@ const Strings& Strings::english() {
             .smartCleanup = "Smart cleanup (on-device AI)",
             .sound = "Sound",
             .revealDictionary = "Reveal Dictionary File",
+            .openWindow = "Open Zarn",
+            .settings = "Settings…",
             .grantAccessibility = "Grant Accessibility…",
             .grantMicrophone = "Grant Microphone…",
             .quit = "Quit Zarn",

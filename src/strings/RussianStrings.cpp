@@ -101,6 +101,8 @@ const Strings& Strings::russian() {
             .smartCleanup = "Умная очистка (ИИ на устройстве)",
             .sound = "Звук",
             .revealDictionary = "Показать файл словаря",
+            .openWindow = "Открыть Zarn",
+            .settings = "Настройки…",
             .grantAccessibility = "Выдать Универсальный доступ…",
             .grantMicrophone = "Выдать доступ к микрофону…",
             .quit = "Завершить Zarn",

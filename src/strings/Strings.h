@@ -96,6 +96,8 @@ struct Strings {
         std::string smartCleanup;
         std::string sound;
         std::string revealDictionary;
+        std::string openWindow;  // the tray's way back to the main window
+        std::string settings;    // the main window's menu item
         std::string grantAccessibility;
         std::string grantMicrophone;
         std::string quit;

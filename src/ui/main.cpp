@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QMessageBox>
 #include <QSocketNotifier>
 
@@ -19,6 +20,8 @@
 #include "app/Services.h"
 #include "app/UpdateCheck.h"
 #include "app/SettingsModel.h"
+#include "app/DictionaryPanelModel.h"
+#include "app/TranscriptionListModel.h"
 #include "app/TrayMenu.h"
 #include "audio/AudioCapture.h"
 #include "base/Log.h"
@@ -44,6 +47,7 @@
 #include "systemspeech/AppleSpeechEngine.h"
 #include "ui/Hud.h"
 #include "ui/Icons.h"
+#include "ui/MainWindow.h"
 #include "ui/QtExecutor.h"
 #include "ui/SettingsWindow.h"
 #include "ui/SingleInstance.h"
@@ -226,6 +230,38 @@ int main(int argc, char** argv) {
         if (!settingsWindow) settingsWindow = std::make_unique<ui::SettingsWindow>(settingsModel);
         settingsWindow->showAndRaise();
     };
+    auto strings = [&settings] { return settings.strings(); };
+    TranscriptionListModel transcriptions({
+        .main = main,
+        .store = runs,
+        .strings = strings,
+        .copyText = [](const std::string& text) {
+            QGuiApplication::clipboard()->clear();
+            QGuiApplication::clipboard()->setText(QString::fromStdString(text));
+        },
+    });
+    DictionaryPanelModel dictionaryPanel(dictionary, strings);
+    ui::MainWindow window({
+        .transcriptions = transcriptions,
+        .dictionary = dictionaryPanel,
+        .dictionaryFile = dictionary.file(),
+        .strings = strings,
+        .record = {.isActive = [&controller] { return controller.state().isActive(); },
+                   .start = [&controller] { controller.startButtonRecording(); },
+                   .stop = [&controller] { controller.stopButtonRecording(); }},
+        .openSettings = [&openSettings] {
+            if (openSettings) openSettings();
+        },
+        .quit = [] { QCoreApplication::quit(); },
+    });
+    auto windowFollowsState = controller.observeState(
+        [&window, &controller](const DictationController::State&) { window.controllerChanged(controller.level()); });
+    auto windowFollowsLevel = controller.observeLevel([&window](const float& level) { window.levelChanged(level); });
+    auto windowFollowsLanguage = settings.observe([&window, &settings, shown = settings.language()]() mutable {
+        if (settings.language() == shown) return;
+        shown = settings.language();
+        window.retranslate();
+    });
 
     ModelDownload download(main, {.isDownloaded = [] { return NemotronModels::shared()->isDownloaded(); },
                                   .download = [](ModelDownload::Progress progress, Reply<std::exception_ptr> done) {
@@ -246,6 +282,7 @@ int main(int argc, char** argv) {
         .smartCleanupUnavailableReason = [modelAvailability] {
             return FoundationModelFormatter::unavailableReason(*modelAvailability);
         },
+        .openWindow = [&window] { window.bringToFront(); },
         .openSettings = openSettings,
         .checkForUpdates = [&updates, &main, &settings] {
             updates.check(Reply<UpdateCheckResult>(main, [&settings](UpdateCheckResult result) {
@@ -261,7 +298,12 @@ int main(int argc, char** argv) {
     application.launch(hud);
     tray.show();
     application.openUrls(arguments.urls);
-    onMessage = [&application](const std::vector<std::string>& args) { application.openUrls(args); };
+    if (!arguments.background) window.bringToFront();
+    // A second zarn-app started with nothing to open means the user wants the window.
+    onMessage = [&application, &window](const std::vector<std::string>& args) {
+        if (args.empty()) window.bringToFront();
+        application.openUrls(args);
+    };
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [&application] { application.terminate(); });
     const int status = QApplication::exec();
