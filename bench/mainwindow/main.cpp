@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
 
     QElapsedTimer clock;
     clock.start();
-    RunStore runs(std::make_shared<RunLog>(dir / "runs.jsonl"));
+    RunStore runs(std::make_shared<RunLog>(dir / "runs.jsonl"), main, false);
     const double loaded = clock.nsecsElapsed() / 1e6;
     DictionaryStore dictionary(dir / "dictionary.txt", main, false);
     auto strings = [] { return Strings::english(); };

@@ -106,7 +106,6 @@ const Strings& Strings::english() {
             .downloadingModel = [](std::int64_t percent) {
                 return "Downloading model… " + std::to_string(percent) + "%";
             },
-            .settings = "Settings…",
         },
         .hud = {
             .listening = "Listening…",

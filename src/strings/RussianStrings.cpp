@@ -114,7 +114,6 @@ const Strings& Strings::russian() {
             .downloadingModel = [](std::int64_t percent) {
                 return "Загрузка модели… " + std::to_string(percent) + "%";
             },
-            .settings = "Настройки…",
         },
         .hud = {
             .listening = "Слушаю…",

@@ -97,7 +97,7 @@ struct Strings {
         std::string sound;
         std::string revealDictionary;
         std::string openWindow;  // the tray's way back to the main window
-        std::string settings;    // the main window's menu item
+        std::string settings;    // opens the settings window (tray and main window)
         std::string grantAccessibility;
         std::string grantMicrophone;
         std::string quit;
@@ -105,7 +105,6 @@ struct Strings {
         NumberText downloadModel;  // the model's size in MB
         std::string modelInstalled;
         NumberText downloadingModel;  // percent
-        std::string settings;  // opens the settings window
     };
 
     struct HUD {

@@ -297,7 +297,7 @@ void DictionaryPanel::openEditor(DictionaryEditorModel editor) {
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     connect(sheet, &QDialog::accepted, this, [this, sheet] { model_.save(sheet->model()); });
     sheet->open();
-    emit editorOpened(sheet);
+    Q_EMIT editorOpened(sheet);
 }
 
 void DictionaryPanel::showContextMenu(const QPoint& at) {

@@ -63,7 +63,7 @@ public:
     QListWidget* list() const { return list_; }
     QLineEdit* searchField() const { return search_; }
 
-signals:
+Q_SIGNALS:
     // The editor that just opened (tests and screenshots reach it here).
     void editorOpened(DictionaryEditor* editor);
 

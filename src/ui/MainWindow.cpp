@@ -16,32 +16,6 @@
 
 namespace zarn::ui {
 
-LevelMeterPlaceholder::LevelMeterPlaceholder(QWidget* parent) : QWidget(parent) {
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-}
-
-void LevelMeterPlaceholder::setLevel(float level, bool active) {
-    level_ = std::clamp(level, 0.0f, 1.0f);
-    active_ = active;
-    update();
-}
-
-void LevelMeterPlaceholder::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF track = QRectF(rect()).adjusted(0.5, 3.5, -0.5, -3.5);
-    QColor trackColor = palette().color(QPalette::WindowText);
-    trackColor.setAlphaF(0.12f);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(trackColor);
-    painter.drawRoundedRect(track, track.height() / 2, track.height() / 2);
-    if (!active_) return;
-    QRectF bar = track;
-    bar.setWidth(std::max(track.height(), track.width() * level_));
-    painter.setBrush(recordRed());
-    painter.drawRoundedRect(bar, bar.height() / 2, bar.height() / 2);
-}
-
 MainWindow::MainWindow(Collaborators collaborators, QWidget* parent)
     : QMainWindow(parent), c_(std::move(collaborators)) {
     setWindowTitle("Zarn");
@@ -111,7 +85,7 @@ MainWindow::MainWindow(Collaborators collaborators, QWidget* parent)
     auto* gap = new QWidget(toolbar);
     gap->setFixedWidth(space::base);
     toolbar->addWidget(gap);
-    meter_ = new LevelMeterPlaceholder(toolbar);
+    meter_ = new LevelMeter(toolbar);
     toolbar->addWidget(meter_);
 
     buildMenu();
@@ -152,10 +126,14 @@ void MainWindow::controllerChanged(float level) {
     const RecordButton face = RecordButton::current(c_.record, c_.strings());
     record_->setText(qs(face.label));
     record_->setIcon(drawnIcon(face.icon, recordRed()));
-    meter_->setLevel(level, face.stops);
+    meter_->setActive(face.stops);
+    meter_->setLevel(level);
 }
 
-void MainWindow::levelChanged(float level) { meter_->setLevel(level, c_.record.isActive()); }
+void MainWindow::levelChanged(float level) {
+    meter_->setActive(c_.record.isActive());
+    meter_->setLevel(level);
+}
 
 void MainWindow::showSection(Section section) { sidebar_->setCurrentRow(section == Section::dictionary ? 1 : 0); }
 

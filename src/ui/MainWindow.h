@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QMainWindow>
+
+#include "ui/Hud.h"
 #include <QWidget>
 
 #include <filesystem>
@@ -20,20 +22,6 @@ class TranscriptionList;
 
 // The microphone level in the toolbar: a stand-in bar until the shared level meter of the
 // floating display arrives.
-class LevelMeterPlaceholder final : public QWidget {
-public:
-    explicit LevelMeterPlaceholder(QWidget* parent = nullptr);
-    void setLevel(float level, bool active);
-    QSize sizeHint() const override { return {72, 14}; }
-
-protected:
-    void paintEvent(QPaintEvent*) override;
-
-private:
-    float level_ = 0;
-    bool active_ = false;
-};
-
 // The main window: sidebar, the two sections and the toolbar. Draws and forwards only.
 class MainWindow final : public QMainWindow {
     Q_OBJECT
@@ -72,7 +60,7 @@ private:
     TranscriptionList* transcriptionList_;
     DictionaryPanel* dictionaryPanel_;
     QToolButton* record_;
-    LevelMeterPlaceholder* meter_;
+    LevelMeter* meter_;
 };
 
 }  // namespace zarn::ui

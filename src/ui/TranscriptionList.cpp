@@ -65,7 +65,7 @@ void RunListModel::reset() {
 
 void RunListModel::rowLooksChanged(std::size_t row) {
     const QModelIndex at = index(static_cast<int>(row));
-    emit dataChanged(at, at, {copyLabelRole});
+    Q_EMIT dataChanged(at, at, {copyLabelRole});
 }
 
 namespace {
@@ -267,7 +267,7 @@ bool RunDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QS
     if (event->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton && layout(option, index).copy.contains(mouse->position().toPoint())) {
-            emit copyClicked(index.row());
+            Q_EMIT copyClicked(index.row());
             return true;
         }
     }

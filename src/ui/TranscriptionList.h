@@ -50,7 +50,7 @@ public:
     void setModelData(QWidget*, QAbstractItemModel*, const QModelIndex&) const override {}
     void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
-signals:
+Q_SIGNALS:
     void copyClicked(int row);
 
 private:

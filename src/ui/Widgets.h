@@ -7,22 +7,22 @@
 
 #include <string>
 
+#include "ui/DesignTokens.h"
+
 class QLabel;
 class QPushButton;
 
 namespace zarn::ui {
 
-// Sizes of the main window's layout, in device-independent pixels. A local stand-in until the
-// shared design tokens arrive with the floating display.
+// The main window's layout sizes, from the shared design tokens, as whole pixels.
 namespace space {
-inline constexpr int tight = 4;
-inline constexpr int snug = 6;
-inline constexpr int base = 12;
-inline constexpr int chipRadius = 4;
+inline constexpr int tight = static_cast<int>(DS::Space::tight);
+inline constexpr int snug = 6;  // between tight and the tokens' snug: list rows stay compact
+inline constexpr int base = static_cast<int>(DS::Space::base);
+inline constexpr int chipRadius = static_cast<int>(DS::Radius::chip);
 }  // namespace space
 
-// The record red, readable on light and dark themes alike.
-inline QColor recordRed() { return QColor(0xe0, 0x1b, 0x24); }
+inline QColor recordRed() { return DS::Color::record; }
 // Secondary text: the window text at reduced alpha, so dark themes follow.
 QColor secondaryText(const QWidget* widget, double alpha = 0.62);
 QString qs(const std::string& text);

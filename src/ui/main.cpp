@@ -282,8 +282,8 @@ int main(int argc, char** argv) {
         .smartCleanupUnavailableReason = [modelAvailability] {
             return FoundationModelFormatter::unavailableReason(*modelAvailability);
         },
-        .openWindow = [&window] { window.bringToFront(); },
         .openSettings = openSettings,
+        .openWindow = [&window] { window.bringToFront(); },
         .checkForUpdates = [&updates, &main, &settings] {
             updates.check(Reply<UpdateCheckResult>(main, [&settings](UpdateCheckResult result) {
                 showMessage("Zarn", describe(result, settings.strings()));

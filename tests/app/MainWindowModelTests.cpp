@@ -32,7 +32,7 @@ protected:
 
     test::TempDir dir;
     ManualExecutor executor;
-    RunStore store{std::make_shared<RunLog>(dir / "runs.jsonl")};
+    RunStore store{std::make_shared<RunLog>(dir / "runs.jsonl"), executor, false};
     std::vector<std::string> clipboard;
     TranscriptionListModel list{{.main = executor, .store = store, .strings = english,
                                  .copyText = [this](const std::string& text) { clipboard.push_back(text); }}};

@@ -39,7 +39,7 @@ protected:
 
     test::TempDir dir;
     ManualExecutor executor;
-    RunStore runs{std::make_shared<RunLog>(dir / "runs.jsonl")};
+    RunStore runs{std::make_shared<RunLog>(dir / "runs.jsonl"), executor, false};
     DictionaryStore dictionary{dir / "dictionary.txt", executor, false};
     std::function<Strings()> strings = [] { return Strings::english(); };
     TranscriptionListModel transcriptions{{.main = executor, .store = runs, .strings = strings,
