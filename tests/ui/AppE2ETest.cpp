@@ -145,10 +145,27 @@ protected:
         ASSERT_TRUE(test::runCommand({"xdotool", "keyup", "Alt_R"}));
     }
 
-    std::string trayWindow() {
-        std::string out;
-        test::waitUntil([&] { return test::runCommand({"xdotool", "search", "--class", "zarn-app"}, &out); }, 20s);
-        return out.substr(0, out.find('\n'));
+    // The tray icon among the app's windows: the small one that is shown.
+    static std::string trayWindow() {
+        std::string found;
+        test::waitUntil(
+            [&] {
+                std::string out;
+                if (!test::runCommand({"xdotool", "search", "--onlyvisible", "--class", "zarn-app"}, &out)) return false;
+                std::istringstream ids(out);
+                for (std::string id; std::getline(ids, id);) {
+                    std::string geometry;
+                    test::runCommand({"xdotool", "getwindowgeometry", "--shell", id}, &geometry);
+                    if (geometry.find("WIDTH=") != std::string::npos &&
+                        std::stoi(geometry.substr(geometry.find("WIDTH=") + 6)) <= 64) {
+                        found = id;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            20s);
+        return found;
     }
 
     test::ScopedEnv env;
@@ -160,7 +177,7 @@ protected:
 TEST_F(AppE2E, HeldKeyDictatesIntoTheFocusedField) {
     auto field = std::make_unique<ChildProcess>(std::vector<std::string>{ZARN_LINEEDIT_APP, ""}, true);
     ASSERT_EQ(field->readLine(20s), "ready");
-    auto app = startApp();
+    auto app = startApp({"--background"});
     std::string log;
     ASSERT_TRUE(waitForLine(*app, "Zarn ready", 60s, &log)) << log;
     const std::string icon = trayWindow();
@@ -189,7 +206,7 @@ TEST_F(AppE2E, PasteIntoAWindowWithoutAccessibilityRestoresTheClipboard) {
     x11::X11Clipboard usersApp;
     usersApp.setString("the user's clipboard");
     test::PasteTarget target;
-    auto app = startApp();
+    auto app = startApp({"--background"});
     std::string log;
     ASSERT_TRUE(waitForLine(*app, "Zarn ready", 60s, &log)) << log;
 

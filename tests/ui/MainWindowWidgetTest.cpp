@@ -15,6 +15,7 @@
 #include "base/ManualExecutor.h"
 #include "base/Uuid.h"
 #include "support/TempDir.h"
+#include "ui/QtApp.h"
 #include "ui/DictionaryPanel.h"
 #include "ui/MainWindow.h"
 #include "ui/TranscriptionList.h"
@@ -22,21 +23,14 @@
 namespace zarn::ui {
 namespace {
 
-QApplication& app() {
-    static int argc = 1;
-    static char name[] = "ui_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication application(argc, argv);
-    return application;
-}
-
 class MainWindowWidgetTest : public ::testing::Test {
 protected:
-    MainWindowWidgetTest() { app(); }
     void add(const std::string& text) {
         runs.record({.id = makeUuid(), .date = {}, .engine = "Nemotron (streaming)", .text = text, .corrections = {}});
     }
 
+    // First: every widget below needs the application.
+    bool applicationMade = (test::ensureQApplication(), true);
     test::TempDir dir;
     ManualExecutor executor;
     RunStore runs{std::make_shared<RunLog>(dir / "runs.jsonl"), executor, false};
