@@ -10,7 +10,9 @@ build=${ZARN_TEST_BUILD_DIR:-build-test}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN_WERROR=ON -DZARN_SANITIZE=ON
 cmake --build "$build" -j"$(nproc)"
 
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1}
+# No strict string checks: xkbcommon, under every Qt window on X11, hands the C library
+# strings that are not NUL-terminated, and the check would abort the widget tests there.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:detect_stack_use_after_return=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/scripts/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # Tests never log to the journal of the machine they run on.

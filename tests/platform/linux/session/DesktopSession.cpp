@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,6 +61,9 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args, bool captureStd
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
         setpgid(0, 0);
+        // A test that dies must not leave its X server behind: it would hold the test
+        // runner's output open and the run would wait for it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (captureStdout) dup2(pipeFds[1], STDOUT_FILENO);
         execvp(argv[0], argv.data());
         _exit(127);
