@@ -71,7 +71,7 @@ void shoot(const fs::path& out, AppLanguage::Resolved language, Executor& main) 
     const std::string lang = russian ? "ru" : "en";
     char pattern[] = "/tmp/zarn-shots-XXXXXX";
     const fs::path dir = mkdtemp(pattern);
-    RunStore runs(std::make_shared<RunLog>(dir / "runs.jsonl"));
+    RunStore runs(std::make_shared<RunLog>(dir / "runs.jsonl"), main, false);
     DictionaryStore dictionary(dir / "dictionary.txt", main, false);
     auto strings = [language] { return Strings::table(language); };
     TranscriptionListModel transcriptions({.main = main, .store = runs, .strings = strings, .copyText = nullptr});
