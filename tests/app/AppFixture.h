@@ -8,7 +8,7 @@
 #include "base/Log.h"
 #include "base/ManualExecutor.h"
 #include "dictation/DictationController.h"
-#include "dictation/Fakes.h"
+#include "dictation/FakeDictation.h"
 #include "support/TempDir.h"
 
 namespace zarn::test {
@@ -50,24 +50,6 @@ protected:
             std::lock_guard lock(logMutex);
             logs.push_back(record.message);
         });
-        auto hotkeyOwned = std::make_unique<FakeKeyMonitor>();
-        hotkey = hotkeyOwned.get();
-        controller = std::make_unique<DictationController>(DictationController::Collaborators{
-            .main = executor,
-            .background = executor,
-            .clock = executor,
-            .settings = settings,
-            .microphone = microphoneAnswer,
-            .hotkey = std::move(hotkeyOwned),
-            .capture = std::make_unique<FakeCapture>(),
-            .makeEngine = [] { return std::make_shared<FakeEngine>(); },
-            .formatter = std::make_shared<FakeFormatter>(),
-            .makeFormatter = nullptr,
-            .dictionary = dictionary,
-            .recorder = recorder,
-            .inserter = inserter,
-            .sounds = sounds,
-        });
     }
     ~AppFixture() override { Log::setSinkForTesting(nullptr); }
 
@@ -76,18 +58,15 @@ protected:
         return static_cast<int>(std::count(logs.begin(), logs.end(), message));
     }
 
-    ManualExecutor executor;
-    TempDir dir;
-    bool systemSpeech = true;
-    Settings settings{std::make_shared<DefaultsStore>(dir / "defaults.json"), [this] { return systemSpeech; },
-                      [] { return std::vector<std::string>{"en"}; }};
-    FakeMicrophone microphoneAnswer;
-    FakeDictionary dictionary;
-    FakeRecorder recorder;
-    FakeInserter inserter;
-    FakeSounds sounds;
-    FakeKeyMonitor* hotkey = nullptr;
-    std::unique_ptr<DictationController> controller;
+    // The launch arms the key itself.
+    FakeDictation rig{false};
+    ManualExecutor& executor = rig.executor;
+    TempDir& dir = rig.dir;
+    bool& systemSpeech = rig.systemSpeech;
+    Settings& settings = rig.settings;
+    FakeMicrophone& microphoneAnswer = rig.microphone;
+    FakeKeyMonitor*& hotkey = rig.key;
+    std::unique_ptr<DictationController>& controller = rig.controller;
     FakePermissions permissions;
     std::mutex logMutex;
     std::vector<std::string> logs;

@@ -4,7 +4,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 
-#include "ui/FakeDictation.h"
+#include "dictation/FakeDictation.h"
 #include "ui/Hud.h"
 #include "ui/QtApp.h"
 #include "ui/SettingsWindow.h"

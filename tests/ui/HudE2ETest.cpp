@@ -5,7 +5,7 @@
 #include "app/AppFixture.h"
 #include "app/Application.h"
 #include "platform/linux/session/DesktopSession.h"
-#include "ui/FakeDictation.h"
+#include "dictation/FakeDictation.h"
 #include "ui/Hud.h"
 
 // After Qt: Xlib's macros clash with Qt's names.

@@ -12,7 +12,7 @@
 #include <functional>
 #include <iostream>
 
-#include "ui/FakeDictation.h"
+#include "dictation/FakeDictation.h"
 #include "ui/Hud.h"
 #include "ui/SettingsWindow.h"
 

@@ -10,9 +10,9 @@
 
 namespace zarn::test {
 
-// A controller over fakes on virtual time, driven into each state the HUD shows.
+// A controller over fakes on virtual time, driven into each state the views show.
 struct FakeDictation {
-    FakeDictation() {
+    explicit FakeDictation(bool armKey = true) {
         auto keyOwned = std::make_unique<FakeKeyMonitor>();
         auto captureOwned = std::make_unique<FakeCapture>();
         key = keyOwned.get();
@@ -22,7 +22,7 @@ struct FakeDictation {
             .microphone = microphone, .hotkey = std::move(keyOwned), .capture = std::move(captureOwned),
             .makeEngine = [this] { return engine; }, .formatter = formatter, .makeFormatter = nullptr,
             .dictionary = dictionary, .recorder = recorder, .inserter = inserter, .sounds = sounds});
-        controller->activate();
+        if (armKey) controller->activate();
     }
     void listen() {
         key->press();
