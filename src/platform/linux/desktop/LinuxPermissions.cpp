@@ -15,16 +15,20 @@ namespace zarn::desktop {
 
 LinuxPermissions::LinuxPermissions(Options options) : options_(std::move(options)) {}
 
-bool LinuxPermissions::canUseInputDevices() const {
+bool LinuxPermissions::keyboardsReadable(const std::string& inputFolder) {
     std::error_code ec;
-    bool readable = false;
-    for (const auto& entry : std::filesystem::directory_iterator(options_.inputFolder, ec)) {
+    for (const auto& entry : std::filesystem::directory_iterator(inputFolder, ec)) {
         if (entry.path().filename().string().rfind("event", 0) == 0 && access(entry.path().c_str(), R_OK) == 0) {
-            readable = true;
-            break;
+            return true;
         }
     }
-    return readable && access(options_.uinputDevice.c_str(), R_OK | W_OK) == 0;
+    return false;
+}
+
+bool LinuxPermissions::uinputWritable(const std::string& device) { return access(device.c_str(), R_OK | W_OK) == 0; }
+
+bool LinuxPermissions::canUseInputDevices() const {
+    return keyboardsReadable(options_.inputFolder) && uinputWritable(options_.uinputDevice);
 }
 
 bool LinuxPermissions::hasAccessibility() {

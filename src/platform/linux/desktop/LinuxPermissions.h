@@ -41,6 +41,10 @@ public:
     // IsEnabled), so text fields answer over AT-SPI. False without a session bus.
     static bool enableAccessibilityBus();
 
+    // Some event device under `inputFolder` opens for reading.
+    static bool keyboardsReadable(const std::string& inputFolder);
+    static bool uinputWritable(const std::string& device);
+
 private:
     bool canUseInputDevices() const;
 

@@ -267,34 +267,47 @@ bool PulseAudioInput::probe(const std::string& server, std::string* error) {
     return ready;
 }
 
-bool PulseAudioInput::hasInputSource(const std::string& server, std::chrono::milliseconds timeout) {
+std::optional<PulseAudioInput::InputSources> PulseAudioInput::inputSources(const std::string& server,
+                                                                          std::chrono::milliseconds timeout) {
     struct Search {
-        bool done = false;
-        bool found = false;
+        InputSources found;
+        int pending = 2;  // the server's description and the source list
     } search;
     pa_mainloop* loop = pa_mainloop_new();
     pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "Zarn");
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    bool listing = false;
+    bool asked = false;
     if (context && pa_context_connect(context, server.empty() ? nullptr : server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
-        while (!search.done && std::chrono::steady_clock::now() < deadline) {
+        while (search.pending > 0 && std::chrono::steady_clock::now() < deadline) {
             const pa_context_state_t state = pa_context_get_state(context);
             if (!PA_CONTEXT_IS_GOOD(state)) break;
-            if (state == PA_CONTEXT_READY && !listing) {
-                listing = true;
-                pa_operation* op = pa_context_get_source_info_list(
+            if (state == PA_CONTEXT_READY && !asked) {
+                asked = true;
+                pa_operation* serverInfo = pa_context_get_server_info(
+                    context,
+                    [](pa_context*, const pa_server_info* info, void* data) {
+                        auto* search = static_cast<Search*>(data);
+                        if (info) {
+                            search->found.server = std::string(info->server_name ? info->server_name : "?") + " " +
+                                                   (info->server_version ? info->server_version : "");
+                        }
+                        --search->pending;
+                    },
+                    &search);
+                pa_operation* sources = pa_context_get_source_info_list(
                     context,
                     [](pa_context*, const pa_source_info* info, int eol, void* data) {
                         auto* search = static_cast<Search*>(data);
                         if (eol != 0) {
-                            search->done = true;
+                            --search->pending;
                         } else if (info && info->monitor_of_sink == PA_INVALID_INDEX) {
-                            search->found = true;
+                            search->found.sources.push_back(info->description ? info->description : info->name);
                         }
                     },
                     &search);
-                if (!op) break;
-                pa_operation_unref(op);
+                if (serverInfo) pa_operation_unref(serverInfo);
+                if (sources) pa_operation_unref(sources);
+                if (!serverInfo || !sources) break;
             }
             // Bounded waits, so a server that stops answering cannot hold the caller past the deadline.
             pa_mainloop_prepare(loop, 50'000);
@@ -307,7 +320,13 @@ bool PulseAudioInput::hasInputSource(const std::string& server, std::chrono::mil
         pa_context_unref(context);
     }
     pa_mainloop_free(loop);
-    return search.found;
+    if (search.pending > 0) return std::nullopt;
+    return std::move(search.found);
+}
+
+bool PulseAudioInput::hasInputSource(const std::string& server, std::chrono::milliseconds timeout) {
+    const auto found = inputSources(server, timeout);
+    return found && !found->sources.empty();
 }
 
 }  // namespace zarn

@@ -41,8 +41,15 @@ public:
 
     // Connects to `server` once; true when it answers. For waiting on a server starting up.
     static bool probe(const std::string& server, std::string* error = nullptr);
-    // True when `server` answers within `timeout` and offers a source that records
-    // something (a monitor of an output does not count).
+    // The server's name and version, and the descriptions of its sources that record
+    // something (a monitor of an output does not count); nothing when `server` does not
+    // answer within `timeout`.
+    struct InputSources {
+        std::string server;
+        std::vector<std::string> sources;
+    };
+    static std::optional<InputSources> inputSources(const std::string& server, std::chrono::milliseconds timeout);
+    // True when `server` answers within `timeout` and has an input source.
     static bool hasInputSource(const std::string& server, std::chrono::milliseconds timeout);
 
 private:
