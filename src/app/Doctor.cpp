@@ -130,11 +130,11 @@ public:
                 "None is for your language (" + s.locale +
                     "): put a PocketSphinx model for it in a folder named after it under " + s.searchedFolders + ".");
         }
+        const bool local = s.chosen == SpeechEngineChoice::nemotron;
         add(s.localModelInstalled,
             s.localModelInstalled ? "Local model: installed (" + s.localModelPath + ")"
                                   : "Local model: not downloaded (" + std::to_string(s.localModelMegabytes) + " MB)",
-            "Run: zarn model download");
-        const bool local = s.chosen == SpeechEngineChoice::nemotron;
+            local ? "Run: zarn model download" : "Only the local engine needs it; run: zarn model download");
         diagnosis.needs.engine = local ? s.localModelInstalled : system;
         const bool otherWorks = local ? system : s.localModelInstalled;
         add(diagnosis.needs.engine,

@@ -141,11 +141,14 @@ const Strings& Strings::english() {
                 "sudo usermod -aG input $USER\n"
                 "echo 'KERNEL==\"uinput\", GROUP=\"input\", MODE=\"0660\", OPTIONS+=\"static_node=uinput\"' | "
                 "sudo tee /etc/udev/rules.d/60-zarn-uinput.rules\n"
-                "sudo udevadm control --reload-rules && sudo udevadm trigger",
+                "sudo udevadm control --reload-rules && sudo udevadm trigger"
+                "\n\nRun zarn doctor in a terminal to see what else this session lacks.",
             .keyGrabHelp = "Zarn could not take the push-to-talk key from the X server. Another program may be "
-                           "holding it: close that program or choose another key in the menu.",
+                           "holding it: close that program or choose another key in the menu."
+                           "\n\nRun zarn doctor in a terminal to see what else this session lacks.",
             .microphoneHelp = "No sound settings program was found. Install one to choose and unmute your "
-                              "microphone, for example: sudo apt install pavucontrol",
+                              "microphone, for example: sudo apt install pavucontrol"
+                              "\n\nRun zarn doctor in a terminal to see what else this session lacks.",
         },
         .updates = {
             .fromPackageManager = "Zarn is updated by your package manager. Use it to get newer versions.",

@@ -149,11 +149,14 @@ const Strings& Strings::russian() {
                 "sudo usermod -aG input $USER\n"
                 "echo 'KERNEL==\"uinput\", GROUP=\"input\", MODE=\"0660\", OPTIONS+=\"static_node=uinput\"' | "
                 "sudo tee /etc/udev/rules.d/60-zarn-uinput.rules\n"
-                "sudo udevadm control --reload-rules && sudo udevadm trigger",
+                "sudo udevadm control --reload-rules && sudo udevadm trigger"
+                "\n\nЗапустите zarn doctor в терминале, чтобы увидеть, чего ещё не хватает в этом сеансе.",
             .keyGrabHelp = "Zarn не смог получить клавишу диктовки от X-сервера. Возможно, её занимает другая "
-                           "программа: закройте её или выберите другую клавишу в меню.",
+                           "программа: закройте её или выберите другую клавишу в меню."
+                           "\n\nЗапустите zarn doctor в терминале, чтобы увидеть, чего ещё не хватает в этом сеансе.",
             .microphoneHelp = "Программа настройки звука не найдена. Установите её, чтобы выбрать и включить "
-                              "микрофон, например: sudo apt install pavucontrol",
+                              "микрофон, например: sudo apt install pavucontrol"
+                              "\n\nЗапустите zarn doctor в терминале, чтобы увидеть, чего ещё не хватает в этом сеансе.",
         },
         .updates = {
             .fromPackageManager = "Zarn обновляется менеджером пакетов. Новые версии устанавливайте через него.",
