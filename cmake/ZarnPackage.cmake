@@ -6,10 +6,13 @@ include(GNUInstallDirs)
 set(ZARN_MAINTAINER "Zarn maintainers <maintainers@zarn.example.org>" CACHE STRING
     "Maintainer named in the package and its changelog")
 set(ZARN_SUMMARY "Push-to-talk dictation for the Linux desktop")
-set(ZARN_DESCRIPTION "Hold a key in any application, speak, release: the text appears where the cursor is. \
-Zarn recognises speech on this machine, cleans the text up with fixed rules or a local language model, \
-applies the corrections of a personal dictionary and keeps a searchable history of dictations. \
-The package holds the desktop application zarn-app and the command line zarn.")
+# Short lines, as a Debian description wants them.
+set(ZARN_DESCRIPTION "Hold a key in any application, speak, release: the text appears where
+the cursor is. Zarn recognises speech on this machine, cleans the text
+up with fixed rules or a local language model, applies the corrections
+of a personal dictionary and keeps a searchable history of dictations.
+The package holds the desktop application zarn-app and the command line
+zarn.")
 # The day of the release the package and the AppStream file name (SOURCE_DATE_EPOCH fixes it).
 string(TIMESTAMP ZARN_RELEASE_DATE "%Y-%m-%d" UTC)
 string(TIMESTAMP ZARN_RELEASE_DATE_RFC2822 "%a, %d %b %Y 00:00:00 +0000" UTC)

@@ -15,7 +15,7 @@ fail() {
   failed=1
 }
 
-lintian --fail-on error --no-tag-display-limit "$deb" || fail "lintian found errors"
+lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian found errors"
 
 expected=(
   usr/bin/zarn usr/bin/zarn-app
