@@ -18,6 +18,9 @@ packages=(
   # tests: services the end-to-end tests start on their own
   libgtest-dev libgmock-dev xvfb xauth x11-utils xdotool trayer pulseaudio pulseaudio-utils dbus dbus-x11 at-spi2-core
   python3 espeak-ng sox
+  # the Debian package: dpkg-buildflags and dpkg-shlibdeps for CPack, file to find what to
+  # strip, and the checks of scripts/check-package.sh
+  dpkg-dev file lintian desktop-file-utils appstream man-db
 )
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -18,3 +18,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # Tests never log to the journal of the machine they run on.
 export ZARN_LOG_STDERR=1
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 600
+
+# The Debian package: a Release build of the programs and the runtime only, in build-package/,
+# then lintian, its contents, its metadata and the installed programs in a throwaway root.
+bash scripts/check-package.sh

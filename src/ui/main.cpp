@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <string_view>
 #include <iostream>
 
 #include "app/Application.h"
@@ -85,10 +86,14 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 
+constexpr const char* usage =
+    "Usage: zarn-app [--background] [zarn://URL…]\n"
+    "Push-to-talk dictation: hold the push-to-talk key in any application, speak, release.\n"
+    "  --background  start without opening a window (for starting at login)\n"
+    "  --version     print the version\n";
+
 struct Arguments {
     bool background = false;
-    bool version = false;
-    bool help = false;
     std::vector<std::string> urls;
     std::string unknown;
 };
@@ -99,10 +104,6 @@ Arguments parseArguments(const QStringList& list) {
         const std::string arg = list[i].toStdString();
         if (arg == "--background") {
             arguments.background = true;
-        } else if (arg == "--version") {
-            arguments.version = true;
-        } else if (arg == "--help" || arg == "-h") {
-            arguments.help = true;
         } else if (!arg.empty() && arg[0] == '-') {
             arguments.unknown = arg;
         } else {
@@ -131,6 +132,18 @@ void showMessage(const std::string& title, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so they work without a display (a console, a package check).
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--version") {
+            std::cout << "zarn-app " << ZARN_VERSION << "\n";
+            return 0;
+        }
+        if (arg == "--help" || arg == "-h") {
+            std::cout << usage;
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName("zarn-app");
     QApplication::setApplicationVersion(ZARN_VERSION);
@@ -140,18 +153,9 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     const Arguments arguments = parseArguments(QApplication::arguments());
-    if (arguments.version) {
-        std::cout << "zarn-app " << ZARN_VERSION << "\n";
-        return 0;
-    }
-    if (arguments.help || !arguments.unknown.empty()) {
-        (arguments.help ? std::cout : std::cerr)
-            << "Usage: zarn-app [--background] [zarn://URL…]\n"
-               "Push-to-talk dictation: hold the push-to-talk key in any application, speak, release.\n"
-               "  --background  start without opening a window (for starting at login)\n"
-               "  --version     print the version\n";
-        if (!arguments.unknown.empty()) std::cerr << "zarn-app: unknown option " << arguments.unknown << "\n";
-        return arguments.help ? 0 : 2;
+    if (!arguments.unknown.empty()) {
+        std::cerr << usage << "zarn-app: unknown option " << arguments.unknown << "\n";
+        return 2;
     }
 
     ui::QtExecutor main(&app);
