@@ -10,6 +10,8 @@ packages=(
   libicu-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libsoxr-dev libsystemd-dev
   # platform: audio, X11, evdev, accessibility, speech
   libpulse-dev libx11-dev libxi-dev libxtst-dev libxfixes-dev libevdev-dev libatspi2.0-dev libglib2.0-dev
+  # the paste keystroke in the user's layout (xkbcommon) and on Wayland (client library, wayland-scanner)
+  libxkbcommon-dev libwayland-dev
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us pocketsphinx-testdata
   # event sounds: libcanberra, its PulseAudio driver and the freedesktop theme it plays from
   libcanberra-dev libcanberra-pulse sound-theme-freedesktop
