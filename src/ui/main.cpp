@@ -131,7 +131,13 @@ void showMessage(const std::string& title, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Under Wayland an ordinary client can neither place a window nor keep it from taking the
+    // focus; through XWayland the HUD can. Programs we start choose for themselves.
+    const bool forcedXcb = qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && qEnvironmentVariableIsSet("DISPLAY") &&
+                           !qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+    if (forcedXcb) qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
+    if (forcedXcb) qunsetenv("QT_QPA_PLATFORM");
     QApplication::setApplicationName("zarn-app");
     QApplication::setApplicationVersion(ZARN_VERSION);
     QApplication::setDesktopFileName("zarn-app");

@@ -15,6 +15,7 @@ struct PasteKeys {
     std::uint32_t v = 0;
     std::uint32_t controlMask = 0;
     std::uint32_t shiftMask = 0;
+    std::uint32_t layout = 0;  // the layout (XKB group) in which `v` types "v"
     bool operator==(const PasteKeys&) const = default;
 };
 

@@ -16,9 +16,10 @@ TEST(PasteKeys, ResolvedFromTheKeymapsLayouts) {
         const char* layout;
         const char* variant;
         std::uint32_t v;
+        std::uint32_t layout = 0;
     };
     for (const auto& c : {Case{"us", "", qwertyV}, Case{"us", "dvorak", dvorakV}, Case{"ru", "", qwertyV},
-                          Case{"ru,us", ",dvorak", dvorakV}, Case{"us,ru", "dvorak,", dvorakV},
+                          Case{"ru,us", ",dvorak", dvorakV, 1}, Case{"us,ru", "dvorak,", dvorakV},
                           Case{"fr", "", qwertyV}}) {
         SCOPED_TRACE(std::string(c.layout) + "(" + c.variant + ")");
         std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES),
@@ -30,6 +31,7 @@ TEST(PasteKeys, ResolvedFromTheKeymapsLayouts) {
         auto keys = pasteKeys(keymap.get());
         ASSERT_TRUE(keys);
         EXPECT_EQ(keys->v, c.v);
+        EXPECT_EQ(keys->layout, c.layout);
         EXPECT_EQ(keys->control, leftControl);
         EXPECT_EQ(keys->shift, leftShift);
         EXPECT_EQ(keys->controlMask, 1u << xkb_keymap_mod_get_index(keymap.get(), XKB_MOD_NAME_CTRL));
