@@ -10,7 +10,7 @@
 #include "platform/linux/atspi/AtspiAccessibility.h"
 #include "platform/linux/x11clipboard/ClipboardHandOver.h"
 #include "platform/linux/x11clipboard/X11Clipboard.h"
-#include "platform/linux/xtest/XTestKeySynthesizer.h"
+#include "platform/linux/wayland/SessionKeys.h"
 
 namespace {
 
@@ -31,9 +31,9 @@ int runInsert(zarn::cli::CommandContext& context) {
     zarn::EventLoop loop;
     zarn::atspi::AtspiAccessibility accessibility;
     zarn::x11::X11Clipboard clipboard;
-    zarn::x11::XTestKeySynthesizer keys;
+    auto keys = zarn::wl::sessionKeys();
     {
-        zarn::TextInjector injector(accessibility, clipboard, keys, loop);
+        zarn::TextInjector injector(accessibility, clipboard, *keys, loop);
         injector.insert(text);
         loop.runUntil([&] { return !injector.isPasting(); }, 10s);
     }

@@ -40,7 +40,7 @@
 #include "platform/linux/pulse/PulseAudioInput.h"
 #include "platform/linux/x11clipboard/ClipboardHandOver.h"
 #include "platform/linux/x11clipboard/X11Clipboard.h"
-#include "platform/linux/xtest/XTestKeySynthesizer.h"
+#include "platform/linux/wayland/SessionKeys.h"
 #include "settings/Settings.h"
 #include "speech/ModelStore.h"
 #include "speech/NemotronModels.h"
@@ -190,8 +190,8 @@ int main(int argc, char** argv) {
                                            }});
     atspi::AtspiAccessibility accessibility;
     x11::X11Clipboard clipboard;
-    x11::XTestKeySynthesizer keys;
-    std::optional<TextInjector> injector(std::in_place, accessibility, clipboard, keys, main);
+    auto keys = wl::sessionKeys();
+    std::optional<TextInjector> injector(std::in_place, accessibility, clipboard, *keys, main);
     canberra::CanberraSoundPlayer sounds;
     auto languageModel = services::makeLanguageModel(settings.defaults());
     // The menu reads the model's availability from here at once; it never waits on the network.

@@ -1,4 +1,5 @@
 #include "inject/TextInjector.h"
+#include "inject/KeyRoutes.h"
 
 #include <gtest/gtest.h>
 
@@ -349,6 +350,23 @@ TEST_F(TextInjectorTest, DestroyedInjectorRestoresAtOnceAndLeavesNoTimerBehind) 
     }
     main.runAll();
     EXPECT_EQ(pasteboard.content, plainText("newer"));
+}
+
+// Each paste goes by the first route that reaches the focused window; none is an error.
+TEST(KeyRoutes, FirstRouteReachingTheFocusPostsThePaste) {
+    FakePasteboard board;
+    for (bool x11Focused : {true, false}) {
+        auto xtest = std::make_unique<FakeKeys>(board), virtualKeyboard = std::make_unique<FakeKeys>(board);
+        auto *x = xtest.get(), *v = virtualKeyboard.get();
+        std::vector<inject::KeyRoutes::Route> list(2);
+        list[0] = {"XTest", std::move(xtest), [&] { return x11Focused; }};
+        list[1] = {"Wayland virtual keyboard", std::move(virtualKeyboard), {}};
+        inject::KeyRoutes routes(std::move(list));
+        EXPECT_TRUE(routes.postPaste(true));
+        EXPECT_EQ(x->terminal, std::vector<bool>(x11Focused ? 1 : 0, true));
+        EXPECT_EQ(v->terminal, std::vector<bool>(x11Focused ? 0 : 1, true));
+    }
+    EXPECT_FALSE(inject::KeyRoutes({}).postPaste(false));
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <string_view>
 
 #include "base/Error.h"
-#include "base/Log.h"
 #include "platform/linux/xkbkeys/PasteKeys.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
@@ -182,9 +181,7 @@ bool VirtualKeyboard::postPaste(bool terminal) {
     }
     key(keys->control, false);
     modifiers(0);
-    if (wl_display_roundtrip(c.display) < 0) return false;
-    Log::inject().info("paste keystroke through the Wayland virtual keyboard (layout %u)", keys->layout);
-    return true;
+    return wl_display_roundtrip(c.display) >= 0;
 }
 
 }  // namespace zarn::wl

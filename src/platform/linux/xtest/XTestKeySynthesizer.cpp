@@ -67,6 +67,13 @@ XTestKeySynthesizer::~XTestKeySynthesizer() {
     if (display_) XCloseDisplay(display_);
 }
 
+bool XTestKeySynthesizer::x11WindowFocused() {
+    Window window = None;
+    int revert = 0;
+    XGetInputFocus(display_, &window, &revert);
+    return window != None;
+}
+
 std::pair<std::string, std::string> XTestKeySynthesizer::focusedWindowClass() {
     Window root = DefaultRootWindow(display_);
     Window window = None;

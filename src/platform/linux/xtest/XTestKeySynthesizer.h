@@ -23,6 +23,9 @@ public:
 
     bool postPaste(bool terminal) override;
 
+    // Whether an X11 window has the input focus: under XWayland none has while a native
+    // Wayland window is focused.
+    bool x11WindowFocused();
     // The WM_CLASS instance and class of the focused top-level window ("" when unknown).
     std::pair<std::string, std::string> focusedWindowClass();
 
