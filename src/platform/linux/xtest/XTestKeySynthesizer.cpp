@@ -71,7 +71,8 @@ bool XTestKeySynthesizer::x11WindowFocused() {
     Window window = None;
     int revert = 0;
     XGetInputFocus(display_, &window, &revert);
-    return window != None;
+    // XWayland starts with the focus on the pointer's root and comes back to nothing.
+    return window != None && window != PointerRoot && window != DefaultRootWindow(display_);
 }
 
 std::pair<std::string, std::string> XTestKeySynthesizer::focusedWindowClass() {
