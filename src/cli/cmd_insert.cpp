@@ -3,6 +3,7 @@
 #include <chrono>
 #include <iostream>
 #include <iterator>
+#include <optional>
 
 #include "base/EventLoop.h"
 #include "cli/Command.h"
@@ -30,7 +31,11 @@ int runInsert(zarn::cli::CommandContext& context) {
 
     zarn::EventLoop loop;
     zarn::atspi::AtspiAccessibility accessibility;
-    zarn::x11::X11Clipboard clipboard;
+    auto waylandClipboard = zarn::wl::sessionDataControl();
+    std::optional<zarn::x11::X11Clipboard> x11Clipboard;
+    if (!waylandClipboard) x11Clipboard.emplace();
+    zarn::inject::Pasteboard& clipboard =
+        waylandClipboard ? static_cast<zarn::inject::Pasteboard&>(*waylandClipboard) : *x11Clipboard;
     auto keys = zarn::wl::sessionKeys();
     {
         zarn::TextInjector injector(accessibility, clipboard, *keys, loop);
@@ -38,7 +43,7 @@ int runInsert(zarn::cli::CommandContext& context) {
         loop.runUntil([&] { return !injector.isPasting(); }, 10s);
     }
     std::string error;
-    if (zarn::x11::handOverClipboard(clipboard, "/proc/self/exe", &error)) return 0;
+    if (!x11Clipboard || zarn::x11::handOverClipboard(*x11Clipboard, "/proc/self/exe", &error)) return 0;
     context.err << "zarn insert: " << error << "\n";
     return 1;
 }

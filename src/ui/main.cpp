@@ -189,7 +189,11 @@ int main(int argc, char** argv) {
                                                return settings.strings();
                                            }});
     atspi::AtspiAccessibility accessibility;
-    x11::X11Clipboard clipboard;
+    // Native Wayland windows see the clipboard through data-control where the compositor has it.
+    auto waylandClipboard = wl::sessionDataControl();
+    std::optional<x11::X11Clipboard> x11Clipboard;
+    if (!waylandClipboard) x11Clipboard.emplace();
+    inject::Pasteboard& clipboard = waylandClipboard ? static_cast<inject::Pasteboard&>(*waylandClipboard) : *x11Clipboard;
     auto keys = wl::sessionKeys();
     std::optional<TextInjector> injector(std::in_place, accessibility, clipboard, *keys, main);
     canberra::CanberraSoundPlayer sounds;
@@ -318,7 +322,7 @@ int main(int argc, char** argv) {
     // is handed on, so the user's clipboard never vanishes with us.
     injector.reset();
     std::string handOverError;
-    if (!x11::handOverClipboard(clipboard, zarnExecutable(), &handOverError)) {
+    if (x11Clipboard && !x11::handOverClipboard(*x11Clipboard, zarnExecutable(), &handOverError)) {
         Log::app().error("the clipboard could not be kept after exit: %{public}s", handOverError);
     }
     return status;

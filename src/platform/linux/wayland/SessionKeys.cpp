@@ -37,4 +37,16 @@ std::unique_ptr<inject::KeyRoutes> sessionKeys() {
     return std::make_unique<inject::KeyRoutes>(std::move(routes));
 }
 
+std::unique_ptr<DataControlClipboard> sessionDataControl() {
+    if (!std::getenv("WAYLAND_DISPLAY")) return nullptr;
+    try {
+        auto clipboard = std::make_unique<DataControlClipboard>();
+        Log::inject().info("clipboard: Wayland data-control");
+        return clipboard;
+    } catch (const MessageError& e) {
+        Log::inject().info("clipboard: X11 (%{public}s)", std::string(e.what()));
+        return nullptr;
+    }
+}
+
 }  // namespace zarn::wl

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "inject/KeyRoutes.h"
+#include "platform/linux/wayland/DataControlClipboard.h"
 
 namespace zarn::wl {
 
@@ -10,5 +11,10 @@ namespace zarn::wl {
 // session, XWayland's under Wayland) and the compositor's virtual keyboard for the rest.
 // What cannot be opened is left out and logged once.
 std::unique_ptr<inject::KeyRoutes> sessionKeys();
+
+// The Wayland session's clipboard through data-control, or nullptr (logged) when this is no
+// Wayland session or the compositor lacks the protocol (GNOME): then XWayland's X11
+// clipboard is the one to use.
+std::unique_ptr<DataControlClipboard> sessionDataControl();
 
 }  // namespace zarn::wl
