@@ -42,8 +42,9 @@ int runInsert(zarn::cli::CommandContext& context) {
         injector.insert(text);
         loop.runUntil([&] { return !injector.isPasting(); }, 10s);
     }
+    if (waylandClipboard) return waylandClipboard->handOver() ? 0 : 1;
     std::string error;
-    if (!x11Clipboard || zarn::x11::handOverClipboard(*x11Clipboard, "/proc/self/exe", &error)) return 0;
+    if (zarn::x11::handOverClipboard(*x11Clipboard, "/proc/self/exe", &error)) return 0;
     context.err << "zarn insert: " << error << "\n";
     return 1;
 }

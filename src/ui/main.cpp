@@ -322,6 +322,7 @@ int main(int argc, char** argv) {
     // is handed on, so the user's clipboard never vanishes with us.
     injector.reset();
     std::string handOverError;
+    if (waylandClipboard && !waylandClipboard->handOver()) Log::app().error("the clipboard could not be kept after exit");
     if (x11Clipboard && !x11::handOverClipboard(*x11Clipboard, zarnExecutable(), &handOverError)) {
         Log::app().error("the clipboard could not be kept after exit: %{public}s", handOverError);
     }

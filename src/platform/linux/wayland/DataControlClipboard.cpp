@@ -38,8 +38,10 @@ struct DataControlClipboard::State {
     inject::PasteboardItem sourceItem;
     std::atomic<std::int64_t> changes{0};
     bool connected = true;
+    bool handedOver = false;  // the connection is the background copy's now: send nothing
 
     ~State() {
+        if (handedOver) return;
         for (auto& [offer, types] : offers) zwlr_data_control_offer_v1_destroy(offer);
         if (selection) zwlr_data_control_offer_v1_destroy(selection);
         if (source) zwlr_data_control_source_v1_destroy(source);
@@ -180,9 +182,31 @@ DataControlClipboard::~DataControlClipboard() {
         stop_ = true;
     }
     [[maybe_unused]] auto n = write(wake_[1], "x", 1);
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
     close(wake_[0]);
     close(wake_[1]);
+}
+
+bool DataControlClipboard::handOver() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    [[maybe_unused]] auto n = write(wake_[1], "x", 1);
+    if (thread_.joinable()) thread_.join();
+    auto& s = *state_;
+    if (!s.source || !s.connected) return true;
+    pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        setsid();
+        // Until another client copies (our source is cancelled) or the compositor goes away.
+        while (s.source && wl_display_dispatch(s.display) >= 0) {
+        }
+        _exit(0);
+    }
+    s.handedOver = true;
+    return true;
 }
 
 void DataControlClipboard::run() {

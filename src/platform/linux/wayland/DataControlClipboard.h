@@ -32,6 +32,11 @@ public:
     void writeItems(const inject::PasteboardSnapshot& items) override;
     std::int64_t changeCount() override;
 
+    // What this process offers dies with it: at exit, a forked copy of the connection keeps
+    // serving it until another client copies. Stops this object's serving; true when nothing
+    // of ours was on the clipboard or the copy runs.
+    bool handOver();
+
     struct State;
 
 private:

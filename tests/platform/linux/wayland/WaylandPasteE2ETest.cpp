@@ -70,6 +70,9 @@ TEST(WaylandPasteE2E, VirtualKeyboardPastesIntoANativeTerminalAndTheClipboardCom
 
     EXPECT_TRUE(test::waitUntil([&] { return test::readFile(out) == dictated; }, 10s)) << test::readFile(out);
     EXPECT_TRUE(test::waitUntil([] { return wlPaste() == "the user's words"; }, 10s)) << wlPaste();
+    // Restored, the user's words are ours to serve: they outlive the clipboard object.
+    EXPECT_TRUE(clipboard.handOver());
+    EXPECT_EQ(wlPaste(), "the user's words");
     Log::setSinkForTesting(nullptr);
     EXPECT_NE(std::find(lines.begin(), lines.end(), "paste keystroke via Wayland virtual keyboard (terminal)"), lines.end())
         << ::testing::PrintToString(lines);
