@@ -20,6 +20,10 @@ packages=(
   # tests: services the end-to-end tests start on their own
   libgtest-dev libgmock-dev xvfb xauth x11-utils xdotool trayer pulseaudio pulseaudio-utils dbus dbus-x11 at-spi2-core
   python3 espeak-ng sox
+  # Wayland: native windows when there is no XWayland (qt6-wayland); the headless sway the
+  # Wayland tests start, its XWayland and xhost to let the test in, wl-clipboard to read the
+  # clipboard as Wayland clients see it, foot as a native Wayland window that pastes
+  qt6-wayland sway xwayland x11-xserver-utils wl-clipboard foot
 )
 
 if [ "$(id -u)" -ne 0 ]; then

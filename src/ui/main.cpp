@@ -138,6 +138,8 @@ int main(int argc, char** argv) {
     if (forcedXcb) qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     if (forcedXcb) qunsetenv("QT_QPA_PLATFORM");
+    Log::app().info("windows through Qt's %{public}s platform%{public}s", QGuiApplication::platformName().toStdString(),
+                    forcedXcb ? " (XWayland)" : "");
     QApplication::setApplicationName("zarn-app");
     QApplication::setApplicationVersion(ZARN_VERSION);
     QApplication::setDesktopFileName("zarn-app");
