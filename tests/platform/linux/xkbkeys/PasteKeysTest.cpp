@@ -16,7 +16,7 @@ TEST(PasteKeys, ResolvedFromTheKeymapsLayouts) {
         const char* layout;
         const char* variant;
         std::uint32_t v;
-        std::uint32_t layout = 0;
+        std::uint32_t group = 0;  // the layout that has v
     };
     for (const auto& c : {Case{"us", "", qwertyV}, Case{"us", "dvorak", dvorakV}, Case{"ru", "", qwertyV},
                           Case{"ru,us", ",dvorak", dvorakV, 1}, Case{"us,ru", "dvorak,", dvorakV},
@@ -31,7 +31,7 @@ TEST(PasteKeys, ResolvedFromTheKeymapsLayouts) {
         auto keys = pasteKeys(keymap.get());
         ASSERT_TRUE(keys);
         EXPECT_EQ(keys->v, c.v);
-        EXPECT_EQ(keys->layout, c.layout);
+        EXPECT_EQ(keys->layout, c.group);
         EXPECT_EQ(keys->control, leftControl);
         EXPECT_EQ(keys->shift, leftShift);
         EXPECT_EQ(keys->controlMask, 1u << xkb_keymap_mod_get_index(keymap.get(), XKB_MOD_NAME_CTRL));
