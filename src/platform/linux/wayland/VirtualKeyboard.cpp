@@ -138,26 +138,40 @@ std::optional<xkb::PasteKeys> prepare(Connection& c) {
 
 }  // namespace
 
-VirtualKeyboard::VirtualKeyboard() : connection_(std::make_unique<Connection>()) {
-    auto& c = *connection_;
-    c.display = wl_display_connect(nullptr);
-    if (!c.display) throw MessageError("cannot connect to the Wayland display");
-    c.registry = wl_display_get_registry(c.display);
-    wl_registry_add_listener(c.registry, &registryListener, &c);
+namespace {
+
+std::unique_ptr<Connection> connect() {
+    auto c = std::make_unique<Connection>();
+    c->display = wl_display_connect(nullptr);
+    if (!c->display) throw MessageError("cannot connect to the Wayland display");
+    c->registry = wl_display_get_registry(c->display);
+    wl_registry_add_listener(c->registry, &registryListener, c.get());
     // Globals, then the seat's capabilities, then the keyboard's keymap.
-    for (int i = 0; i < 3; ++i) wl_display_roundtrip(c.display);
-    if (!c.manager || !c.seat) throw MessageError("the Wayland compositor offers no virtual keyboard");
+    for (int i = 0; i < 3; ++i) wl_display_roundtrip(c->display);
+    if (!c->manager || !c->seat) throw MessageError("the Wayland compositor offers no virtual keyboard");
     // Made now, not at the first paste: a keyboard that appears on a seat that had none has its
     // first key taken as already held by some toolkits (GTK 3).
-    prepare(c);
+    prepare(*c);
+    return c;
 }
+
+}  // namespace
+
+VirtualKeyboard::VirtualKeyboard() : connection_(connect()) {}
 
 VirtualKeyboard::~VirtualKeyboard() = default;
 
 bool VirtualKeyboard::postPaste(bool terminal) {
+    // Takes in a layout switched since the last paste. Between pastes nobody reads the
+    // connection, so a compositor that gave up on it (or restarted) gets a new one.
+    if (wl_display_roundtrip(connection_->display) < 0) {
+        try {
+            connection_ = connect();
+        } catch (const MessageError&) {
+            return false;
+        }
+    }
     auto& c = *connection_;
-    // Takes in a layout switched since the last paste; fails when the compositor is gone.
-    if (wl_display_roundtrip(c.display) < 0) return false;
     auto keys = prepare(c);
     if (!keys) return false;
     auto* vk = c.virtualKeyboard;
