@@ -140,7 +140,7 @@ std::optional<xkb::PasteKeys> prepare(Connection& c) {
 
 namespace {
 
-std::unique_ptr<Connection> connect() {
+std::unique_ptr<Connection> open() {
     auto c = std::make_unique<Connection>();
     c->display = wl_display_connect(nullptr);
     if (!c->display) throw MessageError("cannot connect to the Wayland display");
@@ -148,6 +148,11 @@ std::unique_ptr<Connection> connect() {
     wl_registry_add_listener(c->registry, &registryListener, c.get());
     // Globals, then the seat's capabilities, then the keyboard's keymap.
     for (int i = 0; i < 3; ++i) wl_display_roundtrip(c->display);
+    return c;
+}
+
+std::unique_ptr<Connection> connect() {
+    auto c = open();
     if (!c->manager || !c->seat) throw MessageError("the Wayland compositor offers no virtual keyboard");
     // Made now, not at the first paste: a keyboard that appears on a seat that had none has its
     // first key taken as already held by some toolkits (GTK 3).
@@ -158,6 +163,14 @@ std::unique_ptr<Connection> connect() {
 }  // namespace
 
 VirtualKeyboard::VirtualKeyboard() : connection_(connect()) {}
+
+std::string seatKeymap() {
+    try {
+        return open()->seatKeymap;
+    } catch (const MessageError&) {
+        return {};
+    }
+}
 
 VirtualKeyboard::~VirtualKeyboard() = default;
 

@@ -29,4 +29,8 @@ private:
     std::unique_ptr<Connection> connection_;
 };
 
+// The keymap the compositor gives its clients for the seat's active keyboard, as XKB text;
+// empty when there is no Wayland display or no keyboard.
+std::string seatKeymap();
+
 }  // namespace zarn::wl
