@@ -41,7 +41,15 @@ struct DataControlClipboard::State {
     bool handedOver = false;  // the connection is the background copy's now: send nothing
 
     ~State() {
-        if (handedOver) return;
+        if (handedOver) {
+            // Freed here only: a destroy request would reach the compositor for the copy too.
+            for (void* proxy : std::initializer_list<void*>{selection, source, device, manager, seat, registry}) {
+                if (proxy) wl_proxy_destroy(static_cast<wl_proxy*>(proxy));
+            }
+            for (auto& [offer, types] : offers) wl_proxy_destroy(reinterpret_cast<wl_proxy*>(offer));
+            wl_display_disconnect(display);
+            return;
+        }
         for (auto& [offer, types] : offers) zwlr_data_control_offer_v1_destroy(offer);
         if (selection) zwlr_data_control_offer_v1_destroy(selection);
         if (source) zwlr_data_control_source_v1_destroy(source);
