@@ -10,6 +10,8 @@ packages=(
   libicu-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libsoxr-dev libsystemd-dev
   # platform: audio, X11, evdev, accessibility, speech
   libpulse-dev libx11-dev libxi-dev libxtst-dev libxfixes-dev libevdev-dev libatspi2.0-dev libglib2.0-dev
+  # the paste keystroke in the user's layout (xkbcommon) and on Wayland (client library, wayland-scanner)
+  libxkbcommon-dev libwayland-dev
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us pocketsphinx-testdata
   # event sounds: libcanberra, its PulseAudio driver and the freedesktop theme it plays from
   libcanberra-dev libcanberra-pulse sound-theme-freedesktop
@@ -21,6 +23,10 @@ packages=(
   # the Debian package: dpkg-buildflags and dpkg-shlibdeps for CPack, file to find what to
   # strip, and the checks of scripts/check-package.sh
   dpkg-dev file lintian desktop-file-utils appstream man-db
+  # Wayland: native windows when there is no XWayland (qt6-wayland); the headless sway the
+  # Wayland tests start, its XWayland and xhost to let the test in, wl-clipboard to read the
+  # clipboard as Wayland clients see it, foot as a native Wayland window that pastes
+  qt6-wayland sway xwayland x11-xserver-utils wl-clipboard foot
 )
 
 if [ "$(id -u)" -ne 0 ]; then

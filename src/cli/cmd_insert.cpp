@@ -3,6 +3,7 @@
 #include <chrono>
 #include <iostream>
 #include <iterator>
+#include <optional>
 
 #include "base/EventLoop.h"
 #include "cli/Command.h"
@@ -10,7 +11,7 @@
 #include "platform/linux/atspi/AtspiAccessibility.h"
 #include "platform/linux/x11clipboard/ClipboardHandOver.h"
 #include "platform/linux/x11clipboard/X11Clipboard.h"
-#include "platform/linux/xtest/XTestKeySynthesizer.h"
+#include "platform/linux/wayland/SessionKeys.h"
 
 namespace {
 
@@ -30,15 +31,20 @@ int runInsert(zarn::cli::CommandContext& context) {
 
     zarn::EventLoop loop;
     zarn::atspi::AtspiAccessibility accessibility;
-    zarn::x11::X11Clipboard clipboard;
-    zarn::x11::XTestKeySynthesizer keys;
+    auto waylandClipboard = zarn::wl::sessionDataControl();
+    std::optional<zarn::x11::X11Clipboard> x11Clipboard;
+    if (!waylandClipboard) x11Clipboard.emplace();
+    zarn::inject::Pasteboard& clipboard =
+        waylandClipboard ? static_cast<zarn::inject::Pasteboard&>(*waylandClipboard) : *x11Clipboard;
+    auto keys = zarn::wl::sessionKeys();
     {
-        zarn::TextInjector injector(accessibility, clipboard, keys, loop);
+        zarn::TextInjector injector(accessibility, clipboard, *keys, loop);
         injector.insert(text);
         loop.runUntil([&] { return !injector.isPasting(); }, 10s);
     }
+    if (waylandClipboard) return waylandClipboard->handOver() ? 0 : 1;
     std::string error;
-    if (zarn::x11::handOverClipboard(clipboard, "/proc/self/exe", &error)) return 0;
+    if (zarn::x11::handOverClipboard(*x11Clipboard, "/proc/self/exe", &error)) return 0;
     context.err << "zarn insert: " << error << "\n";
     return 1;
 }

@@ -26,6 +26,9 @@ public:
     virtual std::optional<TextRange> selectedTextRange() = 0;
     // Replaces the selection with `text` (or inserts it at the caret); false on error.
     virtual bool setSelectedText(const std::string& text) = 0;
+    // Whether the element belongs to a terminal emulator, which reads Ctrl+V as a control
+    // character and pastes with Ctrl+Shift+V.
+    virtual bool isInTerminal() { return false; }
 };
 
 class Accessibility {

@@ -68,7 +68,9 @@ void TextInjector::load(const std::string& text) {
 }
 
 void TextInjector::postPaste(const std::string& text) {
-    if (keys_.postPaste()) {
+    // Asked at the keystroke, not at the insert: the text may have waited behind another paste.
+    auto element = accessibility_.focusedElement();
+    if (keys_.postPaste(element && element->isInTerminal())) {
         Log::inject().info("pasted (%ld chars)", characterCount(text));
     } else {
         Log::inject().error("paste shortcut could not be synthesized (%ld chars)", characterCount(text));

@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QScreen>
 
+#include "base/Log.h"
 #include "ui/DesignTokens.h"
 #include "ui/Icons.h"
 #include "ui/X11Desktop.h"
@@ -162,11 +163,24 @@ void HUDView::paintEvent(QPaintEvent*) {
     painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
 }
 
+namespace {
+
+// Native Wayland gives an ordinary client no placement and no bypass of the compositor: the
+// panel becomes a frameless tool window there, and says so once.
+Qt::WindowFlags panelFlags() {
+    constexpr Qt::WindowFlags common =
+        Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput;
+    if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        return Qt::Window | Qt::BypassWindowManagerHint | common;
+    }
+    Log::app().info("HUD: no X display (XWayland) in this Wayland session — shown as a tool window the compositor places");
+    return Qt::Tool | common;
+}
+
+}  // namespace
+
 HUDPanel::HUDPanel(DictationController& controller, Settings& settings, Executor& main, Clock& clock)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint | Qt::WindowStaysOnTopHint |
-                           Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput),
-      view_(new HUDView(controller, settings, this)),
-      fade_(main, clock, *this) {
+    : QWidget(nullptr, panelFlags()), view_(new HUDView(controller, settings, this)), fade_(main, clock, *this) {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setWindowTitle(QStringLiteral("Zarn"));

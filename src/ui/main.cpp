@@ -41,7 +41,7 @@
 #include "platform/linux/pulse/PulseAudioInput.h"
 #include "platform/linux/x11clipboard/ClipboardHandOver.h"
 #include "platform/linux/x11clipboard/X11Clipboard.h"
-#include "platform/linux/xtest/XTestKeySynthesizer.h"
+#include "platform/linux/wayland/SessionKeys.h"
 #include "settings/Settings.h"
 #include "speech/ModelStore.h"
 #include "speech/NemotronModels.h"
@@ -144,7 +144,15 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    // Under Wayland an ordinary client can neither place a window nor keep it from taking the
+    // focus; through XWayland the HUD can. Programs we start choose for themselves.
+    const bool forcedXcb = qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && qEnvironmentVariableIsSet("DISPLAY") &&
+                           !qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+    if (forcedXcb) qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
+    if (forcedXcb) qunsetenv("QT_QPA_PLATFORM");
+    Log::app().info("windows through Qt's %{public}s platform%{public}s", QGuiApplication::platformName().toStdString(),
+                    forcedXcb ? " (XWayland)" : "");
     QApplication::setApplicationName("zarn-app");
     QApplication::setApplicationVersion(ZARN_VERSION);
     QApplication::setDesktopFileName("zarn-app");
@@ -187,9 +195,13 @@ int main(int argc, char** argv) {
                                                return settings.strings();
                                            }});
     atspi::AtspiAccessibility accessibility;
-    x11::X11Clipboard clipboard;
-    x11::XTestKeySynthesizer keys;
-    std::optional<TextInjector> injector(std::in_place, accessibility, clipboard, keys, main);
+    // Native Wayland windows see the clipboard through data-control where the compositor has it.
+    auto waylandClipboard = wl::sessionDataControl();
+    std::optional<x11::X11Clipboard> x11Clipboard;
+    if (!waylandClipboard) x11Clipboard.emplace();
+    inject::Pasteboard& clipboard = waylandClipboard ? static_cast<inject::Pasteboard&>(*waylandClipboard) : *x11Clipboard;
+    auto keys = wl::sessionKeys();
+    std::optional<TextInjector> injector(std::in_place, accessibility, clipboard, *keys, main);
     canberra::CanberraSoundPlayer sounds;
     auto languageModel = services::makeLanguageModel(settings.defaults());
     // The menu reads the model's availability from here at once; it never waits on the network.
@@ -316,7 +328,8 @@ int main(int argc, char** argv) {
     // is handed on, so the user's clipboard never vanishes with us.
     injector.reset();
     std::string handOverError;
-    if (!x11::handOverClipboard(clipboard, zarnExecutable(), &handOverError)) {
+    if (waylandClipboard && !waylandClipboard->handOver()) Log::app().error("the clipboard could not be kept after exit");
+    if (x11Clipboard && !x11::handOverClipboard(*x11Clipboard, zarnExecutable(), &handOverError)) {
         Log::app().error("the clipboard could not be kept after exit: %{public}s", handOverError);
     }
     return status;

@@ -1,4 +1,5 @@
 #include "inject/TextInjector.h"
+#include "inject/KeyRoutes.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,7 @@ public:
     bool failSet = false;
     bool moveOnSet = true;
     bool rangeUnreadableAfterSet = false;
+    bool terminal = false;
     std::vector<std::string> received;
     int calls = 0;
 
@@ -44,6 +46,7 @@ public:
         else if (moveOnSet && range) range = TextRange{range->location + static_cast<std::int64_t>(text.size()), 0};
         return true;
     }
+    bool isInTerminal() override { return terminal; }
 };
 
 class FakeAccessibility : public inject::Accessibility {
@@ -92,9 +95,11 @@ public:
     explicit FakeKeys(FakePasteboard& pasteboard) : pasteboard_(pasteboard) {}
     bool fail = false;
     std::vector<std::optional<PasteboardSnapshot>> pastedContent;
-    bool postPaste() override {
+    std::vector<bool> terminal;
+    bool postPaste(bool toTerminal) override {
         if (fail) return false;
         pastedContent.push_back(pasteboard_.content);
+        terminal.push_back(toTerminal);
         return true;
     }
 
@@ -179,6 +184,7 @@ TEST_F(TextInjectorTest, UnverifiedReasonsFallBackToPaste) {
         {"no focused element", [](FakeAccessibility& a) { a.element = nullptr; }, false},
         {"selected text not settable", [](FakeAccessibility& a) { a.element->settable = false; }, false},
         {"selected text not settable", [](FakeAccessibility& a) { a.element->settable = std::nullopt; }, false},
+        {"selected text not settable", [](FakeAccessibility& a) { a.element->terminal = true; a.element->settable = false; }, false},
         {"no readable selection range", [](FakeAccessibility& a) { a.element->range = std::nullopt; }, false},
         {"set attribute failed", [](FakeAccessibility& a) { a.element->failSet = true; }, false},
         {"selection range unreadable after write", [](FakeAccessibility& a) { a.element->rangeUnreadableAfterSet = true; }, true},
@@ -209,6 +215,7 @@ TEST_F(TextInjectorTest, UnverifiedReasonsFallBackToPaste) {
         loop.advanceBy(1ms);
         ASSERT_EQ(paste.pastedContent.size(), 1u);
         EXPECT_EQ(paste.pastedContent[0], plainText("dictated"));
+        EXPECT_EQ(paste.terminal[0], a11y.element && a11y.element->terminal);  // Ctrl+Shift+V for a terminal
         EXPECT_EQ(lines().back(), "pasted (8 chars)");
         loop.advanceBy(499ms);
         EXPECT_EQ(board.content, plainText("dictated"));
@@ -343,6 +350,23 @@ TEST_F(TextInjectorTest, DestroyedInjectorRestoresAtOnceAndLeavesNoTimerBehind) 
     }
     main.runAll();
     EXPECT_EQ(pasteboard.content, plainText("newer"));
+}
+
+// Each paste goes by the first route that reaches the focused window; none is an error.
+TEST(KeyRoutes, FirstRouteReachingTheFocusPostsThePaste) {
+    FakePasteboard board;
+    for (bool x11Focused : {true, false}) {
+        auto xtest = std::make_unique<FakeKeys>(board), virtualKeyboard = std::make_unique<FakeKeys>(board);
+        auto *x = xtest.get(), *v = virtualKeyboard.get();
+        std::vector<inject::KeyRoutes::Route> list(2);
+        list[0] = {"XTest", std::move(xtest), [&] { return x11Focused; }};
+        list[1] = {"Wayland virtual keyboard", std::move(virtualKeyboard), {}};
+        inject::KeyRoutes routes(std::move(list));
+        EXPECT_TRUE(routes.postPaste(true));
+        EXPECT_EQ(x->terminal, std::vector<bool>(x11Focused ? 1 : 0, true));
+        EXPECT_EQ(v->terminal, std::vector<bool>(x11Focused ? 0 : 1, true));
+    }
+    EXPECT_FALSE(inject::KeyRoutes({}).postPaste(false));
 }
 
 }  // namespace

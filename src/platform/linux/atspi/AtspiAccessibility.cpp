@@ -1,5 +1,7 @@
 #include "platform/linux/atspi/AtspiAccessibility.h"
 
+#include "inject/KeySynthesizer.h"
+
 #include <atspi/atspi.h>
 #include <X11/Xlib.h>
 #include <dbus/dbus.h>
@@ -91,6 +93,20 @@ public:
                                                       static_cast<gint>(value.size()), &error);
         if (clearError(error)) return false;
         return ok;
+    }
+
+    // A native Wayland terminal has no WM_CLASS to go by: its role or its program's name says it.
+    bool isInTerminal() override {
+        GError* error = nullptr;
+        AtspiRole role = atspi_accessible_get_role(object_.get(), &error);
+        if (!clearError(error) && role == ATSPI_ROLE_TERMINAL) return true;
+        Ref<AtspiAccessible> application(atspi_accessible_get_application(object_.get(), &error));
+        if (clearError(error) || !application) return false;
+        gchar* name = atspi_accessible_get_name(application.get(), &error);
+        if (clearError(error) || !name) return false;
+        bool terminal = inject::isTerminalName(name);
+        g_free(name);
+        return terminal;
     }
 
 private:

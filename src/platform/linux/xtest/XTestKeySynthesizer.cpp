@@ -1,14 +1,13 @@
 #include "platform/linux/xtest/XTestKeySynthesizer.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-#include <algorithm>
-#include <array>
-#include <cctype>
+#include <string_view>
 
 #include "base/Error.h"
 
@@ -25,20 +24,31 @@ std::string cannotOpenDisplay(const std::string& requested) {
 
 namespace {
 
-// WM_CLASS names of common terminal emulators, lower-cased.
-constexpr std::array<std::string_view, 36> kTerminals = {
-    "xterm",          "uxterm",          "rxvt",           "urxvt",          "urxvt-unicode",  "gnome-terminal",
-    "gnome-terminal-server", "konsole",   "kitty",          "alacritty",      "xfce4-terminal", "terminator",
-    "tilix",          "st",              "st-256color",    "lxterminal",     "mate-terminal",  "qterminal",
-    "terminology",    "sakura",          "termite",        "eterm",          "guake",          "tilda",
-    "yakuake",        "cool-retro-term", "wezterm",        "org.wezfurlong.wezterm", "foot", "kgx",
-    "deepin-terminal", "terminal",       "roxterm",        "aterm",          "mlterm",         "com.raggesilver.blackbox",
-};
-
-std::string lower(std::string_view s) {
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
+// The key whose first level is "v" in any group of the server's keymap, else the key at
+// QWERTY's V position (a layout without Latin letters: toolkits look for shortcuts there).
+KeyCode pasteKeyV(Display* display) {
+    XkbDescPtr keyboard = XkbGetMap(display, XkbKeySymsMask, XkbUseCoreKbd);
+    KeyCode found = 0;
+    if (keyboard) {
+        for (int group = 0; group < XkbNumKbdGroups && found == 0; ++group) {
+            for (int key = keyboard->min_key_code; key <= keyboard->max_key_code && found == 0; ++key) {
+                if (group < XkbKeyNumGroups(keyboard, key) && XkbKeySymEntry(keyboard, key, 0, group) == XK_v) {
+                    found = static_cast<KeyCode>(key);
+                }
+            }
+        }
+        XkbFreeKeyboard(keyboard, 0, True);
+    }
+    if (found != 0) return found;
+    XkbDescPtr named = XkbGetKeyboard(display, XkbKeyNamesMask, XkbUseCoreKbd);
+    if (!named) return 0;
+    for (int key = named->min_key_code; named->names && key <= named->max_key_code && found == 0; ++key) {
+        if (std::string_view(named->names->keys[key].name, XkbKeyNameLength).substr(0, 4) == "AB04") {
+            found = static_cast<KeyCode>(key);
+        }
+    }
+    XkbFreeKeyboard(named, 0, True);
+    return found;
 }
 
 }  // namespace
@@ -57,9 +67,12 @@ XTestKeySynthesizer::~XTestKeySynthesizer() {
     if (display_) XCloseDisplay(display_);
 }
 
-bool XTestKeySynthesizer::isTerminal(std::string_view wmClass) {
-    auto name = lower(wmClass);
-    return std::find(kTerminals.begin(), kTerminals.end(), name) != kTerminals.end();
+bool XTestKeySynthesizer::x11WindowFocused() {
+    Window window = None;
+    int revert = 0;
+    XGetInputFocus(display_, &window, &revert);
+    // XWayland starts with the focus on the pointer's root and comes back to nothing.
+    return window != None && window != PointerRoot && window != DefaultRootWindow(display_);
 }
 
 std::pair<std::string, std::string> XTestKeySynthesizer::focusedWindowClass() {
@@ -103,12 +116,12 @@ std::pair<std::string, std::string> XTestKeySynthesizer::focusedWindowClass() {
     return {};
 }
 
-bool XTestKeySynthesizer::postPaste() {
+bool XTestKeySynthesizer::postPaste(bool terminal) {
     auto [instance, windowClass] = focusedWindowClass();
-    bool terminal = isTerminal(instance) || isTerminal(windowClass);
+    terminal = terminal || inject::isTerminalName(instance) || inject::isTerminalName(windowClass);
     KeyCode control = XKeysymToKeycode(display_, XK_Control_L);
     KeyCode shift = XKeysymToKeycode(display_, XK_Shift_L);
-    KeyCode v = XKeysymToKeycode(display_, XK_v);
+    KeyCode v = pasteKeyV(display_);
     if (control == 0 || v == 0 || (terminal && shift == 0)) return false;
     XTestFakeKeyEvent(display_, control, True, CurrentTime);
     if (terminal) XTestFakeKeyEvent(display_, shift, True, CurrentTime);

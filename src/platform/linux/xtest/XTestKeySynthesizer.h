@@ -10,7 +10,8 @@ struct _XDisplay;
 namespace zarn::x11 {
 
 // Synthesizes the paste shortcut with the XTest extension: Ctrl+V, or Ctrl+Shift+V when the
-// focused window belongs to a terminal emulator, which reads Ctrl+V as a control character.
+// focused window belongs to a terminal emulator (by its WM_CLASS, or as the caller says), which
+// reads Ctrl+V as a control character. Only X11 windows (XWayland's too) receive these events.
 class XTestKeySynthesizer final : public inject::KeySynthesizer {
 public:
     // Opens its own connection ("" means $DISPLAY); throws MessageError when it cannot or
@@ -20,12 +21,13 @@ public:
     XTestKeySynthesizer(const XTestKeySynthesizer&) = delete;
     XTestKeySynthesizer& operator=(const XTestKeySynthesizer&) = delete;
 
-    bool postPaste() override;
+    bool postPaste(bool terminal) override;
 
+    // Whether an X11 window has the input focus: under XWayland none has while a native
+    // Wayland window is focused.
+    bool x11WindowFocused();
     // The WM_CLASS instance and class of the focused top-level window ("" when unknown).
     std::pair<std::string, std::string> focusedWindowClass();
-    // Whether a WM_CLASS instance or class names a terminal emulator.
-    static bool isTerminal(std::string_view wmClass);
 
 private:
     _XDisplay* display_ = nullptr;

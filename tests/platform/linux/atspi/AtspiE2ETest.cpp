@@ -105,6 +105,17 @@ TEST_F(AtspiE2E, SelectedTextIsReplaced) {
     EXPECT_EQ(lastText(*app, 10s), "new");
     EXPECT_EQ(logged(), std::vector<std::string>{"inserted via AX (3 chars)"});
     EXPECT_EQ(element->selectedTextRange(), (inject::TextRange{3, 0}));
+    EXPECT_FALSE(element->isInTerminal());
+}
+
+TEST_F(AtspiE2E, TerminalIsRecognizedByItsApplicationName) {
+    atspi::AtspiAccessibility accessibility;
+    setenv("ZARN_TEST_APP_NAME", "konsole", 1);
+    auto app = startField({""}, accessibility);
+    unsetenv("ZARN_TEST_APP_NAME");
+    auto element = accessibility.focusedElement();
+    ASSERT_TRUE(element);
+    EXPECT_TRUE(element->isInTerminal());
 }
 
 TEST_F(AtspiE2E, InsertCommandUsesAccessibility) {

@@ -9,9 +9,15 @@
 #include <QWidget>
 
 #include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // Named as a terminal emulator would be, for the paste shortcut's choice.
+    if (const char* name = std::getenv("ZARN_TEST_APP_NAME")) {
+        QApplication::setApplicationName(name);
+        QApplication::setApplicationDisplayName(name);
+    }
     QWidget window;
     window.setWindowTitle("zarn line edit");
     auto* layout = new QVBoxLayout(&window);

@@ -119,13 +119,13 @@ TEST_F(ClipboardE2E, PasteShortcutAddsShiftOnlyForTerminals) {
     {
         PasteTarget editor("gedit");
         EXPECT_EQ(keys.focusedWindowClass().first, "gedit");
-        ASSERT_TRUE(keys.postPaste());
+        ASSERT_TRUE(keys.postPaste(false));
         auto paste = editor.waitForPaste(5s);
         ASSERT_TRUE(paste);
         EXPECT_FALSE(paste->shift);
     }
     PasteTarget terminal("xterm");
-    ASSERT_TRUE(keys.postPaste());
+    ASSERT_TRUE(keys.postPaste(false));
     auto paste = terminal.waitForPaste(5s);
     ASSERT_TRUE(paste);
     EXPECT_TRUE(paste->shift);

@@ -44,13 +44,13 @@ TEST(SelectionTargets, PlainTextIsOfferedUnderTheUsualNames) {
     for (const auto& t : accented) EXPECT_EQ(t.bytes, "caf\xc3\xa9");
 }
 
-TEST(PasteShortcut, TerminalsAreRecognizedByWindowClass) {
+TEST(PasteShortcut, TerminalsAreRecognizedByWindowClassOrApplicationName) {
     for (const char* name : {"xterm", "XTerm", "URxvt", "gnome-terminal-server", "Gnome-terminal", "konsole", "kitty",
-                             "Alacritty", "xfce4-terminal", "Tilix", "st-256color"}) {
-        EXPECT_TRUE(XTestKeySynthesizer::isTerminal(name)) << name;
+                             "Alacritty", "xfce4-terminal", "Tilix", "st-256color", "org.gnome.Console"}) {
+        EXPECT_TRUE(inject::isTerminalName(name)) << name;
     }
     for (const char* name : {"", "firefox", "Navigator", "gedit", "terminal-notes", "xtermx", "code"}) {
-        EXPECT_FALSE(XTestKeySynthesizer::isTerminal(name)) << name;
+        EXPECT_FALSE(inject::isTerminalName(name)) << name;
     }
 }
 

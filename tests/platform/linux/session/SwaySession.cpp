@@ -1,0 +1,98 @@
+#include "platform/linux/session/SwaySession.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "support/TempDir.h"
+
+namespace zarn::test {
+
+namespace {
+
+constexpr uid_t nobody = 65534;
+
+bool installed(const std::string& program) { return runCommand({"sh", "-c", "command -v " + program}); }
+
+}  // namespace
+
+std::string SwaySession::missingTool() {
+    for (const char* tool : {"sway", "swaymsg", "Xwayland", "xhost", "setpriv", "wl-copy", "wl-paste"}) {
+        if (!installed(tool)) return tool;
+    }
+    return {};
+}
+
+void SwaySession::setEnv(const std::string& name, const std::string& value) {
+    const char* old = std::getenv(name.c_str());
+    savedEnv_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    setenv(name.c_str(), value.c_str(), 1);
+}
+
+SwaySession::SwaySession() {
+    // Outside any root-only temporary folder: sway's user must reach it.
+    char pattern[] = "/tmp/zarn-sway-XXXXXX";
+    if (!mkdtemp(pattern)) throw std::runtime_error("cannot make the runtime folder");
+    runtime_ = pattern;
+    const bool asRoot = geteuid() == 0;
+    // XWayland starts with its first client: that client lets root in, then names the display.
+    writeFile(runtime_ / "config",
+              "xwayland enable\noutput HEADLESS-1 resolution 1024x768\n"
+              "exec sh -c 'xhost +si:localuser:root && echo $DISPLAY > " + (runtime_ / "display.part").string() +
+                  " && mv " + (runtime_ / "display.part").string() + " " + (runtime_ / "display").string() + "'\n");
+    if (asRoot) {
+        for (const auto& path : {runtime_, runtime_ / "config"}) {
+            if (chown(path.c_str(), nobody, nobody) != 0) throw std::runtime_error("cannot hand the runtime folder over");
+        }
+    }
+    chmod(runtime_.c_str(), 0700);
+    setEnv("XDG_RUNTIME_DIR", runtime_.string());
+    setEnv("WLR_BACKENDS", "headless");
+    setEnv("WLR_RENDERER", "pixman");
+    setEnv("WLR_LIBINPUT_NO_DEVICES", "1");
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "SWAYSOCK"}) {
+        const char* old = std::getenv(name);
+        savedEnv_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        unsetenv(name);
+    }
+    std::vector<std::string> argv = {"sway", "-c", (runtime_ / "config").string()};
+    if (asRoot) argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    sway_ = std::make_unique<ChildProcess>(argv, true);
+    if (!waitUntil([this] { return std::filesystem::exists(runtime_ / "wayland-1"); }, std::chrono::seconds(20))) {
+        throw std::runtime_error("sway did not start");
+    }
+    setEnv("WAYLAND_DISPLAY", "wayland-1");
+    std::filesystem::path socket;
+    waitUntil(
+        [&] {
+            for (const auto& entry : std::filesystem::directory_iterator(runtime_)) {
+                if (entry.path().filename().string().rfind("sway-ipc.", 0) == 0) socket = entry.path();
+            }
+            return !socket.empty();
+        },
+        std::chrono::seconds(20));
+    if (socket.empty()) throw std::runtime_error("sway has no IPC socket");
+    setEnv("SWAYSOCK", socket.string());
+    if (!waitUntil([this] { return std::filesystem::exists(runtime_ / "display"); }, std::chrono::seconds(30))) {
+        throw std::runtime_error("XWayland did not start");
+    }
+    std::string display = readFile(runtime_ / "display");
+    while (!display.empty() && display.back() == '\n') display.pop_back();
+    setEnv("DISPLAY", display);
+}
+
+SwaySession::~SwaySession() {
+    sway_.reset();
+    for (auto it = savedEnv_.rbegin(); it != savedEnv_.rend(); ++it) {
+        if (it->second) setenv(it->first.c_str(), it->second->c_str(), 1);
+        else unsetenv(it->first.c_str());
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(runtime_, ignored);
+}
+
+bool SwaySession::command(const std::string& command) { return runCommand({"swaymsg", command}); }
+
+}  // namespace zarn::test
