@@ -188,6 +188,16 @@ struct DictionaryCorrector::RuleSet {
     std::unordered_map<std::u16string_view, std::vector<std::uint32_t>> byKey;  // views into rules' keys
     std::vector<std::size_t> keyLengths;                                     // ascending
     std::vector<std::uint32_t> unkeyed;
+    // The first prefixLength code units of every key at least that long: most places in a
+    // text begin no key, and one look-up here spares one per key length.
+    static constexpr std::size_t prefixLength = 4;
+    std::unordered_set<std::uint64_t> prefixes;
+
+    static std::uint64_t prefixOf(std::u16string_view text) {
+        std::uint64_t packed = 0;
+        for (std::size_t i = 0; i < prefixLength; ++i) packed = packed << 16 | text[i];
+        return packed;
+    }
 
     mutable std::mutex mutex;
     mutable std::vector<std::shared_ptr<const icu::RegexPattern>> patterns;
@@ -229,8 +239,9 @@ struct DictionaryCorrector::RuleSet {
         }
         const std::u16string_view view(folded);
         for (auto start : starts) {
+            const bool prefixed = start + prefixLength <= view.size() && prefixes.count(prefixOf(view.substr(start))) > 0;
             for (auto length : keyLengths) {
-                if (start + length > view.size()) break;
+                if (start + length > view.size() || (length >= prefixLength && !prefixed)) break;
                 auto it = byKey.find(view.substr(start, length));
                 if (it == byKey.end()) continue;
                 for (auto index : it->second) {
@@ -288,6 +299,7 @@ DictionaryCorrector::DictionaryCorrector(const std::vector<DictionaryEntry>& ent
             continue;
         }
         set->byKey[key].push_back(i);
+        if (key.size() >= RuleSet::prefixLength) set->prefixes.insert(RuleSet::prefixOf(key));
         lengths.push_back(key.size());
     }
     std::sort(lengths.begin(), lengths.end());

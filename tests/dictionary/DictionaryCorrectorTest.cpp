@@ -265,7 +265,7 @@ TEST(DictionaryCorrector, IndexedRulesMatchEveryRule) {
             return out;
         };
         std::vector<DictionaryEntry> entries;
-        for (std::size_t n = 1 + rng() % 30; n > 0; --n) {
+        for (std::size_t n = 1 + rng() % 20; n > 0; --n) {
             entries.push_back(DictionaryEntry::correction(phrase(3, {" ", "-", "  "}), phrase(2, {" "})));
         }
         std::string text = phrase(40, separators);
