@@ -153,8 +153,9 @@ public:
             if (U_FAILURE(status)) iterator_.reset();
         }
         if (!iterator_) return unicode::graphemeCount(utf8);
-        icu::UnicodeString text = toIcu(utf8);
-        iterator_->setText(text);
+        // The iterator refers to the text it was given, so the text lives as long as it does.
+        text_ = toIcu(utf8);
+        iterator_->setText(text_);
         std::size_t n = 0;
         iterator_->first();
         while (iterator_->next() != icu::BreakIterator::DONE) ++n;
@@ -162,6 +163,7 @@ public:
     }
 
 private:
+    icu::UnicodeString text_;
     std::unique_ptr<icu::BreakIterator> iterator_;
 };
 
