@@ -218,8 +218,9 @@ struct DictionaryCorrector::RuleSet {
 
     // The rules from `from` on that may match `text`, in order.
     std::vector<std::uint32_t> candidates(const icu::UnicodeString& text, std::uint32_t from) const {
-        // A match begins after no letter, digit or U+0345 (the fence), so keys are looked
-        // up only where such a code point's folding begins.
+        // The text folded, without separators (which only ever stand between the heard
+        // words). A match begins after no letter, digit or U+0345 (the fence), so keys are
+        // looked up only where such a code point's folding begins.
         std::u16string folded;
         folded.reserve(static_cast<std::size_t>(text.length()));
         std::vector<std::size_t> starts;
