@@ -5,7 +5,6 @@
 #include <array>
 #include <cctype>
 #include <cstdint>
-#include <cstdio>
 #include <random>
 
 namespace zarn {
@@ -18,9 +17,15 @@ std::string makeUuid() {
     }
     b[6] = static_cast<std::uint8_t>((b[6] & 0x0F) | 0x40);
     b[8] = static_cast<std::uint8_t>((b[8] & 0x3F) | 0x80);
-    char out[37];
-    std::snprintf(out, sizeof out, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[0], b[1],
-                  b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+    // By hand: snprintf took most of the time of reading a 100 000-entry dictionary.
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(36);
+    for (std::size_t i = 0; i < b.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
+        out += hex[b[i] >> 4];
+        out += hex[b[i] & 0x0F];
+    }
     return out;
 }
 

@@ -10,12 +10,6 @@
 #include "contracts/Contracts.h"
 #include "dictionary/DictionaryEntry.h"
 
-#include <unicode/uversion.h>
-
-U_NAMESPACE_BEGIN
-class RegexPattern;
-U_NAMESPACE_END
-
 namespace zarn {
 
 // Bounds on the work one apply() may do, whatever the dictionary and the text.
@@ -30,8 +24,9 @@ struct CorrectionLimits {
     std::int64_t growthAllowance = 4096;
 };
 
-// The enabled corrections of a dictionary compiled into match rules. An immutable value:
-// apply() and biasPhrases() may run on any thread, and copies share the compiled patterns.
+// The enabled corrections of a dictionary as match rules. A value whose copies share one rule
+// set: apply() and biasPhrases() may run on any thread. A rule's expression is compiled the
+// first time its heard phrase may occur in a text, under the rule set's lock.
 class DictionaryCorrector {
 public:
     static constexpr std::size_t biasLimit = 40;
@@ -39,31 +34,35 @@ public:
     using Limits = CorrectionLimits;
 
     DictionaryCorrector() = default;
-    explicit DictionaryCorrector(const std::vector<DictionaryEntry>& entries, Limits limits = {});
+    // `previous` (the corrector this one replaces) lends the expressions it has compiled to
+    // the rules that hear the same phrase.
+    explicit DictionaryCorrector(const std::vector<DictionaryEntry>& entries, Limits limits = {},
+                                 const DictionaryCorrector* previous = nullptr);
 
-    // The text with every rule applied in order, and what each matching rule changed.
+    // The text with every rule applied in order, and what each matching rule changed. Only
+    // the rules whose heard words occur in the text, folded and without separators, run;
+    // the result is the same as applyEveryRule()'s.
     CorrectionResult apply(std::string_view text) const;
-    bool isEmpty() const { return rules_.empty(); }
-    std::size_t ruleCount() const { return rules_.size(); }
+    // The same, running every rule's expression on the text.
+    CorrectionResult applyEveryRule(std::string_view text) const;
+    bool isEmpty() const { return ruleCount() == 0; }
+    std::size_t ruleCount() const;
+    // How many rules have their expression compiled so far.
+    std::size_t compiledCount() const;
 
     // Written texts of enabled entries, trimmed, first spelling of each (ignoring case), at most biasLimit.
     static std::vector<std::string> biasPhrases(const std::vector<DictionaryEntry>& entries);
 
     // The case-insensitive pattern source for a heard phrase, or empty when it has no words.
     static std::string patternSource(std::string_view hear);
-    // Forgets the compiled patterns shared between correctors (for measurements).
-    static void clearCompiledPatterns();
     // `text` as a replacement template that inserts it literally.
     static std::string escapedTemplate(std::string_view text);
 
 private:
-    struct Rule {
-        std::shared_ptr<const icu::RegexPattern> regex;
-        std::string replacement;  // escaped template, UTF-8
-        std::string to;           // the entry's write
-        std::string trigger;      // the entry's hear
-    };
-    std::vector<Rule> rules_;
+    struct RuleSet;
+    CorrectionResult run(std::string_view text, bool indexed) const;
+
+    std::shared_ptr<const RuleSet> rules_;
     Limits limits_;
 };
 

@@ -193,6 +193,14 @@ bool DictionaryStore::deleteIds(const std::unordered_set<std::string>& ids) {
     });
 }
 
+DictionaryCorrector DictionaryStore::corrector() const {
+    if (correctorRevision_ != revision_.get()) {
+        corrector_ = DictionaryCorrector(entries(), {}, &corrector_);
+        correctorRevision_ = revision_.get();
+    }
+    return corrector_;
+}
+
 std::vector<DictionaryEntry> DictionaryStore::filtered(std::string_view query) const {
     std::string needle = unicode::trimWhitespaceAndNewlines(query);
     if (needle.empty()) return entries();

@@ -79,7 +79,9 @@ public:
     // all of them for an empty query.
     std::vector<DictionaryEntry> filtered(std::string_view query) const;
 
-    DictionaryCorrector corrector() const { return DictionaryCorrector(entries()); }
+    // Built on first use after the entries change, with the expressions of unchanged rules
+    // kept from the one before.
+    DictionaryCorrector corrector() const;
     std::vector<std::string> biasPhrases() const { return DictionaryCorrector::biasPhrases(entries()); }
     // The controller's view of the dictionary: the current corrector applied to `text`.
     CorrectionResult applyCorrections(const std::string& text) override { return corrector().apply(text); }
@@ -115,6 +117,8 @@ private:
     // The file as last read or written; an event that leaves it as it was is not a change,
     // so entries keep their ids.
     std::unique_ptr<FileRead> lastRead_;
+    mutable DictionaryCorrector corrector_;
+    mutable long correctorRevision_ = -1;
     Lifetime lifetime_;
     std::unique_ptr<FileWatcher> watcher_;
 };

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <unicode/locid.h>
 #include <unicode/regex.h>
+#include <unicode/unistr.h>
 
 #include <memory>
+#include <random>
 
 #include "cleanup/LogCapture.h"
 #include "dictionary/DictionaryCorrector.h"
@@ -16,19 +19,17 @@ DictionaryCorrector correctorFor(const std::string& fileText) { return Dictionar
 const std::string eAcute = "\xC3\xA9";            // é, composed
 const std::string eCombining = "e\xCC\x81";       // e + U+0301
 
-TEST(DictionaryCorrector, NothingToApplyLeavesTextUntouched) {
-    auto none = correctorFor("Foo\n# off: cloud code -> Claude Code\n");
-    EXPECT_TRUE(none.isEmpty());
-    // Not even normalised when there are no rules.
-    auto result = none.apply("caf" + eCombining);
-    EXPECT_EQ(result.text, "caf" + eCombining);
-    EXPECT_TRUE(result.applied.empty());
-
-    auto some = correctorFor("cloud code -> Claude Code");
-    EXPECT_FALSE(some.isEmpty());
-    auto empty = some.apply("");
+TEST(DictionaryCorrector, OnlyEnabledCorrectionsApply) {
+    auto corrector = correctorFor("cloud\n# off: a -> B\nc -> D\n");
+    EXPECT_EQ(corrector.ruleCount(), 1u);
+    EXPECT_EQ(corrector.apply("a c cloud").text, "a D cloud");
+    auto empty = corrector.apply("");
     EXPECT_EQ(empty.text, "");
     EXPECT_TRUE(empty.applied.empty());
+    // Not even normalised when there are no rules.
+    auto none = correctorFor("Foo\n# off: cloud code -> Claude Code\n");
+    EXPECT_TRUE(none.isEmpty());
+    EXPECT_EQ(none.apply("caf" + eCombining).text, "caf" + eCombining);
 }
 
 TEST(DictionaryCorrector, MatchesSpacingHyphensCaseAndLineBreaks) {
@@ -141,12 +142,13 @@ TEST(DictionaryCorrector, WorkIsBounded) {
     EXPECT_EQ(DictionaryCorrector::patternSource(hear + " y"), DictionaryCorrector::patternSource("x y"));
     EXPECT_EQ(spaced.apply("x" + nbsps + "z x" + nbsps + "y").text, "x" + nbsps + "z XY");
 
-    // A rule that outruns its time is skipped; the others still apply.
+    // A rule that outruns its time is skipped; the others still apply. (Its words are in the
+    // text, or it would not run at all.)
     std::string longText;
     for (int i = 0; i < 20000; ++i) longText += "alpha gamma ";
     auto slow = DictionaryCorrector(
         {DictionaryEntry::correction("alpha beta", "AB"), DictionaryEntry::correction("z", "Z")}, {.matchTimeLimit = 1});
-    EXPECT_EQ(slow.apply(longText + "z").text, longText + "Z");
+    EXPECT_EQ(slow.apply(longText + "alpha betas z").text, longText + "alpha betas Z");
     EXPECT_EQ(logs.messages().at(0), "dictionary · a correction was skipped: matching took too long");
 
     // Rules feeding each other stop once the text passes 16 times its length plus 4096.
@@ -230,13 +232,53 @@ TEST(DictionaryCorrector, PatternsMatchLikeTheWholeCaseInsensitivePattern) {
     EXPECT_FALSE(DictionaryCorrector({DictionaryEntry::correction("k", "X")}).apply("\xE2\x84\xAA").applied.empty());
 }
 
-TEST(DictionaryCorrector, OnlyEnabledCorrectionsBecomeRules) {
-    std::vector<DictionaryEntry> entries{DictionaryEntry::term("cloud"),
-                                         DictionaryEntry(DictionaryEntry::Kind::correction, "B", "a", false),
-                                         DictionaryEntry::correction("c", "D")};
-    auto corrector = DictionaryCorrector(entries);
-    EXPECT_EQ(corrector.ruleCount(), 1u);
-    EXPECT_EQ(corrector.apply("a c cloud").text, "a D cloud");
+// Running only the rules whose first word occurs in the text gives what running every rule
+// gives, also where case folding changes lengths and where one rule's output feeds another.
+TEST(DictionaryCorrector, IndexedRulesMatchEveryRule) {
+    const std::vector<std::string> words = {
+        "cloud", "code", "new", "york", "s", "ss", "strasse", "stra\xC3\x9F" "e", "STRA\xE1\xBA\x9E" "E",
+        "\xEF\xAC\x81" "le", "file", "i", "\xC4\xB0" "stanbul", "istanbul", "\xC7\xB0" "a", "j\xCC\x8C" "a",
+        "\xCF\x83\xCE\xB1", "\xCF\x82", "\xCE\xB1\xCD\x85", "\xE1\xBE\xB3", "caf" + eAcute, "caf" + eCombining,
+        "\xC3\xA9" "cole", "na\xC3\xAF" "ve", "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",
+        "\xD0\xBC\xD0\xB8\xD1\x80", "\xD1\x91\xD0\xB6", "\xD0\x81\xD0\xBB\xD0\xBA\xD0\xB0", "k", "\xE2\x84\xAA", "9"};
+    const std::vector<std::string> separators = {" ", "-", "\n", " - ", "", ", ", "\t", "\r\n", "_", "."};
+    std::size_t applied = 0, skipped = 0;
+    for (unsigned seed = 1; seed <= 300; ++seed) {
+        std::mt19937 rng(seed);
+        auto pick = [&](const std::vector<std::string>& from) { return from[rng() % from.size()]; };
+        auto cased = [&](const std::string& word) {
+            icu::UnicodeString text = icu::UnicodeString::fromUTF8(word);
+            switch (rng() % 4) {
+                case 0: text.toUpper(icu::Locale::getRoot()); break;
+                case 1: text.toLower(icu::Locale::getRoot()); break;
+                case 2: text.toTitle(nullptr, icu::Locale::getRoot()); break;
+                default: break;
+            }
+            std::string out;
+            return text.toUTF8String(out);
+        };
+        auto phrase = [&](std::size_t most, const std::vector<std::string>& joins) {
+            std::string out = cased(pick(words));
+            for (std::size_t n = rng() % most; n > 0; --n) out += pick(joins) + cased(pick(words));
+            return out;
+        };
+        std::vector<DictionaryEntry> entries;
+        for (std::size_t n = 1 + rng() % 20; n > 0; --n) {
+            entries.push_back(DictionaryEntry::correction(phrase(3, {" ", "-", "  "}), phrase(2, {" "})));
+        }
+        std::string text = phrase(40, separators);
+        DictionaryCorrector corrector(entries);
+        auto fast = corrector.apply(text);
+        skipped += corrector.ruleCount() - corrector.compiledCount();
+        auto slow = corrector.applyEveryRule(text);
+        ASSERT_EQ(fast.text, slow.text) << "seed " << seed;
+        ASSERT_EQ(fast.applied, slow.applied) << "seed " << seed;
+        applied += fast.applied.size();
+        // A rebuilt corrector keeps what the one before compiled.
+        EXPECT_EQ(DictionaryCorrector(entries, {}, &corrector).compiledCount(), corrector.ruleCount());
+    }
+    EXPECT_GT(applied, 300u);
+    EXPECT_GT(skipped, 1000u);
 }
 
 TEST(DictionaryBiasPhrases, DistinctEnabledWrittenTextsInOrder) {
