@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,5 +19,20 @@ std::optional<std::string> encodeRunLine(const DictationRun& run);
 // one. Nothing when a required key is missing or malformed, or the date is not in the
 // whole-second form.
 std::optional<DictationRun> decodeRunLine(std::string_view line);
+
+// decodeRunLine for many lines in a row: its parser keeps its buffers from line to line.
+class RunLineDecoder {
+public:
+    RunLineDecoder();
+    ~RunLineDecoder();
+    RunLineDecoder(const RunLineDecoder&) = delete;
+    RunLineDecoder& operator=(const RunLineDecoder&) = delete;
+
+    std::optional<DictationRun> decode(std::string_view line);
+
+private:
+    struct Parser;
+    std::unique_ptr<Parser> parser_;
+};
 
 }  // namespace zarn

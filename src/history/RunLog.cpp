@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include "base/FileLock.h"
 #include "base/Paths.h"
@@ -155,10 +157,11 @@ std::vector<DictationRun> RunLog::load(std::string* error) const {
         if (status == paths::ReadStatus::missing && error) error->clear();
         return runs;
     }
+    RunLineDecoder decoder;
     bool read = forEachLine(
         fd, lineLimit,
         [&](std::string_view line) {
-            if (auto run = decodeRunLine(line)) runs.push_back(std::move(*run));
+            if (auto run = decoder.decode(line)) runs.push_back(std::move(*run));
         },
         [](std::string_view, bool) {});
     if (!read) setError(error, "cannot read " + file_.string(), errno);
@@ -179,12 +182,25 @@ std::size_t RunLog::deleteRun(std::string_view id, std::string* error) {
         if (status == paths::ReadStatus::missing && error) error->clear();
         return 0;
     }
+    struct stat st {};
+    const Version before = ::fstat(fd, &st) == 0 ? versionOfStat(st) : Version{};
     paths::AtomicFile out(file_);
     if (!out.open(error)) {
         ::close(fd);
         return 0;
     }
     const std::string wanted = upper(id);
+    // Only a line holding the id, in any letter case, or a \u escape can decode to it: no
+    // other escape stands for a hex digit or a hyphen. The rest are copied without parsing.
+    auto folded = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+    const std::boyer_moore_horspool_searcher idSearcher(
+        wanted.begin(), wanted.end(), [&](char c) { return std::hash<char>()(folded(c)); },
+        [&](char a, char b) { return folded(a) == folded(b); });
+    auto mayCarryId = [&](std::string_view line) {
+        return line.find("\\u") != std::string_view::npos ||
+               std::search(line.begin(), line.end(), idSearcher) != line.end();
+    };
+    RunLineDecoder decoder;
     std::size_t removed = 0;
     std::string pending;
     bool written = true;
@@ -198,7 +214,7 @@ std::size_t RunLog::deleteRun(std::string_view id, std::string* error) {
         [&](std::string_view line) {
             // Only a record that loads and carries this id goes; anything else, readable or
             // not, is kept byte for byte in its place.
-            if (auto run = decodeRunLine(line); run && run->id == wanted) {
+            if (auto run = mayCarryId(line) ? decoder.decode(line) : std::nullopt; run && run->id == wanted) {
                 ++removed;
                 return;
             }
@@ -220,6 +236,8 @@ std::size_t RunLog::deleteRun(std::string_view id, std::string* error) {
     if (removed == 0) return 0;
     flush(0);
     if (!written || !out.commit(error)) return 0;
+    before_ = before;
+    after_ = versionOf(file_);
     return removed;
 }
 
@@ -230,7 +248,9 @@ bool RunLog::clear(std::string* error) {
     auto target = paths::resolveLinks(file_);
     struct stat st {};
     if (::lstat(target.c_str(), &st) != 0) {
-        return errno == ENOENT || setError(error, "cannot remove " + target.string(), errno);
+        if (errno != ENOENT) return setError(error, "cannot remove " + target.string(), errno);
+        before_ = after_ = Version{};
+        return true;
     }
     // Never a device node or a folder, whatever a link leads to.
     if (!S_ISREG(st.st_mode)) {
@@ -238,6 +258,8 @@ bool RunLog::clear(std::string* error) {
         return false;
     }
     if (::unlink(target.c_str()) != 0) return setError(error, "cannot remove " + target.string(), errno);
+    before_ = versionOfStat(st);
+    after_ = Version{};
     return true;
 }
 
