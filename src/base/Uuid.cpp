@@ -23,14 +23,19 @@ std::string makeUuid() {
     return out;
 }
 
+// A table, not std::isxdigit or comparisons: random hex digits defeat branch prediction, and a
+// long history checks millions of them at load.
+constexpr auto hexDigits = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c) table[static_cast<std::size_t>(c)] = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    return table;
+}();
+
 bool isUuid(std::string_view text) {
     if (text.size() != 36) return false;
     for (std::size_t i = 0; i < text.size(); ++i) {
         bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        const char c = text[i];
-        // Not std::isxdigit: a call per character shows when a long history is loaded.
-        const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-        if (dash ? c != '-' : !hex) return false;
+        if (dash ? text[i] != '-' : !hexDigits[static_cast<unsigned char>(text[i])]) return false;
     }
     return true;
 }

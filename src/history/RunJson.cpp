@@ -101,9 +101,9 @@ std::optional<DictationRun> runFrom(element document) {
         auto given = stringOf(id);
         if (!given || !isUuid(*given)) return std::nullopt;
         run.id = *given;
-        for (auto& c : run.id) {
-            if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
-        }
+        // Of hex digits and hyphens only letters have 0x40, and lower case adds 0x20: cleared
+        // without a branch, which random digits and letters would defeat.
+        for (auto& c : run.id) c = static_cast<char>(c & ~((c & 0x40) >> 1));
     }
 
     auto dateText = stringOf(date);
@@ -211,22 +211,26 @@ struct RunLineDecoder::Parser {
 RunLineDecoder::RunLineDecoder() : parser_(std::make_unique<Parser>()) {}
 RunLineDecoder::~RunLineDecoder() = default;
 
+static_assert(RunLineDecoder::readAhead >= simdjson::SIMDJSON_PADDING);
+
 std::optional<DictationRun> RunLineDecoder::decode(std::string_view line) {
     parser_->padded.assign(line);
-    parser_->padded.append(simdjson::SIMDJSON_PADDING, '\0');
+    parser_->padded.append(readAhead, '\0');
+    return decodeInPlace(std::string_view(parser_->padded).substr(0, line.size()));
+}
+
+std::optional<DictationRun> RunLineDecoder::decodeInPlace(std::string_view line) {
     simdjson::dom::element document;
-    if (parser_->parser.parse(parser_->padded.data(), line.size(), false).get(document) != simdjson::SUCCESS) {
-        // What this parser refuses but a plain JSON reader takes (integers beyond 64 bits,
-        // deep nesting, a byte order mark) is read that way and judged by the same rules.
-        auto normalized = normalizedLine(line);
-        if (!normalized) return std::nullopt;
-        parser_->padded = std::move(*normalized);
-        parser_->padded.append(simdjson::SIMDJSON_PADDING, '\0');
-        auto size = parser_->padded.size() - simdjson::SIMDJSON_PADDING;
-        if (parser_->parser.parse(parser_->padded.data(), size, false).get(document) != simdjson::SUCCESS) {
-            return std::nullopt;
-        }
+    if (parser_->parser.parse(line.data(), line.size(), false).get(document) == simdjson::SUCCESS) {
+        return runFrom(document);
     }
+    // What this parser refuses but a plain JSON reader takes (integers beyond 64 bits, deep
+    // nesting, a byte order mark) is read that way and judged by the same rules.
+    auto normalized = normalizedLine(line);
+    if (!normalized) return std::nullopt;
+    const auto size = normalized->size();
+    normalized->append(readAhead, '\0');
+    if (parser_->parser.parse(normalized->data(), size, false).get(document) != simdjson::SUCCESS) return std::nullopt;
     return runFrom(document);
 }
 

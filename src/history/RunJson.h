@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,10 @@ public:
     RunLineDecoder& operator=(const RunLineDecoder&) = delete;
 
     std::optional<DictationRun> decode(std::string_view line);
+    // How many bytes after a line the parser may read (whatever they hold).
+    static constexpr std::size_t readAhead = 64;
+    // decode() without copying the line: it must be followed by `readAhead` readable bytes.
+    std::optional<DictationRun> decodeInPlace(std::string_view line);
 
 private:
     struct Parser;

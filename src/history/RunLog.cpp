@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <functional>
 
 #include "base/FileLock.h"
 #include "base/Paths.h"
@@ -30,22 +29,27 @@ bool setError(std::string* error, const std::string& what, int code) {
 }
 
 // Reads `fd` as a stream of lines, so a huge file never has to fit in memory at once. Every
-// non-empty line of at most `limit` bytes goes to `onLine`; a longer one (no record is that
-// long) goes to `onLongPiece` in pieces, the last one flagged, so it can be copied unread.
-// False with errno set when reading fails.
+// non-empty line of at most `limit` bytes goes to `onLine`, followed in memory by at least
+// RunLineDecoder::readAhead readable bytes; a longer one (no record is that long) goes to
+// `onLongPiece` in pieces, the last one flagged, so it can be copied unread. False with
+// errno set when reading fails.
 template <class Line, class LongPiece>
 bool forEachLine(int fd, std::size_t limit, Line onLine, LongPiece onLongPiece) {
+    constexpr std::size_t chunk = 1 << 18;
     std::string buffer;
+    std::size_t filled = 0;
     bool inLongLine = false;
-    char chunk[65536];
     for (;;) {
-        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        // Read straight into the buffer, with room after the data for the parser to look ahead.
+        buffer.resize(std::max(buffer.size(), filled + chunk + RunLineDecoder::readAhead));
+        ssize_t n = ::read(fd, buffer.data() + filled, chunk);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
-        buffer.append(chunk, static_cast<std::size_t>(n));
+        filled += static_cast<std::size_t>(n);
+        const std::string_view data(buffer.data(), filled);
         std::size_t start = 0;
-        for (std::size_t end; (end = buffer.find('\n', start)) != std::string::npos; start = end + 1) {
-            std::string_view line(buffer.data() + start, end - start);
+        for (std::size_t end; (end = data.find('\n', start)) != std::string_view::npos; start = end + 1) {
+            std::string_view line = data.substr(start, end - start);
             if (inLongLine) {
                 onLongPiece(line, true);
                 inLongLine = false;
@@ -55,21 +59,23 @@ bool forEachLine(int fd, std::size_t limit, Line onLine, LongPiece onLongPiece) 
                 onLine(line);
             }
         }
-        buffer.erase(0, start);
+        std::string_view rest = data.substr(start);
         if (n == 0) {
             // A missing final line feed is harmless.
-            if (inLongLine || buffer.size() > limit) {
-                onLongPiece(buffer, true);
-            } else if (!buffer.empty()) {
-                onLine(buffer);
+            if (inLongLine || rest.size() > limit) {
+                onLongPiece(rest, true);
+            } else if (!rest.empty()) {
+                onLine(rest);
             }
             return true;
         }
-        if (buffer.size() > limit) {
-            onLongPiece(buffer, false);
-            buffer.clear();
+        if (rest.size() > limit) {
+            onLongPiece(rest, false);
+            rest = {};
             inLongLine = true;
         }
+        std::memmove(buffer.data(), rest.data(), rest.size());
+        filled = rest.size();
     }
 }
 
@@ -157,11 +163,19 @@ std::vector<DictationRun> RunLog::load(std::string* error) const {
         if (status == paths::ReadStatus::missing && error) error->clear();
         return runs;
     }
+    struct stat st {};
+    const double fileSize = ::fstat(fd, &st) == 0 ? static_cast<double>(st.st_size) : 0;
+    double seen = 0;
     RunLineDecoder decoder;
     bool read = forEachLine(
         fd, lineLimit,
         [&](std::string_view line) {
-            if (auto run = decoder.decode(line)) runs.push_back(std::move(*run));
+            if (auto run = decoder.decodeInPlace(line)) runs.push_back(std::move(*run));
+            // Past the first megabyte, room for the rest at the same density: a long list is
+            // then not moved to a larger place again and again while it grows.
+            if (seen < (1 << 20) && (seen += static_cast<double>(line.size() + 1)) >= (1 << 20)) {
+                runs.reserve(static_cast<std::size_t>(static_cast<double>(runs.size()) * fileSize / seen * 1.05));
+            }
         },
         [](std::string_view, bool) {});
     if (!read) setError(error, "cannot read " + file_.string(), errno);
@@ -190,15 +204,19 @@ std::size_t RunLog::deleteRun(std::string_view id, std::string* error) {
         return 0;
     }
     const std::string wanted = upper(id);
-    // Only a line holding the id, in any letter case, or a \u escape can decode to it: no
+    // Only a line holding the id, in any letter case, or a \\u escape can decode to it: no
     // other escape stands for a hex digit or a hyphen. The rest are copied without parsing.
-    auto folded = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-    const std::boyer_moore_horspool_searcher idSearcher(
-        wanted.begin(), wanted.end(), [&](char c) { return std::hash<char>()(folded(c)); },
-        [&](char a, char b) { return folded(a) == folded(b); });
+    // Hyphens are rare in text, so the search looks for the id's first one.
+    auto sameLetter = [](char a, char b) {
+        return a == b || (a >= 'a' && a <= 'z' && static_cast<char>(a - 'a' + 'A') == b);
+    };
     auto mayCarryId = [&](std::string_view line) {
-        return line.find("\\u") != std::string_view::npos ||
-               std::search(line.begin(), line.end(), idSearcher) != line.end();
+        if (line.find("\\u") != std::string_view::npos) return true;
+        for (auto dash = line.find('-', 8); dash != std::string_view::npos; dash = line.find('-', dash + 1)) {
+            auto candidate = line.substr(dash - 8, wanted.size());
+            if (std::equal(candidate.begin(), candidate.end(), wanted.begin(), wanted.end(), sameLetter)) return true;
+        }
+        return false;
     };
     RunLineDecoder decoder;
     std::size_t removed = 0;
@@ -214,7 +232,7 @@ std::size_t RunLog::deleteRun(std::string_view id, std::string* error) {
         [&](std::string_view line) {
             // Only a record that loads and carries this id goes; anything else, readable or
             // not, is kept byte for byte in its place.
-            if (auto run = mayCarryId(line) ? decoder.decode(line) : std::nullopt; run && run->id == wanted) {
+            if (auto run = mayCarryId(line) ? decoder.decodeInPlace(line) : std::nullopt; run && run->id == wanted) {
                 ++removed;
                 return;
             }
