@@ -74,7 +74,7 @@ bool forEachLine(int fd, std::size_t limit, Line onLine, LongPiece onLongPiece) 
             rest = {};
             inLongLine = true;
         }
-        std::memmove(buffer.data(), rest.data(), rest.size());
+        if (!rest.empty()) std::memmove(buffer.data(), rest.data(), rest.size());
         filled = rest.size();
     }
 }
@@ -204,7 +204,7 @@ std::size_t RunLog::deleteRun(std::string_view id, std::string* error) {
         return 0;
     }
     const std::string wanted = upper(id);
-    // Only a line holding the id, in any letter case, or a \\u escape can decode to it: no
+    // Only a line holding the id, in any letter case, or a "\\u" escape can decode to it: no
     // other escape stands for a hex digit or a hyphen. The rest are copied without parsing.
     // Hyphens are rare in text, so the search looks for the id's first one.
     auto sameLetter = [](char a, char b) {
