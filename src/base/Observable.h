@@ -53,13 +53,16 @@ public:
     bool set(T value) {
         if (value == value_) return false;
         value_ = std::move(value);
-        // Observers may subscribe or unsubscribe while being told: work on a snapshot and
-        // skip those that went away meanwhile.
-        std::vector<std::pair<std::uint64_t, std::shared_ptr<Observer>>> snapshot(observers_->begin(), observers_->end());
-        for (auto& [id, observer] : snapshot) {
-            if (observers_->count(id)) (*observer)(value_);
-        }
+        notify();
         return true;
+    }
+
+    // Changes the value in place and tells the observers: for a large value whose change the
+    // caller knows, where a copy and a comparison would cost more than the change itself.
+    template <class Change>
+    void change(Change&& apply) {
+        std::forward<Change>(apply)(value_);
+        notify();
     }
 
     [[nodiscard]] Subscription subscribe(Observer observer) {
@@ -73,6 +76,15 @@ public:
     std::size_t observerCount() const { return observers_->size(); }
 
 private:
+    void notify() {
+        // Observers may subscribe or unsubscribe while being told: work on a snapshot and
+        // skip those that went away meanwhile.
+        std::vector<std::pair<std::uint64_t, std::shared_ptr<Observer>>> snapshot(observers_->begin(), observers_->end());
+        for (auto& [id, observer] : snapshot) {
+            if (observers_->count(id)) (*observer)(value_);
+        }
+    }
+
     T value_{};
     std::shared_ptr<std::map<std::uint64_t, std::shared_ptr<Observer>>> observers_ =
         std::make_shared<std::map<std::uint64_t, std::shared_ptr<Observer>>>();

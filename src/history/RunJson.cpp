@@ -1,10 +1,12 @@
 #include "history/RunJson.h"
 
+#include <array>
 #include <charconv>
 #include <climits>
 #include <cmath>
 
 #include <nlohmann/json.hpp>
+#include <simdjson.h>
 
 #include "base/Dates.h"
 #include "base/Uuid.h"
@@ -37,26 +39,130 @@ bool appendNumber(std::string& out, double value) {
     return true;
 }
 
-std::optional<std::string> stringField(const json& object, const char* key) {
-    auto it = object.find(key);
-    if (it == object.end() || !it->is_string()) return std::nullopt;
-    return it->get<std::string>();
-}
+using simdjson::dom::element;
+using Value = std::optional<element>;
 
-std::optional<double> numberField(const json& object, const char* key) {
-    auto it = object.find(key);
-    if (it == object.end() || !it->is_number()) return std::nullopt;
-    return it->get<double>();
-}
-
-std::optional<long> integerValue(const json& value) {
-    if (value.is_number_unsigned()) {
-        auto v = value.get<std::uint64_t>();
-        if (v > static_cast<std::uint64_t>(LONG_MAX)) return std::nullopt;
-        return static_cast<long>(v);
+// The values of `keys` in `object`. A key given twice counts with its last value, as readers
+// that keep one value per key take it.
+template <std::size_t N>
+std::array<Value, N> pick(simdjson::dom::object object, const std::array<std::string_view, N>& keys) {
+    std::array<Value, N> values;
+    for (auto field : object) {
+        for (std::size_t i = 0; i < N; ++i) {
+            if (field.key == keys[i]) {
+                values[i] = field.value;
+                break;
+            }
+        }
     }
-    if (value.is_number_integer()) return value.get<long>();
+    return values;
+}
+
+bool isNull(const Value& value) { return !value || value->is_null(); }
+
+std::optional<std::string_view> stringOf(const Value& value) {
+    std::string_view text;
+    if (!value || value->get_string().get(text) != simdjson::SUCCESS) return std::nullopt;
+    return text;
+}
+
+std::optional<double> numberOf(const Value& value) {
+    double number;
+    if (!value || !value->is_number() || value->get_double().get(number) != simdjson::SUCCESS) return std::nullopt;
+    return number;
+}
+
+// A whole number written without fraction or exponent, as a count must be.
+std::optional<long> integerOf(const Value& value) {
+    std::int64_t signedValue;
+    std::uint64_t unsignedValue;
+    if (!value) return std::nullopt;
+    if (value->type() == simdjson::dom::element_type::INT64 && value->get_int64().get(signedValue) == simdjson::SUCCESS) {
+        return static_cast<long>(signedValue);
+    }
+    if (value->type() == simdjson::dom::element_type::UINT64 &&
+        value->get_uint64().get(unsignedValue) == simdjson::SUCCESS &&
+        unsignedValue <= static_cast<std::uint64_t>(LONG_MAX)) {
+        return static_cast<long>(unsignedValue);
+    }
     return std::nullopt;
+}
+
+std::optional<DictationRun> runFrom(element document) {
+    simdjson::dom::object object;
+    if (document.get_object().get(object) != simdjson::SUCCESS) return std::nullopt;
+    auto [id, date, engine, audioSeconds, processSeconds, text, corrections] =
+        pick<7>(object, {"id", "date", "engine", "audioSeconds", "processSeconds", "text", "corrections"});
+
+    DictationRun run;
+    if (isNull(id)) {
+        run.id = makeUuid();
+    } else {
+        auto given = stringOf(id);
+        if (!given || !isUuid(*given)) return std::nullopt;
+        run.id = *given;
+        // Of hex digits and hyphens only letters have 0x40, and lower case adds 0x20: cleared
+        // without a branch, which random digits and letters would defeat.
+        for (auto& c : run.id) c = static_cast<char>(c & ~((c & 0x40) >> 1));
+    }
+
+    auto dateText = stringOf(date);
+    auto parsed = dateText ? parseIso8601(*dateText) : std::nullopt;
+    auto engineName = stringOf(engine);
+    auto audio = numberOf(audioSeconds);
+    auto process = numberOf(processSeconds);
+    auto words = stringOf(text);
+    if (!parsed || !engineName || !audio || !process || !words) return std::nullopt;
+    run.date = *parsed;
+    run.engine = *engineName;
+    run.audioSeconds = *audio;
+    run.processSeconds = *process;
+    run.text = *words;
+
+    if (!isNull(corrections)) {
+        simdjson::dom::array list;
+        if (corrections->get_array().get(list) != simdjson::SUCCESS) return std::nullopt;
+        std::vector<AppliedCorrection> applied;
+        applied.reserve(list.size());
+        for (element item : list) {
+            simdjson::dom::object fields;
+            if (item.get_object().get(fields) != simdjson::SUCCESS) return std::nullopt;
+            auto [from, to, count] = pick<3>(fields, {"from", "to", "count"});
+            auto fromText = stringOf(from);
+            auto toText = stringOf(to);
+            auto times = integerOf(count);
+            if (!fromText || !toText || !times) return std::nullopt;
+            applied.push_back({std::string(*fromText), std::string(*toText), *times});
+        }
+        run.corrections = std::move(applied);
+    }
+    return run;
+}
+
+// The line as a plain JSON reader takes it, cut down to what runFrom looks at: unknown keys
+// dropped and nested values where a scalar belongs made `false` (refused all the same), so
+// what is left is shallow and its numbers fit in 64 bits. Nothing when it is no JSON object.
+std::optional<std::string> normalizedLine(std::string_view line) {
+    json object = json::parse(line.begin(), line.end(), nullptr, false);
+    if (object.is_discarded() || !object.is_object()) return std::nullopt;
+    auto scalar = [](const json& value) { return value.is_structured() ? json(false) : value; };
+    auto keep = [&](json& into, const json& from, std::initializer_list<const char*> keys) {
+        for (const char* key : keys) {
+            if (auto it = from.find(key); it != from.end()) into[key] = scalar(*it);
+        }
+    };
+    json kept = json::object();
+    keep(kept, object, {"id", "date", "engine", "audioSeconds", "processSeconds", "text", "corrections"});
+    if (auto list = object.find("corrections"); list != object.end() && list->is_array()) {
+        json items = json::array();
+        for (const auto& item : *list) {
+            json fields = item.is_object() ? json::object() : json(false);
+            if (item.is_object()) keep(fields, item, {"from", "to", "count"});
+            items.push_back(std::move(fields));
+        }
+        kept["corrections"] = std::move(items);
+    }
+    return kept.dump();
 }
 
 }  // namespace
@@ -97,51 +203,37 @@ std::optional<std::string> encodeRunLine(const DictationRun& run) {
     return out;
 }
 
-std::optional<DictationRun> decodeRunLine(std::string_view line) {
-    json object = json::parse(line.begin(), line.end(), nullptr, false);
-    if (object.is_discarded() || !object.is_object()) return std::nullopt;
+struct RunLineDecoder::Parser {
+    simdjson::dom::parser parser;
+    std::string padded;  // the line, followed by the zero bytes the parser reads ahead
+};
 
-    DictationRun run;
-    auto id = object.find("id");
-    if (id == object.end() || id->is_null()) {
-        run.id = makeUuid();
-    } else {
-        if (!id->is_string() || !isUuid(id->get_ref<const std::string&>())) return std::nullopt;
-        run.id = upper(id->get_ref<const std::string&>());
-    }
+RunLineDecoder::RunLineDecoder() : parser_(std::make_unique<Parser>()) {}
+RunLineDecoder::~RunLineDecoder() = default;
 
-    auto date = stringField(object, "date");
-    if (!date) return std::nullopt;
-    auto parsed = parseIso8601(*date);
-    if (!parsed) return std::nullopt;
-    run.date = *parsed;
+static_assert(RunLineDecoder::readAhead >= simdjson::SIMDJSON_PADDING);
 
-    auto engine = stringField(object, "engine");
-    auto audioSeconds = numberField(object, "audioSeconds");
-    auto processSeconds = numberField(object, "processSeconds");
-    auto text = stringField(object, "text");
-    if (!engine || !audioSeconds || !processSeconds || !text) return std::nullopt;
-    run.engine = std::move(*engine);
-    run.audioSeconds = *audioSeconds;
-    run.processSeconds = *processSeconds;
-    run.text = std::move(*text);
-
-    auto corrections = object.find("corrections");
-    if (corrections != object.end() && !corrections->is_null()) {
-        if (!corrections->is_array()) return std::nullopt;
-        std::vector<AppliedCorrection> list;
-        list.reserve(corrections->size());
-        for (const auto& element : *corrections) {
-            if (!element.is_object()) return std::nullopt;
-            auto from = stringField(element, "from");
-            auto to = stringField(element, "to");
-            auto count = element.contains("count") ? integerValue(element["count"]) : std::nullopt;
-            if (!from || !to || !count) return std::nullopt;
-            list.push_back({std::move(*from), std::move(*to), *count});
-        }
-        run.corrections = std::move(list);
-    }
-    return run;
+std::optional<DictationRun> RunLineDecoder::decode(std::string_view line) {
+    parser_->padded.assign(line);
+    parser_->padded.append(readAhead, '\0');
+    return decodeInPlace(std::string_view(parser_->padded).substr(0, line.size()));
 }
+
+std::optional<DictationRun> RunLineDecoder::decodeInPlace(std::string_view line) {
+    simdjson::dom::element document;
+    if (parser_->parser.parse(line.data(), line.size(), false).get(document) == simdjson::SUCCESS) {
+        return runFrom(document);
+    }
+    // What this parser refuses but a plain JSON reader takes (integers beyond 64 bits, deep
+    // nesting, a byte order mark) is read that way and judged by the same rules.
+    auto normalized = normalizedLine(line);
+    if (!normalized) return std::nullopt;
+    const auto size = normalized->size();
+    normalized->append(readAhead, '\0');
+    if (parser_->parser.parse(normalized->data(), size, false).get(document) != simdjson::SUCCESS) return std::nullopt;
+    return runFrom(document);
+}
+
+std::optional<DictationRun> decodeRunLine(std::string_view line) { return RunLineDecoder().decode(line); }
 
 }  // namespace zarn

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,5 +20,24 @@ std::optional<std::string> encodeRunLine(const DictationRun& run);
 // one. Nothing when a required key is missing or malformed, or the date is not in the
 // whole-second form.
 std::optional<DictationRun> decodeRunLine(std::string_view line);
+
+// decodeRunLine for many lines in a row: its parser keeps its buffers from line to line.
+class RunLineDecoder {
+public:
+    RunLineDecoder();
+    ~RunLineDecoder();
+    RunLineDecoder(const RunLineDecoder&) = delete;
+    RunLineDecoder& operator=(const RunLineDecoder&) = delete;
+
+    std::optional<DictationRun> decode(std::string_view line);
+    // How many bytes after a line the parser may read (whatever they hold).
+    static constexpr std::size_t readAhead = 64;
+    // decode() without copying the line: it must be followed by `readAhead` readable bytes.
+    std::optional<DictationRun> decodeInPlace(std::string_view line);
+
+private:
+    struct Parser;
+    std::unique_ptr<Parser> parser_;
+};
 
 }  // namespace zarn

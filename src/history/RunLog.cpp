@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -28,22 +29,27 @@ bool setError(std::string* error, const std::string& what, int code) {
 }
 
 // Reads `fd` as a stream of lines, so a huge file never has to fit in memory at once. Every
-// non-empty line of at most `limit` bytes goes to `onLine`; a longer one (no record is that
-// long) goes to `onLongPiece` in pieces, the last one flagged, so it can be copied unread.
-// False with errno set when reading fails.
+// non-empty line of at most `limit` bytes goes to `onLine`, followed in memory by at least
+// RunLineDecoder::readAhead readable bytes; a longer one (no record is that long) goes to
+// `onLongPiece` in pieces, the last one flagged, so it can be copied unread. False with
+// errno set when reading fails.
 template <class Line, class LongPiece>
 bool forEachLine(int fd, std::size_t limit, Line onLine, LongPiece onLongPiece) {
+    constexpr std::size_t chunk = 1 << 18;
     std::string buffer;
+    std::size_t filled = 0;
     bool inLongLine = false;
-    char chunk[65536];
     for (;;) {
-        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        // Read straight into the buffer, with room after the data for the parser to look ahead.
+        buffer.resize(std::max(buffer.size(), filled + chunk + RunLineDecoder::readAhead));
+        ssize_t n = ::read(fd, buffer.data() + filled, chunk);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
-        buffer.append(chunk, static_cast<std::size_t>(n));
+        filled += static_cast<std::size_t>(n);
+        const std::string_view data(buffer.data(), filled);
         std::size_t start = 0;
-        for (std::size_t end; (end = buffer.find('\n', start)) != std::string::npos; start = end + 1) {
-            std::string_view line(buffer.data() + start, end - start);
+        for (std::size_t end; (end = data.find('\n', start)) != std::string_view::npos; start = end + 1) {
+            std::string_view line = data.substr(start, end - start);
             if (inLongLine) {
                 onLongPiece(line, true);
                 inLongLine = false;
@@ -53,21 +59,23 @@ bool forEachLine(int fd, std::size_t limit, Line onLine, LongPiece onLongPiece) 
                 onLine(line);
             }
         }
-        buffer.erase(0, start);
+        std::string_view rest = data.substr(start);
         if (n == 0) {
             // A missing final line feed is harmless.
-            if (inLongLine || buffer.size() > limit) {
-                onLongPiece(buffer, true);
-            } else if (!buffer.empty()) {
-                onLine(buffer);
+            if (inLongLine || rest.size() > limit) {
+                onLongPiece(rest, true);
+            } else if (!rest.empty()) {
+                onLine(rest);
             }
             return true;
         }
-        if (buffer.size() > limit) {
-            onLongPiece(buffer, false);
-            buffer.clear();
+        if (rest.size() > limit) {
+            onLongPiece(rest, false);
+            rest = {};
             inLongLine = true;
         }
+        if (!rest.empty()) std::memmove(buffer.data(), rest.data(), rest.size());
+        filled = rest.size();
     }
 }
 
@@ -155,10 +163,19 @@ std::vector<DictationRun> RunLog::load(std::string* error) const {
         if (status == paths::ReadStatus::missing && error) error->clear();
         return runs;
     }
+    struct stat st {};
+    const double fileSize = ::fstat(fd, &st) == 0 ? static_cast<double>(st.st_size) : 0;
+    double seen = 0;
+    RunLineDecoder decoder;
     bool read = forEachLine(
         fd, lineLimit,
         [&](std::string_view line) {
-            if (auto run = decodeRunLine(line)) runs.push_back(std::move(*run));
+            if (auto run = decoder.decodeInPlace(line)) runs.push_back(std::move(*run));
+            // Past the first megabyte, room for the rest at the same density: a long list is
+            // then not moved to a larger place again and again while it grows.
+            if (seen < (1 << 20) && (seen += static_cast<double>(line.size() + 1)) >= (1 << 20)) {
+                runs.reserve(static_cast<std::size_t>(static_cast<double>(runs.size()) * fileSize / seen * 1.05));
+            }
         },
         [](std::string_view, bool) {});
     if (!read) setError(error, "cannot read " + file_.string(), errno);
@@ -179,12 +196,29 @@ std::size_t RunLog::deleteRun(std::string_view id, std::string* error) {
         if (status == paths::ReadStatus::missing && error) error->clear();
         return 0;
     }
+    struct stat st {};
+    const Version before = ::fstat(fd, &st) == 0 ? versionOfStat(st) : Version{};
     paths::AtomicFile out(file_);
     if (!out.open(error)) {
         ::close(fd);
         return 0;
     }
     const std::string wanted = upper(id);
+    // Only a line holding the id, in any letter case, or a "\\u" escape can decode to it: no
+    // other escape stands for a hex digit or a hyphen. The rest are copied without parsing.
+    // Hyphens are rare in text, so the search looks for the id's first one.
+    auto sameLetter = [](char a, char b) {
+        return a == b || (a >= 'a' && a <= 'z' && static_cast<char>(a - 'a' + 'A') == b);
+    };
+    auto mayCarryId = [&](std::string_view line) {
+        if (line.find("\\u") != std::string_view::npos) return true;
+        for (auto dash = line.find('-', 8); dash != std::string_view::npos; dash = line.find('-', dash + 1)) {
+            auto candidate = line.substr(dash - 8, wanted.size());
+            if (std::equal(candidate.begin(), candidate.end(), wanted.begin(), wanted.end(), sameLetter)) return true;
+        }
+        return false;
+    };
+    RunLineDecoder decoder;
     std::size_t removed = 0;
     std::string pending;
     bool written = true;
@@ -198,7 +232,7 @@ std::size_t RunLog::deleteRun(std::string_view id, std::string* error) {
         [&](std::string_view line) {
             // Only a record that loads and carries this id goes; anything else, readable or
             // not, is kept byte for byte in its place.
-            if (auto run = decodeRunLine(line); run && run->id == wanted) {
+            if (auto run = mayCarryId(line) ? decoder.decodeInPlace(line) : std::nullopt; run && run->id == wanted) {
                 ++removed;
                 return;
             }
@@ -220,6 +254,8 @@ std::size_t RunLog::deleteRun(std::string_view id, std::string* error) {
     if (removed == 0) return 0;
     flush(0);
     if (!written || !out.commit(error)) return 0;
+    before_ = before;
+    after_ = versionOf(file_);
     return removed;
 }
 
@@ -230,7 +266,9 @@ bool RunLog::clear(std::string* error) {
     auto target = paths::resolveLinks(file_);
     struct stat st {};
     if (::lstat(target.c_str(), &st) != 0) {
-        return errno == ENOENT || setError(error, "cannot remove " + target.string(), errno);
+        if (errno != ENOENT) return setError(error, "cannot remove " + target.string(), errno);
+        before_ = after_ = Version{};
+        return true;
     }
     // Never a device node or a folder, whatever a link leads to.
     if (!S_ISREG(st.st_mode)) {
@@ -238,6 +276,8 @@ bool RunLog::clear(std::string* error) {
         return false;
     }
     if (::unlink(target.c_str()) != 0) return setError(error, "cannot remove " + target.string(), errno);
+    before_ = versionOfStat(st);
+    after_ = Version{};
     return true;
 }
 

@@ -36,10 +36,11 @@ public:
 
     // Appends the run as one line. False (with a reason) when it was not stored.
     bool record(const DictationRun& run, std::string* error = nullptr);
-    // The file just before and just after this object's last successful record, taken under
-    // the lock: a reader that knew the first knows the second once it adds that run.
-    const Version& versionBeforeRecord() const { return before_; }
-    const Version& versionAfterRecord() const { return after_; }
+    // The file just before and just after this object's last successful change (a record, a
+    // delete that removed something, a clear), taken under the lock: a reader that knew the
+    // first knows the second once it applies that change to what it read.
+    const Version& versionBeforeChange() const { return before_; }
+    const Version& versionAfterChange() const { return after_; }
     // No record comes near this; a longer line is read as unreadable (and kept by a delete).
     static constexpr std::size_t lineLimit = 1u << 20;
 

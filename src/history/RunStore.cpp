@@ -1,5 +1,8 @@
 #include "history/RunStore.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "base/FileWatcher.h"
 #include "base/Log.h"
 #include "base/MainExecutor.h"
@@ -38,34 +41,56 @@ void RunStore::reload() {
     if (watcher_) watcher_->rearm();
 }
 
+void RunStore::reloadIfChanged() {
+    if (RunLog::versionOf(log_->file()) != known_) reload();
+}
+
+void RunStore::applied(const std::function<void(std::vector<DictationRun>&)>& change) {
+    // Someone else changed the file first: only a whole read knows what it holds now.
+    if (log_->versionBeforeChange() != known_) return reload();
+    runs_.change(change);
+    known_ = log_->versionAfterChange();
+    if (watcher_) watcher_->rearm();
+}
+
 void RunStore::record(const DictationRun& run) {
     std::string error;
     if (!log_->record(run, &error)) {
         Log::app().error("history · run not stored: %s", error);
-        reload();
-        return;
+        return reloadIfChanged();
     }
-    if (log_->versionBeforeRecord() != known_) return reload();
-    auto runs = runs_.get();
     // As a reload would read it back (whole-second dates), so the list never depends on
     // whether it was read again.
-    runs.push_back(decodeRunLine(*encodeRunLine(run)).value_or(run));
-    runs_.set(std::move(runs));
-    known_ = log_->versionAfterRecord();
-    if (watcher_) watcher_->rearm();
+    auto stored = decodeRunLine(*encodeRunLine(run)).value_or(run);
+    applied([&](std::vector<DictationRun>& runs) { runs.push_back(std::move(stored)); });
 }
 
 void RunStore::deleteRun(const DictationRun& run) {
     std::string error;
-    log_->deleteRun(run, &error);
-    if (!error.empty()) Log::app().error("history · delete failed: %s", error);
-    reload();
+    if (log_->deleteRun(run, &error) == 0) {
+        if (!error.empty()) Log::app().error("history · delete failed: %s", error);
+        return reloadIfChanged();
+    }
+    auto sameLetter = [](char a, char b) {
+        return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+    };
+    applied([&](std::vector<DictationRun>& runs) {
+        std::erase_if(runs, [&](const DictationRun& each) {
+            return std::equal(each.id.begin(), each.id.end(), run.id.begin(), run.id.end(), sameLetter);
+        });
+    });
 }
 
 void RunStore::clear() {
     std::string error;
-    if (!log_->clear(&error)) Log::app().error("history · clear failed: %s", error);
-    reload();
+    if (!log_->clear(&error)) {
+        Log::app().error("history · clear failed: %s", error);
+        return reloadIfChanged();
+    }
+    // Whatever anyone wrote before, nothing is left.
+    known_ = log_->versionAfterChange();
+    runs_.set({});
+    if (watcher_) watcher_->rearm();
 }
 
 }  // namespace zarn

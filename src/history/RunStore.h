@@ -14,11 +14,12 @@ namespace zarn {
 
 class FileWatcher;
 
-// The loaded history for the views: `runs` is every readable record, oldest first, replaced
-// after every change made through the store and whenever the file changes on disk (a `zarn`
-// command recording or deleting). Also the controller's recorder: a recorded run is appended
-// to the file and to the list, which is read again only when someone else changed the file
-// meanwhile, so a long history costs nothing per dictation. Main executor only.
+// The loaded history for the views: `runs` is every readable record, oldest first. Also the
+// controller's recorder. The file is read whole at start, on reload() and when someone else
+// changed it (a `zarn` command recording or deleting); a change made through the store is
+// applied to the list in place once the file took it (a record appends, a delete removes,
+// a clear empties), so a long history costs nothing per dictation. Observers hear of every
+// change. Main executor only.
 class RunStore final : public RunRecorder {
 public:
     // `watch` false makes a store that never watches the file.
@@ -44,6 +45,10 @@ public:
     RunLog& log() { return *log_; }
 
 private:
+    void reloadIfChanged();
+    // Applies the log's last change to the list, or reads the file when it held more.
+    void applied(const std::function<void(std::vector<DictationRun>&)>& change);
+
     std::shared_ptr<RunLog> log_;
     Observable<std::vector<DictationRun>> runs_;
     Lifetime lifetime_;

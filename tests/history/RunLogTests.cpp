@@ -118,6 +118,36 @@ TEST(RunJson, RejectsLinesThatDoNotMatchTheFormat) {
     }
 }
 
+// Valid JSON the parser underneath cannot hold as it is (a byte order mark, integers beyond 64
+// bits, deep nesting) is read like any other; a key given twice counts with its last value.
+TEST(RunJson, ReadsUnusualJsonAsAStrictReaderKeepingLastValues) {
+    const std::string head = R"J({"date":"2026-03-01T09:15:42Z","engine":"e","processSeconds":1,)J";
+    const std::string tail = R"J("audioSeconds":1,"text":"t"})J";
+    const std::string deep = std::string(3000, '[') + std::string(3000, ']');
+    const std::string big = "123456789012345678901234567890";
+    auto correction = [&](const std::string& fields) { return head + "\"corrections\":[{" + fields + "}]," + tail; };
+    for (const auto& [line, accepted] : std::vector<std::pair<std::string, bool>>{
+             {"\xEF\xBB\xBF" + head + tail, true},
+             {head + "\"x\":[" + big + "," + deep + "]," + tail, true},
+             {head + "\"audioSeconds\":" + big + ",\"text\":\"t\"}", true},
+             {head + "\"audioSeconds\":1e400,\"text\":\"t\"}", false},
+             {head + "\"text\":1," + tail, true},
+             {head + tail.substr(0, tail.size() - 1) + ",\"text\":1}", false},
+             {head + "\"id\":\"3F2504E0-4F89-41D3-9A0C-0305E82C3301\",\"id\":null," + tail, true},
+             {head + "\"x\":\"\\uDC00\"," + tail, false},
+             {head + "\"x\":\"\x01\"," + tail, false},
+             {head + "\"x\":\"\xED\xA0\x80\"," + tail, false},
+             {head + tail + " x", false},
+             {correction("\"from\":\"a\",\"to\":\"b\",\"count\":-0,\"x\":" + deep), true},
+             {correction("\"from\":\"a\",\"to\":" + deep + ",\"count\":1"), false},
+             {correction("\"from\":\"a\",\"to\":\"b\",\"count\":" + big), false},
+             {correction("\"from\":\"a\",\"to\":\"b\",\"count\":9223372036854775808"), false},
+         }) {
+        EXPECT_EQ(decodeRunLine(line).has_value(), accepted) << line.substr(0, 200);
+    }
+    EXPECT_EQ(decodeRunLine(head + "\"audioSeconds\":" + big + ",\"text\":\"t\"}")->audioSeconds, 1.2345678901234568e29);
+}
+
 TEST(RunJson, MissingIdGetsAFreshIdentityEachTime) {
     const char* line = R"J({"date":"2026-03-01T09:15:42Z","engine":"e","audioSeconds":1,"processSeconds":1,"text":"t"})J";
     auto first = decodeRunLine(line);
@@ -206,6 +236,15 @@ TEST_F(RunLogTest, DeleteKeepsUnreadableLinesVerbatimInPlace) {
     const auto before = readFile(file);
     EXPECT_EQ(log.deleteRun(runs[2]), 0u);
     EXPECT_EQ(readFile(file), before);
+}
+
+// However a record writes its id (any letter case, escaped), a delete by that id finds it.
+TEST_F(RunLogTest, DeleteFindsTheIdHoweverItIsWritten) {
+    const std::string rest = R"J(,"date":"2026-03-01T09:15:42Z","engine":"e","audioSeconds":1,"processSeconds":1,"text":"t"})J";
+    writeFile(file, R"J({"id":"3f2504e0-4F89-41d3-9A0C-0305e82c3301")J" + rest + "\n" +
+                        R"J({"id":"\u0033F2504E0-4F89-41D3-9A0C-0305E82C3301")J" + rest + "\n" + kSampleLine + "\n");
+    EXPECT_EQ(log.deleteRun(sampleRun()), 3u);
+    EXPECT_EQ(readFile(file), "");
 }
 
 TEST_F(RunLogTest, DeletingTheOnlyRunLeavesAnEmptyFileAndClearRemovesIt) {

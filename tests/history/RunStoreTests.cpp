@@ -55,7 +55,7 @@ TEST(RunStore, LoadsAtStartAndReloadsAfterEveryChange) {
     EXPECT_EQ(seen, (std::vector<std::size_t>{2, 1, 0}));
 }
 
-TEST(RunStore, RecordAddsToTheListUnlessSomeoneElseWroteMeanwhile) {
+TEST(RunStore, ChangesApplyToTheListUnlessSomeoneElseWroteMeanwhile) {
     test::TempDir dir;
     ManualExecutor executor;
     auto file = dir / "runs.jsonl";
@@ -70,6 +70,12 @@ TEST(RunStore, RecordAddsToTheListUnlessSomeoneElseWroteMeanwhile) {
     for (const auto& run : store.runs()) texts.push_back(run.text);
     EXPECT_EQ(texts, (std::vector<std::string>{"mine", "foreign", "next"}));
     EXPECT_EQ(store.runs(), RunLog(file).load());
+    RunLog(file).record(makeRun("foreign again"));
+    store.deleteRun(mine);  // read again: the file holds more than the list
+    EXPECT_EQ(store.runs(), RunLog(file).load());
+    store.deleteRun(next);  // applied to the list
+    EXPECT_EQ(store.runs(), RunLog(file).load());
+    EXPECT_EQ(store.runs().size(), 2u);
 }
 
 TEST(RunStore, RecordThatCannotBeStoredLeavesTheListAsItWas) {
