@@ -50,7 +50,6 @@ TEST_F(ModelCommand, DownloadTheShippedModelThenTranscribe) {
     EXPECT_EQ(run.out, "Go forward ten meters.\n");
 
     EXPECT_EQ(zarn({"model"}).status, 2);
-    EXPECT_EQ(zarn({"model", "frobnicate"}).status, 2);
 }
 
 TEST_F(ModelCommand, DownloadPrintsTheErrorDescriptionAndKeepsNothing) {
