@@ -53,7 +53,7 @@ Words commandsIn(const std::string& help) {
 // Every command and subcommand as typed, found by walking the help itself.
 std::vector<Words> everyCommand() {
     std::vector<Words> all;
-    std::function<void(const Words&)> visit = [&](const Words& path) {
+    std::function<void(Words)> visit = [&](Words path) {  // a copy: `all` grows under it
         for (const auto& name : commandsIn(zarn(plus(path, "--help")).out)) {
             all.push_back(plus(path, name));
             visit(all.back());
@@ -81,16 +81,16 @@ TEST(CommandLine, EveryCommandAnswersHelpAndRefusesUnknownOptions) {
     }
 }
 
-TEST(CommandLine, DoubleDashEndsTheOptions) {
+TEST(CommandLine, DoubleDashEndsTheOptionsAndHelpNamesACommand) {
     const std::vector<std::pair<Words, std::string>> cases = {
         {{"correct", "--", "--json"}, "--json\n"},
         {{"cleanup", "--", "--help"}, "--Help.\n"},
-        {{"help", "cleanup"}, ""},
+        {{"help", "cleanup"}, "usage: zarn cleanup"},
     };
     for (const auto& [args, out] : cases) {
         const auto run = zarn(args);
         EXPECT_EQ(run.status, 0) << joined(args) << ": " << run.err;
-        if (!out.empty()) EXPECT_EQ(run.out, out) << joined(args);
+        EXPECT_NE(run.out.find(out), std::string::npos) << joined(args) << ": " << run.out;
     }
 }
 
@@ -106,7 +106,7 @@ std::set<std::string> manPageCommands() {
             std::istringstream words(line.substr(line.find(' ') + 1));
             Words path;
             for (std::string w; words >> w && std::regex_match(w, word);) path.push_back(w);
-            commands.insert(joined(path));
+            if (!path.empty()) commands.insert(joined(path));  // else an option of the command above
         }
         item = line == ".TP";
     }
