@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <functional>
 #include <regex>
 #include <set>
@@ -17,14 +14,10 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-test::CommandResult zarn(Words args) {
+test::CommandResult zarn(Words args, const std::string& last = "") {
+    if (!last.empty()) args.push_back(last);
     test::TempDir home;
     return test::runZarn(home.path(), args);
-}
-
-Words plus(Words words, const std::string& last) {
-    words.push_back(last);
-    return words;
 }
 
 std::string joined(const Words& words) {
@@ -36,16 +29,10 @@ std::string joined(const Words& words) {
 // The names listed under "Commands:" in a help text.
 Words commandsIn(const std::string& help) {
     Words names;
-    std::istringstream lines(help);
-    bool inside = false;
-    for (std::string line; std::getline(lines, line);) {
-        if (line == "Commands:") {
-            inside = true;
-        } else if (inside && line.rfind("  ", 0) != 0) {
-            break;
-        } else if (inside && line[2] != ' ') {
-            names.push_back(line.substr(2, line.find(' ', 2) - 2));
-        }
+    const auto start = help.find("\nCommands:\n");
+    std::istringstream lines(start == std::string::npos ? "" : help.substr(start + 11));
+    for (std::string line; std::getline(lines, line) && line.rfind("  ", 0) == 0;) {
+        names.push_back(line.substr(2, line.find(' ', 2) - 2));
     }
     return names;
 }
@@ -54,8 +41,9 @@ Words commandsIn(const std::string& help) {
 std::vector<Words> everyCommand() {
     std::vector<Words> all;
     std::function<void(Words)> visit = [&](Words path) {  // a copy: `all` grows under it
-        for (const auto& name : commandsIn(zarn(plus(path, "--help")).out)) {
-            all.push_back(plus(path, name));
+        for (const auto& name : commandsIn(zarn(path, "--help").out)) {
+            all.push_back(path);
+            all.back().push_back(name);
             visit(all.back());
         }
     };
@@ -68,13 +56,13 @@ TEST(CommandLine, EveryCommandAnswersHelpAndRefusesUnknownOptions) {
     ASSERT_GE(commands.size(), 8u);
     for (const auto& command : commands) {
         const std::string usage = "usage: zarn " + joined(command);
-        const auto help = zarn(plus(command, "--help"));
+        const auto help = zarn(command, "--help");
         EXPECT_EQ(help.status, 0) << usage;
         EXPECT_EQ(help.err, "") << usage;
         EXPECT_NE(help.out.find(usage), std::string::npos) << help.out;
-        EXPECT_EQ(zarn(plus(command, "-h")).out, help.out) << usage;
+        EXPECT_EQ(zarn(command, "-h").out, help.out) << usage;
 
-        const auto unknown = zarn(plus(command, "--no-such-option"));
+        const auto unknown = zarn(command, "--no-such-option");
         EXPECT_EQ(unknown.status, 2) << usage;
         EXPECT_EQ(unknown.out, "") << usage;
         EXPECT_NE(unknown.err.find(usage), std::string::npos) << unknown.err;
@@ -82,58 +70,39 @@ TEST(CommandLine, EveryCommandAnswersHelpAndRefusesUnknownOptions) {
 }
 
 TEST(CommandLine, DoubleDashEndsTheOptionsAndHelpNamesACommand) {
-    const std::vector<std::pair<Words, std::string>> cases = {
-        {{"correct", "--", "--json"}, "--json\n"},
-        {{"cleanup", "--", "--help"}, "--Help.\n"},
-        {{"help", "cleanup"}, "usage: zarn cleanup"},
-    };
-    for (const auto& [args, out] : cases) {
+    for (const auto& [args, out] : std::vector<std::pair<Words, std::string>>{
+             {{"correct", "--", "--json"}, "--json\n"},
+             {{"cleanup", "--", "--help"}, "--Help.\n"},
+             {{"help", "cleanup"}, "usage: zarn cleanup"}}) {
         const auto run = zarn(args);
         EXPECT_EQ(run.status, 0) << joined(args) << ": " << run.err;
         EXPECT_NE(run.out.find(out), std::string::npos) << joined(args) << ": " << run.out;
     }
 }
 
-// The commands the manual page describes: the plain words after .B or .BR in COMMANDS.
-std::set<std::string> manPageCommands() {
-    std::ifstream page(std::string(std::getenv("ZARN_TEST_SOURCE_DIR")) + "/data/man/zarn.1");
-    std::set<std::string> commands;
-    bool inside = false, item = false;
-    const std::regex word("^[a-z]+$");
-    for (std::string line; std::getline(page, line);) {
-        if (line.rfind(".SH", 0) == 0) inside = line == ".SH COMMANDS";
-        if (inside && item && (line.rfind(".B ", 0) == 0 || line.rfind(".BR ", 0) == 0)) {
-            std::istringstream words(line.substr(line.find(' ') + 1));
-            Words path;
-            for (std::string w; words >> w && std::regex_match(w, word);) path.push_back(w);
-            if (!path.empty()) commands.insert(joined(path));  // else an option of the command above
-        }
-        item = line == ".TP";
-    }
-    return commands;
-}
-
 TEST(CommandLine, HelpManualAndCompletionListTheSameCommands) {
-    std::set<std::string> leaves, topLevel;
+    std::set<std::string> leaves, topLevel, described, completed;
     for (const auto& command : everyCommand()) {
-        if (commandsIn(zarn(plus(command, "--help")).out).empty()) leaves.insert(joined(command));
+        if (commandsIn(zarn(command, "--help").out).empty()) leaves.insert(joined(command));
         if (command.size() == 1) topLevel.insert(command[0]);
     }
-    EXPECT_EQ(leaves, manPageCommands());
+    // In the manual page, each command is an item of COMMANDS: ".TP" then its words in bold.
+    const std::string source = std::getenv("ZARN_TEST_SOURCE_DIR"), build = std::getenv("ZARN_BINARY_DIR");
+    const std::string page = test::readFile(source + "/data/man/zarn.1");
+    const auto section = page.substr(page.find(".SH COMMANDS"), page.find(".SH OPTIONS") - page.find(".SH COMMANDS"));
+    const std::regex item(R"(\n\.TP\n\.BR? ([a-z]+( [a-z]+)*))");
+    for (std::sregex_iterator it(section.begin(), section.end(), item), end; it != end; ++it) described.insert((*it)[1]);
+    EXPECT_EQ(leaves, described);
 
     // The completion asked for "zarn ", in a bash that sees no home and only the built zarn.
     test::TempDir home;
-    const std::string source = std::getenv("ZARN_TEST_SOURCE_DIR"), build = std::getenv("ZARN_BINARY_DIR");
     test::writeFile(home / "complete.sh", "source " + source + "/data/completion/zarn\nCOMP_WORDS=(zarn '')\n"
                                           "COMP_CWORD=1\n_zarn\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n");
     const std::string shell = "env -i HOME=" + home.path().string() + " PATH=" + build + "/src/cli:/usr/bin:/bin " +
                               "bash --norc --noprofile " + (home / "complete.sh").string();
-    std::set<std::string> completed;
-    if (FILE* pipe = ::popen(shell.c_str(), "r")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, pipe)) completed.insert(std::string(line, std::strcspn(line, "\n")));
-        ::pclose(pipe);
-    }
+    ASSERT_EQ(std::system((shell + " > " + (home / "out").string()).c_str()), 0);
+    std::istringstream words(test::readFile(home / "out"));
+    for (std::string word; words >> word;) completed.insert(word);
     EXPECT_EQ(completed, topLevel);
 }
 
