@@ -8,7 +8,7 @@
 // state it owns, usually a shared Options struct) and returns the Runner that acts once the
 // line has been parsed:
 //
-//   struct Options { bool json = false; std::string text; };
+//   struct Options { bool json = false; std::string text = "-"; };  // "-": read standard input
 //   int run(const Options& o, zarn::cli::CommandContext& context) { ... return 0; }
 //   zarn::cli::Registration reg{{"correct", "Apply the dictionary's corrections.", [](CLI::App& app) {
 //       auto o = std::make_shared<Options>();
@@ -16,6 +16,9 @@
 //       app.add_option("TEXT", o->text, "The text; standard input when absent or -.");
 //       return zarn::cli::Runner([o](auto& context) { return run(*o, context); });
 //   }}};
+//
+// A command without options ports from a plain `int run(CommandContext&)` as
+//   zarn::cli::Registration reg{{"doctor", "Report what works.", [](CLI::App&) { return zarn::cli::Runner(&run); }}};
 //
 // A command with subcommands (`zarn history list`) declares them with declareSubcommands(),
 // each a Command of its own. Checks CLI11 cannot express throw UsageError from the runner:

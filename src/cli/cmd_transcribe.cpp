@@ -311,9 +311,9 @@ cli::Registration reg{{"transcribe", "Dictate from an audio file through the who
     app.add_flag("--record", a->record, "Keep the run in the history.");
     app.add_option("--raw-rate", a->rawRate, "Read AUDIO as bare 16-bit mono samples at this rate.")->type_name("HZ");
     app.add_option("AUDIO", a->audio,
-                   "A WAV file: 16/32-bit PCM or 32-bit float, any rate, mono or stereo. "
-                   "Exit status 3 when no speech was recognised.")
+                   "A WAV file: 16/32-bit PCM or 32-bit float, any rate, mono or stereo.")
         ->required();
+    app.footer("Exit status 3 when no speech was recognised.");
     return cli::Runner([a](cli::CommandContext& context) { return runTranscribe(*a, context); });
 }}};
 

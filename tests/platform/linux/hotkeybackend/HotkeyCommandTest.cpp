@@ -123,7 +123,7 @@ protected:
 };
 
 TEST_F(HotkeyCommandTest, BadArgumentsAreUsageErrors) {
-    for (const std::string& bad : {"--key=leftOption", "--count=0", "--count=2x"}) {
+    for (const char* bad : {"--key=leftOption", "--count=0", "--count=2x"}) {
         auto zarn = test::runZarn(home.root(), {"hotkey", "test", bad});
         EXPECT_EQ(zarn.status, 2) << bad;
         EXPECT_TRUE(contains(zarn.err, "usage: zarn hotkey test")) << zarn.err;
