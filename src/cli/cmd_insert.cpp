@@ -49,7 +49,7 @@ zarn::cli::Registration reg{{"insert", "Type a text into the focused window, as 
     auto o = std::make_shared<Options>();
     app.add_option("TEXT", o->text, "The text; standard input when absent or -.");
     // The clipboard kept after exit is served by a copy of this program started with this option.
-    app.add_option(std::string(zarn::x11::serveClipboardFlag), o->serveClipboard)->group("")->check(CLI::NonNegativeNumber);
+    app.add_option(std::string(zarn::x11::serveClipboardFlag), o->serveClipboard)->group("");
     return zarn::cli::Runner([o](auto& context) { return runInsert(*o, context); });
 }}};
 
