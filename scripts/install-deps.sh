@@ -7,7 +7,8 @@ packages=(
   # toolchain
   build-essential cmake pkg-config git clang libclang-rt-14-dev
   # core libraries
-  libicu-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libsoxr-dev libsystemd-dev
+  # libcli11-dev: the zarn command line is declared with CLI11 (header only)
+  libicu-dev nlohmann-json3-dev libcli11-dev libcurl4-openssl-dev libssl-dev libsoxr-dev libsystemd-dev
   # the run history loads with simdjson: a long history reads several times faster than with nlohmann-json
   libsimdjson-dev
   # platform: audio, X11, evdev, accessibility, speech

@@ -6,7 +6,6 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include <sys/stat.h>
 
@@ -21,12 +20,17 @@ struct DictionaryFile {
     bool isExplicit = false;  // given with --dictionary
 };
 
-// Takes `--dictionary FILE` from args; the store's own file when absent. An explicit file
-// that does not exist is an error for commands that only read (`mustExist`).
-inline DictionaryFile takeDictionaryOption(std::vector<std::string>& args, bool mustExist = true) {
-    std::string value;
-    if (!takeOption(args, "--dictionary", value)) return {DictionaryStore::fileURL(), false};
-    if (value.empty()) throw UsageError("--dictionary needs a file name");
+// Declares `--dictionary FILE` on a command; `value` stays empty when it is not given.
+inline CLI::Option* addDictionaryOption(CLI::App& app, std::string& value) {
+    return app.add_option("--dictionary", value, "Use FILE instead of the user's dictionary.")
+        ->type_name("FILE")
+        ->check([](const std::string& file) { return file.empty() ? std::string("needs a file name") : std::string(); });
+}
+
+// The file `--dictionary` named, or the store's own file when absent. An explicit file that
+// does not exist is an error for commands that only read (`mustExist`).
+inline DictionaryFile dictionaryFile(const std::string& value, bool mustExist = true) {
+    if (value.empty()) return {DictionaryStore::fileURL(), false};
     std::error_code ec;
     auto status = std::filesystem::status(value, ec);
     if (mustExist && !std::filesystem::exists(status)) throw std::runtime_error("no such file: " + value);

@@ -12,11 +12,14 @@
 
 namespace {
 
-int runCleanup(zarn::cli::CommandContext& context) {
-    auto args = context.args;
-    bool smart = zarn::cli::takeFlag(args, "--smart");
-    std::string text = zarn::cli::textArgumentOrStdin(args, context.in);
-    if (!smart) {
+struct Options {
+    bool smart = false;
+    std::string text = "-";
+};
+
+int runCleanup(const Options& options, zarn::cli::CommandContext& context) {
+    std::string text = zarn::cli::textArgumentOrStdin(options.text, context.in);
+    if (!options.smart) {
         context.out << zarn::RuleBasedFormatter::formatted(text) << "\n";
         return 0;
     }
@@ -33,9 +36,13 @@ int runCleanup(zarn::cli::CommandContext& context) {
     return 0;
 }
 
-zarn::cli::Registration reg{{"cleanup", "cleanup [--smart] [TEXT]",
-                             "Clean up TEXT (or standard input) by the rules; with --smart by the local language "
-                             "model server (ZARN_LLM_URL, ZARN_LLM_MODEL or the settings llmURL, llmModel), falling back to the rules.",
-                             &runCleanup}};
+zarn::cli::Registration reg{{"cleanup", "Clean up a text as a dictation's text is cleaned up.", [](CLI::App& app) {
+    auto o = std::make_shared<Options>();
+    app.add_flag("--smart", o->smart,
+                 "Clean up by the local language-model server (ZARN_LLM_URL, ZARN_LLM_MODEL or the settings llmURL, "
+                 "llmModel), falling back to the rules.");
+    app.add_option("TEXT", o->text, "The text; standard input when absent or -.");
+    return zarn::cli::Runner([o](auto& context) { return runCleanup(*o, context); });
+}}};
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <memory>
 #include <ostream>
 
 #include "base/EventLoop.h"
@@ -13,11 +14,15 @@
 
 namespace {
 
-int runCorrect(zarn::cli::CommandContext& context) {
-    auto& args = context.args;
-    bool json = zarn::cli::takeFlag(args, "--json");
-    auto file = zarn::cli::takeDictionaryOption(args);
-    std::string text = zarn::cli::textArgumentOrStdin(args, context.in);
+struct Options {
+    bool json = false;
+    std::string dictionary;
+    std::string text = "-";
+};
+
+int runCorrect(const Options& options, zarn::cli::CommandContext& context) {
+    auto file = zarn::cli::dictionaryFile(options.dictionary);
+    std::string text = zarn::cli::textArgumentOrStdin(options.text, context.in);
     if (!zarn::unicode::isValidUtf8(text)) throw std::runtime_error("the text is not valid UTF-8");
 
     zarn::EventLoop loop;
@@ -25,7 +30,7 @@ int runCorrect(zarn::cli::CommandContext& context) {
     zarn::cli::reportUnreadable(store, file, context.err);
     auto result = store.corrector().apply(text);
 
-    if (json) {
+    if (options.json) {
         nlohmann::ordered_json applied = nlohmann::ordered_json::array();
         for (const auto& correction : result.applied) {
             applied.push_back({{"from", correction.from}, {"to", correction.to}, {"count", correction.count}});
@@ -39,7 +44,12 @@ int runCorrect(zarn::cli::CommandContext& context) {
     return 0;
 }
 
-zarn::cli::Registration reg{{"correct", "correct [--dictionary FILE] [--json] [TEXT]",
-                             "Apply the dictionary's corrections to TEXT (or standard input).", &runCorrect}};
+zarn::cli::Registration reg{{"correct", "Apply the dictionary's corrections to a text.", [](CLI::App& app) {
+    auto o = std::make_shared<Options>();
+    zarn::cli::addDictionaryOption(app, o->dictionary);
+    app.add_flag("--json", o->json, "Print the text and the corrections applied as one JSON object.");
+    app.add_option("TEXT", o->text, "The text; standard input when absent or -.");
+    return zarn::cli::Runner([o](auto& context) { return runCorrect(*o, context); });
+}}};
 
 }  // namespace

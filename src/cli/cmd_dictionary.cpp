@@ -16,20 +16,22 @@ namespace {
 
 using zarn::DictionaryEntry;
 
-void expectNoArguments(const std::vector<std::string>& args) {
-    if (!args.empty()) throw zarn::cli::UsageError("unexpected argument '" + args.front() + "'");
-}
+struct Options {
+    bool json = false;
+    std::string dictionary;
+    std::string term, hear, write;
+    const CLI::Option* termGiven = nullptr;
+    const CLI::Option* hearGiven = nullptr;
+    const CLI::Option* writeGiven = nullptr;
+};
 
-int runList(zarn::cli::CommandContext& context) {
-    auto& args = context.args;
-    bool json = zarn::cli::takeFlag(args, "--json");
-    auto file = zarn::cli::takeDictionaryOption(args);
-    expectNoArguments(args);
+int runList(const Options& options, zarn::cli::CommandContext& context) {
+    auto file = zarn::cli::dictionaryFile(options.dictionary);
     zarn::EventLoop loop;
     zarn::DictionaryStore store(file.path, loop, false);
     zarn::cli::reportUnreadable(store, file, context.err);
     for (const auto& entry : store.entries()) {
-        if (json) {
+        if (options.json) {
             nlohmann::ordered_json object{{"id", entry.id},
                                           {"kind", zarn::dictionaryKind::rawValue(entry.kind)},
                                           {"write", entry.write},
@@ -58,27 +60,24 @@ void printWarnings(const DictionaryEntry& entry, std::ostream& out, const char* 
     for (const auto& warning : zarn::DictionaryWarning::check(entry)) out << prefix << warning.message << "\n";
 }
 
-int runAdd(zarn::cli::CommandContext& context) {
-    auto& args = context.args;
-    auto file = zarn::cli::takeDictionaryOption(args, false);
-    std::string hear;
-    std::string write;
-    bool hasHear = zarn::cli::takeOption(args, "--hear", hear);
-    bool hasWrite = zarn::cli::takeOption(args, "--write", write);
+int runAdd(const Options& options, zarn::cli::CommandContext& context) {
+    auto file = zarn::cli::dictionaryFile(options.dictionary, false);
+    const bool hasHear = options.hearGiven->count() > 0;
+    const bool hasWrite = options.writeGiven->count() > 0;
 
     // Texts the file could not give back as they were entered are refused.
     std::optional<DictionaryEntry> entry;
     if (hasHear || hasWrite) {
         if (!hasHear || !hasWrite) throw zarn::cli::UsageError("a correction needs both --hear and --write");
-        expectNoArguments(args);
-        hear = fieldValue(hear, "the heard text");
-        write = fieldValue(write, "the written text");
+        if (options.termGiven->count() > 0) throw zarn::cli::UsageError("unexpected argument '" + options.term + "'");
+        const std::string hear = fieldValue(options.hear, "the heard text");
+        const std::string write = fieldValue(options.write, "the written text");
         if (hear.find("->") != std::string::npos) throw std::runtime_error("the heard text may not contain \"->\"");
         if (hear.front() == '#') throw std::runtime_error("the heard text may not begin with \"#\"");
         entry = DictionaryEntry::correction(hear, write);
     } else {
-        if (args.size() != 1) throw zarn::cli::UsageError("expected one TERM (quote it)");
-        std::string term = fieldValue(args.front(), "the term");
+        if (options.termGiven->count() == 0) throw zarn::cli::UsageError("expected one TERM (quote it)");
+        std::string term = fieldValue(options.term, "the term");
         if (term.find("->") != std::string::npos) {
             throw std::runtime_error("a term may not contain \"->\" (use --hear and --write for a correction)");
         }
@@ -98,35 +97,39 @@ int runAdd(zarn::cli::CommandContext& context) {
     return 0;
 }
 
-int runCheck(zarn::cli::CommandContext& context) {
-    auto& args = context.args;
-    zarn::cli::takeDictionaryOption(args, false);  // accepted for symmetry; the check needs no file
-    std::string hear;
-    std::string write;
-    if (!zarn::cli::takeOption(args, "--hear", hear) || !zarn::cli::takeOption(args, "--write", write)) {
-        throw zarn::cli::UsageError("check needs --hear and --write");
-    }
-    expectNoArguments(args);
-    printWarnings(DictionaryEntry::correction(hear, write), context.out, "");
+int runCheck(const Options& options, zarn::cli::CommandContext& context) {
+    printWarnings(DictionaryEntry::correction(options.hear, options.write), context.out, "");
     return 0;
 }
 
-int runDictionary(zarn::cli::CommandContext& context) {
-    auto& args = context.args;
-    if (args.empty()) throw zarn::cli::UsageError("expected list, add or check");
-    std::string sub = args.front();
-    args.erase(args.begin());
-    if (sub == "list") return runList(context);
-    if (sub == "add") return runAdd(context);
-    if (sub == "check") return runCheck(context);
-    throw zarn::cli::UsageError("unknown dictionary command '" + sub + "'");
+// The three subcommands share one Options; each declares the part it takes.
+zarn::cli::Command subcommand(std::string name, std::string summary, bool json, bool term, bool needsPair,
+                              int (*run)(const Options&, zarn::cli::CommandContext&)) {
+    return {std::move(name), std::move(summary), [=](CLI::App& app) {
+                auto o = std::make_shared<Options>();
+                zarn::cli::addDictionaryOption(app, o->dictionary);
+                if (json) app.add_flag("--json", o->json, "Print one JSON object per entry.");
+                if (term) o->termGiven = app.add_option("TERM", o->term, "A word or phrase to recognise and write as is.");
+                if (term || needsPair) {
+                    o->hearGiven = app.add_option("--hear", o->hear, "What the speech engine hears.")
+                                       ->type_name("HEARD")->required(needsPair);
+                    o->writeGiven = app.add_option("--write", o->write, "What to write instead.")
+                                        ->type_name("WRITTEN")->required(needsPair);
+                }
+                return zarn::cli::Runner([o, run](auto& context) { return run(*o, context); });
+            }};
 }
 
-zarn::cli::Registration reg{
-    {"dictionary",
-     "dictionary list [--dictionary FILE] [--json]\n"
-     "  dictionary add [--dictionary FILE] TERM | --hear H --write W\n"
-     "  dictionary check --hear H --write W",
-     "List the dictionary, add a term or correction, or check a correction for risky patterns.", &runDictionary}};
+zarn::cli::Registration reg{{"dictionary",
+                             "List the dictionary, add a term or correction, or check a correction for risky patterns.",
+                             [](CLI::App& app) {
+                                 return zarn::cli::declareSubcommands(
+                                     app, {subcommand("list", "Print the dictionary's entries, one a line.", true,
+                                                      false, false, &runList),
+                                           subcommand("add", "Add a TERM, or a correction with --hear and --write.",
+                                                      false, true, false, &runAdd),
+                                           subcommand("check", "Print the warnings a correction would raise.", false,
+                                                      false, true, &runCheck)});
+                             }}};
 
 }  // namespace

@@ -8,7 +8,6 @@
 namespace zarn::cli {
 
 int runDoctor(CommandContext& context) {
-    if (!context.args.empty()) throw UsageError("doctor takes no arguments");
     doctor::SystemProbes probes;
     const doctor::Diagnosis diagnosis = doctor::diagnose(probes);
     context.out << doctor::render(diagnosis) << std::flush;
@@ -16,10 +15,10 @@ int runDoctor(CommandContext& context) {
 }
 
 namespace {
-Registration reg{{"doctor", "doctor",
+Registration reg{{"doctor",
                   "Check what a dictation needs in this session (key, microphone, text insertion, speech engine, "
-                  "tray), with a fix for each missing piece; exits 1 when a dictation cannot work",
-                  &runDoctor}};
+                  "tray), with a fix for each missing piece; exits 1 when a dictation cannot work.",
+                  [](CLI::App&) { return Runner(&runDoctor); }}};
 }  // namespace
 
 }  // namespace zarn::cli

@@ -1,6 +1,7 @@
 // zarn history: list, delete and clear the stored dictation runs.
 
 #include <cstdio>
+#include <memory>
 #include <ostream>
 
 #include "base/Dates.h"
@@ -52,49 +53,46 @@ int list(CommandContext& context, bool asJson) {
     return 0;
 }
 
-int runHistory(CommandContext& context) {
-    auto& args = context.args;
-    if (args.empty()) throw UsageError("expected list, delete or clear");
-    const std::string action = args[0];
-    args.erase(args.begin());
-
-    if (action == "list") {
-        bool asJson = takeFlag(args, "--json");
-        if (!args.empty()) throw UsageError("unexpected argument '" + args[0] + "'");
-        return list(context, asJson);
+int remove(const std::string& id, CommandContext& context) {
+    if (!isUuid(id)) throw UsageError("'" + id + "' is not a run ID (8-4-4-4-12 hexadecimal digits)");
+    RunLog log(RunLog::defaultFile());
+    std::string error;
+    auto removed = log.deleteRun(id, &error);
+    if (!error.empty()) {
+        context.err << "zarn history: " << error << "\n";
+        return 1;
     }
-    if (action == "delete") {
-        if (args.size() != 1) throw UsageError("expected one run ID");
-        if (!isUuid(args[0])) throw UsageError("'" + args[0] + "' is not a run ID (8-4-4-4-12 hexadecimal digits)");
-        RunLog log(RunLog::defaultFile());
-        std::string error;
-        auto removed = log.deleteRun(args[0], &error);
-        if (!error.empty()) {
-            context.err << "zarn history: " << error << "\n";
-            return 1;
-        }
-        if (removed == 0) {
-            context.err << "zarn history: no run with ID " << args[0] << "\n";
-            return 1;
-        }
-        return 0;
+    if (removed == 0) {
+        context.err << "zarn history: no run with ID " << id << "\n";
+        return 1;
     }
-    if (action == "clear") {
-        if (!args.empty()) throw UsageError("unexpected argument '" + args[0] + "'");
-        RunLog log(RunLog::defaultFile());
-        std::string error;
-        if (!log.clear(&error)) {
-            context.err << "zarn history: " << error << "\n";
-            return 1;
-        }
-        return 0;
-    }
-    throw UsageError("unknown action '" + action + "'");
+    return 0;
 }
 
-Registration reg{{"history", "history list [--json] | history delete ID | history clear",
-                  "Show the stored dictation runs (oldest first), delete one by its ID, or delete all.",
-                  &runHistory}};
+int clear(CommandContext& context) {
+    RunLog log(RunLog::defaultFile());
+    std::string error;
+    if (!log.clear(&error)) {
+        context.err << "zarn history: " << error << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+Registration reg{{"history", "Show the stored dictation runs, delete one by its ID, or delete all.", [](CLI::App& app) {
+    Command listing{"list", "Print the runs, oldest first.", [](CLI::App& sub) {
+        auto json = std::make_shared<bool>(false);
+        sub.add_flag("--json", *json, "Print each run as one line of JSON, as stored.");
+        return Runner([json](CommandContext& context) { return list(context, *json); });
+    }};
+    Command deletion{"delete", "Delete the run with this ID.", [](CLI::App& sub) {
+        auto id = std::make_shared<std::string>();
+        sub.add_option("ID", *id, "The run's ID, as `zarn history list` shows it.")->required();
+        return Runner([id](CommandContext& context) { return remove(*id, context); });
+    }};
+    Command clearing{"clear", "Delete every run.", [](CLI::App&) { return Runner(&clear); }};
+    return declareSubcommands(app, {listing, deletion, clearing});
+}}};
 
 }  // namespace
 }  // namespace zarn::cli

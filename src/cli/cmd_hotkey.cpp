@@ -4,6 +4,7 @@
 #include <atomic>
 #include <charconv>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -54,25 +55,25 @@ private:
     std::thread thread_;
 };
 
-int runHotkey(CommandContext& context) {
-    auto& args = context.args;
-    if (args.empty() || args[0] != "test") throw UsageError("expected the subcommand 'test'");
-    args.erase(args.begin());
+struct Options {
+    std::string key, count;
+    const CLI::Option* countGiven = nullptr;
+};
 
-    std::string value;
+int runHotkey(const Options& options, CommandContext& context) {
     std::optional<PushToTalkKey> chosen;
-    if (takeOption(args, "--key", value)) {
-        chosen = pushToTalkKey::fromRawValue(value);
-        if (!chosen) throw UsageError("unknown key '" + value + "' (expected rightOption, fn or rightCommand)");
+    if (!options.key.empty()) {
+        chosen = pushToTalkKey::fromRawValue(options.key);
+        if (!chosen) throw UsageError("unknown key '" + options.key + "' (expected rightOption, fn or rightCommand)");
     }
     long long count = 0;  // 0: until interrupted
-    if (takeOption(args, "--count", value)) {
+    if (options.countGiven->count() > 0) {
+        const std::string& value = options.count;
         auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), count);
         if (error != std::errc() || end != value.data() + value.size() || count <= 0) {
             throw UsageError("--count needs a positive whole number, not '" + value + "'");
         }
     }
-    if (!args.empty()) throw UsageError("unexpected argument '" + args[0] + "'");
     const PushToTalkKey key = chosen.value_or(Settings::shared().pushToTalkKey());
 
     EventLoop loop;
@@ -111,10 +112,20 @@ int runHotkey(CommandContext& context) {
     return 0;
 }
 
-Registration reg{{"hotkey", "hotkey test [--key rightOption|fn|rightCommand] [--count N]",
-                  "Watch the push-to-talk key (by default the one in the settings) and print \"press\" and "
-                  "\"release\" as it goes down and up.",
-                  &runHotkey}};
+Registration reg{{"hotkey", "Try the push-to-talk key.", [](CLI::App& app) {
+    Command test{"test",
+                 "Watch the push-to-talk key (by default the one in the settings) and print \"press\" and \"release\" "
+                 "as it goes down and up, until Ctrl-C.",
+                 [](CLI::App& sub) {
+                     auto o = std::make_shared<Options>();
+                     sub.add_option("--key", o->key, "The key to watch instead of the one in the settings.")
+                         ->type_name("rightOption|fn|rightCommand");
+                     o->countGiven = sub.add_option("--count", o->count, "Stop after N presses and releases.")
+                                         ->type_name("N");
+                     return Runner([o](CommandContext& context) { return runHotkey(*o, context); });
+                 }};
+    return declareSubcommands(app, {test});
+}}};
 
 }  // namespace
 }  // namespace zarn::cli

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <iterator>
 #include <optional>
+#include <memory>
 
 #include "base/EventLoop.h"
 #include "cli/Command.h"
@@ -17,16 +18,17 @@ namespace {
 
 using namespace std::chrono_literals;
 
-int serveClipboard(const std::vector<std::string>& args, std::istream& in) {
-    if (args.size() != 1) throw zarn::cli::UsageError("internal use only");
-    std::string bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
-    return zarn::x11::serveHandedOverClipboard(std::stoi(args[0]), bytes);
-}
+struct Options {
+    std::string text = "-";
+    int serveClipboard = -1;  // the descriptor that tells the parent the clipboard is being served
+};
 
-int runInsert(zarn::cli::CommandContext& context) {
-    auto args = context.args;
-    if (zarn::cli::takeFlag(args, std::string(zarn::x11::serveClipboardFlag))) return serveClipboard(args, context.in);
-    std::string text = zarn::cli::textArgumentOrStdin(args, context.in);
+int runInsert(const Options& options, zarn::cli::CommandContext& context) {
+    if (options.serveClipboard >= 0) {
+        std::string bytes(std::istreambuf_iterator<char>(context.in), std::istreambuf_iterator<char>{});
+        return zarn::x11::serveHandedOverClipboard(options.serveClipboard, bytes);
+    }
+    std::string text = zarn::cli::textArgumentOrStdin(options.text, context.in);
     if (text.empty()) return 0;
 
     zarn::EventLoop loop;
@@ -49,8 +51,12 @@ int runInsert(zarn::cli::CommandContext& context) {
     return 1;
 }
 
-zarn::cli::Registration reg{{"insert", "insert [TEXT]",
-                             "Type TEXT (or standard input) into the focused window, as a dictation would.",
-                             &runInsert}};
+zarn::cli::Registration reg{{"insert", "Type a text into the focused window, as a dictation would.", [](CLI::App& app) {
+    auto o = std::make_shared<Options>();
+    app.add_option("TEXT", o->text, "The text; standard input when absent or -.");
+    // The clipboard kept after exit is served by a copy of this program started with this option.
+    app.add_option(std::string(zarn::x11::serveClipboardFlag), o->serveClipboard)->group("");
+    return zarn::cli::Runner([o](auto& context) { return runInsert(*o, context); });
+}}};
 
 }  // namespace

@@ -1,7 +1,8 @@
-// zarn model status | download | pack --from DIR OUT.gguf
+// zarn model status | download | pack: the local speech model from the command line.
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <ostream>
 
 #include "SphinxModel.h"
@@ -22,58 +23,61 @@ void drawBar(std::ostream& out, double fraction) {
     out << percent << std::flush;
 }
 
-int runModel(CommandContext& ctx) {
-    auto& args = ctx.args;
-    if (args.empty()) throw UsageError("expected status, download or pack");
-    const std::string action = args[0];
-    args.erase(args.begin());
-
-    if (action == "status") {
-        if (!args.empty()) throw UsageError("status takes no arguments");
-        const ModelStore& store = ModelStore::shared();
-        ctx.out << (store.isInstalled() ? "installed" : "not installed") << "\n"
-                << store.modelURL().string() << "\n"
-                << store.artifact().shownMegabytes << " MB from " << store.artifact().downloadURL << "\n";
-        return 0;
-    }
-    if (action == "download") {
-        if (!args.empty()) throw UsageError("download takes no arguments");
-        const ModelStore& store = ModelStore::shared();
-        const bool terminal = ::isatty(STDOUT_FILENO) == 1;
-        if (terminal) ctx.out << "Downloading the speech model (" << store.artifact().shownMegabytes << " MB)\n";
-        try {
-            store.download([&](double fraction) {
-                if (terminal) drawBar(ctx.out, fraction);
-            });
-        } catch (...) {
-            if (terminal) ctx.out << "\n";
-            ctx.err << "zarn model download: " << describeError(std::current_exception()) << "\n";
-            return 1;
-        }
-        if (terminal) ctx.out << "\n";
-        ctx.out << "installed\n" << store.modelURL().string() << "\n";
-        return 0;
-    }
-    if (action == "pack") {
-        std::string from, language;
-        if (!takeOption(args, "--from", from)) throw UsageError("pack needs --from DIR");
-        takeOption(args, "--language", language);
-        if (args.size() != 1) throw UsageError("pack needs one output file");
-        std::string error;
-        if (!transcribe::sphinx::pack(from, args[0], language, error)) {
-            ctx.err << "zarn model pack: " << error << "\n";
-            return 1;
-        }
-        ctx.out << args[0] << "\n";
-        return 0;
-    }
-    throw UsageError("unknown action '" + action + "'");
+int status(CommandContext& ctx) {
+    const ModelStore& store = ModelStore::shared();
+    ctx.out << (store.isInstalled() ? "installed" : "not installed") << "\n"
+            << store.modelURL().string() << "\n"
+            << store.artifact().shownMegabytes << " MB from " << store.artifact().downloadURL << "\n";
+    return 0;
 }
 
-Registration reg{{"model",
-                  "model status | model download | model pack --from DIR [--language CODE] OUT.gguf",
-                  "Show, download or build the local speech model (pack: from an installed PocketSphinx model folder)",
-                  &runModel}};
+int download(CommandContext& ctx) {
+    const ModelStore& store = ModelStore::shared();
+    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    if (terminal) ctx.out << "Downloading the speech model (" << store.artifact().shownMegabytes << " MB)\n";
+    try {
+        store.download([&](double fraction) {
+            if (terminal) drawBar(ctx.out, fraction);
+        });
+    } catch (...) {
+        if (terminal) ctx.out << "\n";
+        ctx.err << "zarn model download: " << describeError(std::current_exception()) << "\n";
+        return 1;
+    }
+    if (terminal) ctx.out << "\n";
+    ctx.out << "installed\n" << store.modelURL().string() << "\n";
+    return 0;
+}
+
+struct PackOptions {
+    std::string from, language, out;
+};
+
+int pack(const PackOptions& options, CommandContext& ctx) {
+    std::string error;
+    if (!transcribe::sphinx::pack(options.from, options.out, options.language, error)) {
+        ctx.err << "zarn model pack: " << error << "\n";
+        return 1;
+    }
+    ctx.out << options.out << "\n";
+    return 0;
+}
+
+Registration reg{{"model", "Show, download or build the local speech model.", [](CLI::App& app) {
+    Command packing{"pack", "Build a model file from an installed PocketSphinx model folder.", [](CLI::App& sub) {
+        auto o = std::make_shared<PackOptions>();
+        sub.add_option("--from", o->from, "The PocketSphinx model folder.")->type_name("DIR")->required();
+        sub.add_option("--language", o->language, "The language the model is for, e.g. en-US.")->type_name("CODE");
+        sub.add_option("OUT", o->out, "The model file to write (.gguf).")->required();
+        return Runner([o](CommandContext& context) { return pack(*o, context); });
+    }};
+    return declareSubcommands(
+        app, {{"status", "Print whether the model is installed, where, and its download.",
+               [](CLI::App&) { return Runner(&status); }},
+              {"download", "Download and install the model, with a progress bar on a terminal.",
+               [](CLI::App&) { return Runner(&download); }},
+              packing});
+}}};
 
 }  // namespace
 }  // namespace zarn::cli

@@ -28,6 +28,12 @@ namespace {
 
 using namespace zarn;
 
+// The words as given; parse() turns them into Options.
+struct Arguments {
+    std::string engine, model, rawRate, dictionary, audio;
+    bool noCleanup = false, smart = false, json = false, record = false;
+};
+
 struct Options {
     std::optional<SpeechEngineChoice> engine;
     std::string model;
@@ -40,35 +46,30 @@ struct Options {
     std::string audio;
 };
 
-Options parse(std::vector<std::string> args) {
+Options parse(const Arguments& a) {
     Options o;
-    std::string value;
-    if (cli::takeOption(args, "--engine", value)) {
+    if (!a.engine.empty()) {
         // "system" and "local" say what the engines are on this platform.
-        o.engine = value == "system" ? SpeechEngineChoice::apple
-                   : value == "local" ? SpeechEngineChoice::nemotron
-                                      : speechEngineChoice::fromRawValue(value);
-        if (!o.engine) throw cli::UsageError("unknown engine '" + value + "' (apple or system, nemotron or local)");
+        o.engine = a.engine == "system" ? SpeechEngineChoice::apple
+                   : a.engine == "local" ? SpeechEngineChoice::nemotron
+                                         : speechEngineChoice::fromRawValue(a.engine);
+        if (!o.engine) throw cli::UsageError("unknown engine '" + a.engine + "' (apple or system, nemotron or local)");
     }
-    cli::takeOption(args, "--model", o.model);
-    if (cli::takeOption(args, "--raw-rate", value)) {
+    o.model = a.model;
+    if (!a.rawRate.empty()) {
         try {
-            o.rawRate = std::stod(value);
+            o.rawRate = std::stod(a.rawRate);
         } catch (const std::exception&) {
             o.rawRate = 0;
         }
         if (!(o.rawRate >= 1000 && o.rawRate <= 768000)) throw cli::UsageError("--raw-rate needs a sample rate in Hz");
     }
-    o.noCleanup = cli::takeFlag(args, "--no-cleanup");
-    o.smart = cli::takeFlag(args, "--smart");
-    o.json = cli::takeFlag(args, "--json");
-    o.record = cli::takeFlag(args, "--record");
-    o.dictionary = cli::takeDictionaryOption(args);
-    for (const auto& arg : args) {
-        if (arg.size() > 1 && arg[0] == '-') throw cli::UsageError("unknown option " + arg);
-    }
-    if (args.size() != 1) throw cli::UsageError(args.empty() ? "no audio file given" : "one audio file at a time");
-    o.audio = args[0];
+    o.noCleanup = a.noCleanup;
+    o.smart = a.smart;
+    o.json = a.json;
+    o.record = a.record;
+    o.dictionary = cli::dictionaryFile(a.dictionary);
+    o.audio = a.audio;
     if (!o.model.empty() && o.engine == SpeechEngineChoice::apple) {
         throw cli::UsageError("--model is for the nemotron engine");
     }
@@ -206,8 +207,8 @@ private:
 // script must be able to tell it from a transcript.
 constexpr int kNoSpeech = 3;
 
-int runTranscribe(cli::CommandContext& context) {
-    const Options options = parse(context.args);
+int runTranscribe(const Arguments& arguments, cli::CommandContext& context) {
+    const Options options = parse(arguments);
 
     services::installSpeech();
     Settings& settings = Settings::shared();
@@ -297,13 +298,23 @@ int runTranscribe(cli::CommandContext& context) {
     return 0;
 }
 
-cli::Registration reg{
-    {"transcribe",
-     "transcribe [--engine apple|system|nemotron|local] [--model FILE] [--no-cleanup] [--smart] [--dictionary FILE] [--json] "
-     "[--record] [--raw-rate HZ] AUDIO.wav",
-     "Dictate from a WAV file (16/32-bit PCM or 32-bit float, any rate, mono or stereo; with --raw-rate, bare "
-     "16-bit mono samples) through the whole pipeline and print the text, or with --json the run record. "
-     "Exit status 3 when no speech was recognised.",
-     &runTranscribe}};
+cli::Registration reg{{"transcribe", "Dictate from an audio file through the whole pipeline and print the text.",
+                       [](CLI::App& app) {
+    auto a = std::make_shared<Arguments>();
+    app.add_option("--engine", a->engine, "The speech engine instead of the one in the settings.")
+        ->type_name("apple|system|nemotron|local");
+    app.add_option("--model", a->model, "Transcribe with this model file (the nemotron engine).")->type_name("FILE");
+    app.add_flag("--no-cleanup", a->noCleanup, "Leave the text as the engine gave it.");
+    app.add_flag("--smart", a->smart, "Clean up by the local language-model server.");
+    cli::addDictionaryOption(app, a->dictionary);
+    app.add_flag("--json", a->json, "Print the run record as one line of JSON instead of the text.");
+    app.add_flag("--record", a->record, "Keep the run in the history.");
+    app.add_option("--raw-rate", a->rawRate, "Read AUDIO as bare 16-bit mono samples at this rate.")->type_name("HZ");
+    app.add_option("AUDIO", a->audio,
+                   "A WAV file: 16/32-bit PCM or 32-bit float, any rate, mono or stereo.")
+        ->required();
+    app.footer("Exit status 3 when no speech was recognised.");
+    return cli::Runner([a](cli::CommandContext& context) { return runTranscribe(*a, context); });
+}}};
 
 }  // namespace

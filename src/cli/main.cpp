@@ -12,15 +12,28 @@
 
 namespace {
 
-void printHelp(std::ostream& out) {
-    out << "Zarn " ZARN_VERSION " — push-to-talk dictation\n\n"
-        << "Usage: zarn COMMAND [OPTIONS]\n\nCommands:\n";
-    auto commands = zarn::cli::registry();
-    std::sort(commands.begin(), commands.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
-    for (const auto& command : commands) {
-        out << "  " << command.usage << "\n      " << command.summary << "\n";
+using zarn::cli::commandPath;
+
+constexpr int kUsageStatus = 2;
+
+std::string usageLine(const CLI::App& app) {
+    if (!app.get_parent()) return "usage: zarn [--version] COMMAND [OPTIONS] [ARGUMENTS]\n";
+    return "usage: " + commandPath(app) + " " + zarn::cli::usage(app) + "\n";
+}
+
+class UsageFormatter : public CLI::Formatter {
+public:
+    std::string make_usage(const CLI::App* app, std::string) const override { return usageLine(*app); }
+    // A positional's name says what it is; CLI11 would add "TEXT" to it.
+    std::string make_option_opts(const CLI::Option* option) const override {
+        return option->get_positional() ? std::string() : CLI::Formatter::make_option_opts(option);
     }
-    out << "  --version\n      Print the version.\n  --help\n      Print this help.\n";
+};
+
+// The command the line chose, as deep as parsing got (for its help and its errors).
+const CLI::App* chosen(const CLI::App& app) {
+    for (const CLI::App* sub : app.get_subcommands()) return chosen(*sub);
+    return &app;
 }
 
 // Output that never reached its file is a failure, whatever the command answered: a full disk
@@ -35,39 +48,62 @@ int checkedOutput(int status, const std::string& who) {
     return status == 0 ? 1 : status;
 }
 
-int runCommand(const std::vector<std::string>& args) {
-    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-        printHelp(std::cout);
-        return args.empty() ? 2 : 0;
+int usageError(const CLI::App& app, const std::string& message) {
+    std::cerr << commandPath(app) << ": " << message << "\n" << usageLine(app);
+    return kUsageStatus;
+}
+
+int runCommand(CLI::App& app, std::vector<std::string> args) {
+    // `zarn help [COMMAND...]` is another way of asking for --help.
+    if (!args.empty() && args.front() == "help") {
+        args.erase(args.begin());
+        args.push_back("--help");
     }
-    if (args[0] == "--version") {
+    const std::string description = "Zarn " ZARN_VERSION " — push-to-talk dictation";
+    app.description(description);
+    app.formatter(std::make_shared<UsageFormatter>());
+    app.set_help_flag("-h,--help", "Print this help and exit.");
+    bool version = false;
+    app.add_flag("--version", version, "Print the version and exit.");
+    const zarn::cli::Runner run = zarn::cli::declareSubcommands(app, zarn::cli::registry());
+    app.require_subcommand(0, 1);
+    app.footer("Exit status: 0 done, 1 failed, 2 wrong usage, 3 no speech recognised (transcribe).\n"
+               "See zarn(1) for the environment and files.");
+    try {
+        std::reverse(args.begin(), args.end());  // CLI11 takes the words last first
+        app.parse(args);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << chosen(app)->help();
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        return usageError(*chosen(app), e.what());
+    }
+    if (version) {
         std::cout << "zarn " ZARN_VERSION "\n";
         return 0;
     }
-    for (const auto& command : zarn::cli::registry()) {
-        if (command.name != args[0]) continue;
-        zarn::cli::CommandContext context{{args.begin() + 1, args.end()}, std::cin, std::cout, std::cerr};
-        try {
-            return command.run(context);
-        } catch (const zarn::cli::UsageError& e) {
-            std::cerr << "zarn " << command.name << ": " << e.what() << "\nusage: zarn " << command.usage << "\n";
-            return 2;
-        } catch (const std::exception& e) {
-            std::cerr << "zarn " << command.name << ": " << e.what() << "\n";
-            return 1;
-        }
+    if (app.get_subcommands().empty()) {
+        std::cerr << app.help();
+        return kUsageStatus;
     }
-    std::cerr << "zarn: unknown command '" << args[0] << "' (see zarn --help)\n";
-    return 2;
+    zarn::cli::CommandContext context{std::cin, std::cout, std::cerr};
+    const std::string who = commandPath(*app.get_subcommands().front());
+    try {
+        return run(context);
+    } catch (const zarn::cli::UsageError& e) {
+        return usageError(*chosen(app), e.what());
+    } catch (const std::exception& e) {
+        std::cerr << who << ": " << e.what() << "\n";
+        return 1;
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     zarn::NemotronModels::useCommandLineTexts();
-    std::vector<std::string> args(argv + 1, argv + argc);
-    const int status = runCommand(args);
-    const bool isCommand = !args.empty() && std::any_of(zarn::cli::registry().begin(), zarn::cli::registry().end(),
-                                                        [&](const auto& command) { return command.name == args[0]; });
-    return checkedOutput(status, isCommand ? "zarn " + args[0] : std::string("zarn"));
+    CLI::App app("", "zarn");
+    const int status = runCommand(app, std::vector<std::string>(argv + 1, argv + argc));
+    const auto& parsed = app.get_subcommands();
+    return checkedOutput(status, parsed.empty() ? std::string("zarn") : commandPath(*parsed.front()));
 }

