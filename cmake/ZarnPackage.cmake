@@ -70,5 +70,5 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # libcanberra, the accessibility bus and the volume control make things better but are not needed.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "pocketsphinx-en-us, sound-theme-freedesktop")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pavucontrol, libcanberra-pulse, at-spi2-core")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pavucontrol, libcanberra-pulse, at-spi2-core, qt6-wayland")
 include(CPack)
