@@ -78,7 +78,7 @@ public:
         add(k.uinputWritable, std::string("/dev/uinput: ") + (k.uinputWritable ? "writable" : "not writable"), kUdevRule);
     }
 
-    void insertion(const AccessibilityFacts& a, const DisplayFacts& d) {
+    void insertion(const AccessibilityFacts& a, const DisplayFacts& d, const KeyFacts& k) {
         const bool atspi = a.busReachable && a.enabled;
         if (atspi) {
             add(true, "Accessibility bus: on (text fields answer over AT-SPI)");
@@ -101,7 +101,20 @@ public:
                 "Use an X11 session or install XWayland (sudo apt install xwayland); until then text goes in only "
                 "through the accessibility bus.");
         }
-        diagnosis.needs.insertion = atspi || d.xtest;
+        // Native Wayland windows take the keystroke only from the compositor or the kernel.
+        bool waylandPaste = false;
+        if (!d.waylandDisplay.empty()) {
+            waylandPaste = d.virtualKeyboard || k.uinputWritable;
+            if (d.virtualKeyboard) {
+                add(true, "Paste keystroke for Wayland windows: the compositor's virtual keyboard");
+            } else if (k.uinputWritable) {
+                add(true, "Paste keystroke for Wayland windows: a uinput keyboard");
+            } else {
+                add(false, "Paste keystroke for Wayland windows: no virtual keyboard and /dev/uinput is not writable",
+                    kUdevRule);
+            }
+        }
+        diagnosis.needs.insertion = atspi || d.xtest || waylandPaste;
     }
 
     void sound(const SoundFacts& s) {
@@ -182,8 +195,9 @@ Diagnosis diagnose(Probes& probes) {
     Examination exam;
     const DisplayFacts display = probes.display();
     exam.display(display);
-    exam.keys(probes.keys(), display);
-    exam.insertion(probes.accessibility(), display);
+    const KeyFacts keys = probes.keys();
+    exam.keys(keys, display);
+    exam.insertion(probes.accessibility(), display, keys);
     exam.sound(probes.sound());
     exam.speech(probes.speech());
     exam.languageModel(probes.languageModel());

@@ -17,6 +17,7 @@ struct DisplayFacts {
     bool x11Answers = false;     // the X server accepted a connection
     bool xtest = false;          // ... and offers the XTEST extension (the paste keystroke)
     std::string waylandDisplay;  // WAYLAND_DISPLAY, or "wayland" from XDG_SESSION_TYPE; empty on X11
+    bool virtualKeyboard = false;  // the compositor offers the virtual-keyboard protocol (sway, KDE)
 };
 
 // Whether this session's user belongs to the input group.

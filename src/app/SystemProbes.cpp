@@ -9,6 +9,7 @@
 #include "platform/linux/llm/OpenAICompatibleModel.h"
 #include "platform/linux/pulse/PulseAudioInput.h"
 #include "platform/linux/sphinxspeech/SphinxSpeechFramework.h"
+#include "platform/linux/wayland/VirtualKeyboard.h"
 #include "settings/Settings.h"
 #include "speech/ModelStore.h"
 
@@ -17,10 +18,12 @@ namespace zarn::doctor {
 SystemProbes::SystemProbes() { services::installSpeech(); }
 
 DisplayFacts SystemProbes::display() {
-    return desktop::probeDisplay([](const char* name) -> std::optional<std::string> {
+    DisplayFacts facts = desktop::probeDisplay([](const char* name) -> std::optional<std::string> {
         const char* value = std::getenv(name);
         return value ? std::optional<std::string>(value) : std::nullopt;
     });
+    if (std::getenv("WAYLAND_DISPLAY")) facts.virtualKeyboard = wl::virtualKeyboardOffered();
+    return facts;
 }
 
 KeyFacts SystemProbes::keys() { return desktop::probeKeys(chooseHotkeyBackend()); }

@@ -172,6 +172,15 @@ std::string seatKeymap() {
     }
 }
 
+bool virtualKeyboardOffered() {
+    try {
+        const auto c = open();
+        return c->manager && c->seat;
+    } catch (const MessageError&) {
+        return false;
+    }
+}
+
 VirtualKeyboard::~VirtualKeyboard() = default;
 
 bool VirtualKeyboard::postPaste(bool terminal) {

@@ -33,4 +33,7 @@ private:
 // empty when there is no Wayland display or no keyboard.
 std::string seatKeymap();
 
+// Whether $WAYLAND_DISPLAY's compositor offers a virtual keyboard (without making one).
+bool virtualKeyboardOffered();
+
 }  // namespace zarn::wl
