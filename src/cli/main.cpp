@@ -4,6 +4,8 @@
 #include <iostream>
 
 #include "cli/Command.h"
+#include "platform/linux/inotify/InotifyFileWatcher.h"
+#include "platform/linux/journald/JournalLog.h"
 #include "speech/NemotronModels.h"
 
 #ifndef ZARN_VERSION
@@ -64,6 +66,8 @@ int runCommand(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    zarn::journald::install();
+    zarn::inotify::install();
     zarn::NemotronModels::useCommandLineTexts();
     std::vector<std::string> args(argv + 1, argv + argc);
     const int status = runCommand(args);

@@ -36,6 +36,8 @@
 #include "platform/linux/canberra/CanberraSoundPlayer.h"
 #include "platform/linux/desktop/LinuxPermissions.h"
 #include "platform/linux/hotkeybackend/HotkeyBackend.h"
+#include "platform/linux/inotify/InotifyFileWatcher.h"
+#include "platform/linux/journald/JournalLog.h"
 #include "platform/linux/http/HttpGet.h"
 #include "platform/linux/pulse/PulseAudioInput.h"
 #include "platform/linux/x11clipboard/ClipboardHandOver.h"
@@ -131,6 +133,8 @@ void showMessage(const std::string& title, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    journald::install();
+    inotify::install();
     QApplication app(argc, argv);
     QApplication::setApplicationName("zarn-app");
     QApplication::setApplicationVersion(ZARN_VERSION);
