@@ -6,8 +6,8 @@
 
 namespace zarn {
 
-const EnvironmentLookup& processEnvironment() {
-    static const EnvironmentLookup lookup = [](const char* name) -> const char* { return std::getenv(name); };
+const LocaleEnvironment& processEnvironment() {
+    static const LocaleEnvironment lookup = [](const char* name) -> const char* { return std::getenv(name); };
     return lookup;
 }
 
@@ -33,7 +33,7 @@ std::optional<std::string> languageTagFromLocaleName(std::string_view localeName
     }
 }
 
-std::optional<std::string> messagesLanguageTag(const EnvironmentLookup& lookup) {
+std::optional<std::string> messagesLanguageTag(const LocaleEnvironment& lookup) {
     // The first non-empty one is in effect; the others are overridden, even by "C".
     for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char* value = lookup(variable);
@@ -42,7 +42,7 @@ std::optional<std::string> messagesLanguageTag(const EnvironmentLookup& lookup) 
     return std::nullopt;
 }
 
-std::vector<std::string> preferredLanguagesFromEnvironment(const EnvironmentLookup& lookup) {
+std::vector<std::string> preferredLanguagesFromEnvironment(const LocaleEnvironment& lookup) {
     std::vector<std::string> languages;
     if (const char* list = lookup("LANGUAGE")) {
         std::string_view rest(list);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audio/AudioCapture.h"
+#include "base/Error.h"
 #include "base/Log.h"
 
 namespace zarn {

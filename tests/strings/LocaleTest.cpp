@@ -10,7 +10,7 @@ namespace {
 using Env = std::map<std::string, std::string>;
 using List = std::vector<std::string>;
 
-EnvironmentLookup lookupIn(const Env& env) {
+LocaleEnvironment lookupIn(const Env& env) {
     return [&env](const char* name) -> const char* {
         const auto it = env.find(name);
         return it == env.end() ? nullptr : it->second.c_str();
