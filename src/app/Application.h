@@ -8,7 +8,7 @@
 #include "base/Executor.h"
 #include "base/Observable.h"
 #include "base/Reply.h"
-#include "contracts/Contracts.h"
+#include "contracts/Speech.h"
 #include "dictation/DictationController.h"
 #include "settings/Settings.h"
 

@@ -5,7 +5,7 @@
 #include "base/Executor.h"
 #include "cleanup/ModelAvailabilityCache.h"
 #include "cleanup/SystemLanguageModel.h"
-#include "contracts/Contracts.h"
+#include "contracts/Speech.h"
 #include "dictation/DictationFinisher.h"
 #include "dictionary/DictionaryStore.h"
 #include "settings/Settings.h"

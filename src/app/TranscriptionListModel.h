@@ -10,7 +10,7 @@
 #include "base/Executor.h"
 #include "base/Observable.h"
 #include "base/Reply.h"
-#include "contracts/Contracts.h"
+#include "contracts/DictationRun.h"
 #include "history/RunStore.h"
 #include "strings/Strings.h"
 

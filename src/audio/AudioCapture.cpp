@@ -17,13 +17,6 @@ AudioCapture::~AudioCapture() {
     if (input_) input_->stop();
 }
 
-std::uint32_t AudioCapture::outputCapacity(std::uint32_t frames, double inputRate, double outputRate) {
-    const double ratio = outputRate / inputRate;
-    const double needed = std::ceil(static_cast<double>(frames) * ratio) + 64.0;
-    if (!(needed >= 0) || needed > static_cast<double>(std::numeric_limits<std::uint32_t>::max())) return 0;
-    return static_cast<std::uint32_t>(needed);
-}
-
 void AudioCapture::start(const AudioFormat& outputFormat, OnBuffer onBuffer, OnLevel onLevel) {
     if (isRunning_) return;
     onBuffer_ = std::move(onBuffer);
@@ -73,7 +66,7 @@ void AudioCapture::handleBuffer(const AudioBuffer& buffer) {
     }
 
     const AudioFormat& out = converter_->outputFormat();
-    const std::uint32_t capacity = outputCapacity(buffer.frameLength(), buffer.format().sampleRate, out.sampleRate);
+    const std::uint32_t capacity = PcmConverter::outputCapacity(buffer.frameLength(), buffer.format().sampleRate, out.sampleRate);
     std::shared_ptr<AudioBuffer> output;
     try {
         output = std::make_shared<AudioBuffer>(out, capacity);
@@ -81,16 +74,8 @@ void AudioCapture::handleBuffer(const AudioBuffer& buffer) {
         return;
     }
 
-    Latch latch;
     std::string error;
-    const auto status = converter_->convert(*output, error, [&](PcmConverter::InputStatus& inputStatus) -> const AudioBuffer* {
-        if (!latch.take()) {
-            inputStatus = PcmConverter::InputStatus::haveData;
-            return &buffer;
-        }
-        inputStatus = PcmConverter::InputStatus::noDataNow;
-        return nullptr;
-    });
+    const auto status = converter_->convert(buffer, *output, error);
     if (status == PcmConverter::OutputStatus::error) {
         Log::audio().error("conversion failed: %s", error);
         return;

@@ -5,7 +5,7 @@
 
 #include "audio/AudioInput.h"
 #include "audio/PcmConverter.h"
-#include "contracts/Contracts.h"
+#include "contracts/Capture.h"
 
 namespace zarn {
 
@@ -37,26 +37,10 @@ public:
     static float level(const AudioBuffer& buffer);
     // A private copy holding exactly the buffer's frames; nullptr for an empty buffer.
     static std::shared_ptr<AudioBuffer> copy(const AudioBuffer& buffer);
-    // Frames an output buffer needs for `frames` input frames: ceil(frames × ratio) + 64.
-    static std::uint32_t outputCapacity(std::uint32_t frames, double inputRate, double outputRate);
-
     // Handles one tapped buffer; what the input's thread runs (public for tests).
     void handleBuffer(const AudioBuffer& buffer);
 
 private:
-    // The input block hands the tapped buffer over on its first call only.
-    class Latch {
-    public:
-        bool take() {
-            const bool previous = fired_;
-            fired_ = true;
-            return previous;
-        }
-
-    private:
-        bool fired_ = false;
-    };
-
     std::shared_ptr<AudioInput> input_;
     std::unique_ptr<PcmConverter> converter_;
     std::optional<AudioFormat> outputFormat_;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <utility>
 
 namespace zarn {
 
@@ -43,6 +45,20 @@ std::unique_ptr<PcmConverter> PcmConverter::make(const AudioFormat& input, const
 
 PcmConverter::~PcmConverter() {
     if (soxr_) soxr_delete(soxr_);
+}
+
+std::uint32_t PcmConverter::outputCapacity(std::uint32_t frames, double inputRate, double outputRate) {
+    const double needed = std::ceil(static_cast<double>(frames) * (outputRate / inputRate)) + 64.0;
+    if (!(needed >= 0) || needed > static_cast<double>(std::numeric_limits<std::uint32_t>::max())) return 0;
+    return static_cast<std::uint32_t>(needed);
+}
+
+PcmConverter::OutputStatus PcmConverter::convert(const AudioBuffer& input, AudioBuffer& output, std::string& error) {
+    bool given = false;
+    return convert(output, error, [&](InputStatus& status) -> const AudioBuffer* {
+        status = given ? InputStatus::noDataNow : InputStatus::haveData;
+        return std::exchange(given, true) ? nullptr : &input;
+    });
 }
 
 void PcmConverter::mapChannels(const AudioBuffer& in, std::vector<float>& out) const {

@@ -37,6 +37,12 @@ public:
     // Output that does not fit stays inside the converter for the next call. On error,
     // returns OutputStatus::error with a message in `error`.
     OutputStatus convert(AudioBuffer& output, std::string& error, const InputBlock& inputBlock);
+    // The same for one input buffer the caller has now.
+    OutputStatus convert(const AudioBuffer& input, AudioBuffer& output, std::string& error);
+
+    // Frames an output buffer needs for `frames` input frames: ceil(frames × ratio) + 64;
+    // 0 when the figure is out of range.
+    static std::uint32_t outputCapacity(std::uint32_t frames, double inputRate, double outputRate);
 
 private:
     PcmConverter(const AudioFormat& input, const AudioFormat& output, soxr_t soxr)

@@ -1,58 +1,36 @@
 #pragma once
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "base/Executor.h"
 
 namespace zarn {
 
-// Watches one file by name with inotify, on a thread of its own, and calls `onChange` on
-// `executor` after the file was written, grown, deleted, renamed away, replaced (as by an
-// atomic write) or created. Events that arrive while a call is pending are folded into it.
-// Both the file (following a symbolic link) and its folder are watched, so a replaced or
-// newly created file is watched again at once. Destruction stops the thread; a call still
-// queued on the executor then does nothing.
+// Watches one file by name and calls `onChange` on the executor it was given after the file
+// was written, grown, deleted, renamed away, replaced (as by an atomic write) or created.
+// Events that arrive while a call is pending are folded into it. Destruction stops the
+// watching; a call still queued on the executor then does nothing.
+//
+// The system's watcher (inotify on Linux) is a backend the program installs at start; without
+// one, `make` answers a watcher that never reports and says so through isRunning().
 class FileWatcher {
 public:
-    FileWatcher(std::filesystem::path file, Executor& executor, std::function<void()> onChange);
-    ~FileWatcher();
-    FileWatcher(const FileWatcher&) = delete;
-    FileWatcher& operator=(const FileWatcher&) = delete;
+    using Backend = std::function<std::unique_ptr<FileWatcher>(std::filesystem::path file, Executor& executor,
+                                                               std::function<void()> onChange)>;
+    // Thread-safe; an empty backend restores the one that never reports.
+    static void setBackend(Backend backend);
+    static std::unique_ptr<FileWatcher> make(std::filesystem::path file, Executor& executor,
+                                             std::function<void()> onChange);
 
-    // False when inotify could not be set up at all.
-    bool isRunning() const { return thread_.joinable(); }
+    virtual ~FileWatcher() = default;
+    // False when the watching could not be set up at all.
+    virtual bool isRunning() const = 0;
     // True while the file itself is watched (it existed when last armed).
-    bool isWatchingFile() const;
+    virtual bool isWatchingFile() const = 0;
     // Arms the watches again now, e.g. after the owner created the file.
-    void rearm();
-
-private:
-    struct Shared {
-        std::atomic<bool> pending{false};
-        std::atomic<bool> stopped{false};
-        std::function<void()> onChange;
-    };
-
-    void run();
-    void armLocked();
-    // Reads and sorts one batch of events; true when any concerns the file.
-    bool drainEvents();
-
-    std::filesystem::path file_;
-    std::string fileName_;
-    Executor& executor_;
-    std::shared_ptr<Shared> shared_;
-    int inotifyFd_ = -1;
-    int stopFd_ = -1;
-    mutable std::mutex mutex_;
-    int fileWatch_ = -1;
-    int folderWatch_ = -1;
-    std::thread thread_;
+    virtual void rearm() = 0;
 };
 
 }  // namespace zarn

@@ -1,8 +1,5 @@
 #include "base/Log.h"
 
-#include <systemd/sd-journal.h>
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,17 +14,16 @@ bool envFlag(const char* name) {
     return v && std::strcmp(v, "1") == 0;
 }
 
-bool journalRunning() {
-    struct stat st {};
-    return ::stat("/run/systemd/journal/socket", &st) == 0;
-}
-
 std::mutex& sinkMutex() {
     static std::mutex m;
     return m;
 }
-std::function<void(const Record&)>& sink() {
-    static std::function<void(const Record&)> s;
+Sink& testSink() {
+    static Sink s;
+    return s;
+}
+Sink& systemSink() {
+    static Sink s;
     return s;
 }
 
@@ -153,21 +149,13 @@ std::string format(std::string_view fmt, const std::vector<Arg>& args, bool reve
 
 void Logger::write(Level level, std::string_view fmt, const std::vector<Arg>& args) const {
     Record record{category_, level, format(fmt, args, envFlag("ZARN_LOG_PRIVATE"))};
-    {
-        std::lock_guard lock(sinkMutex());
-        if (sink()) {
-            sink()(record);
-            return;
-        }
+    std::lock_guard lock(sinkMutex());
+    if (testSink()) {
+        testSink()(record);
+        return;
     }
-    static const bool haveJournal = journalRunning();
-    if (haveJournal) {
-        sd_journal_send("MESSAGE=%s", record.message.c_str(), "PRIORITY=%d", level == Level::error ? 3 : 6,
-                        "SYSLOG_IDENTIFIER=zarn", "ZARN_SUBSYSTEM=%s", std::string(subsystem).c_str(),
-                        "ZARN_CATEGORY=%s", category_.c_str(), nullptr);
-    }
-    if (!haveJournal || envFlag("ZARN_LOG_STDERR")) {
-        std::lock_guard lock(sinkMutex());
+    if (systemSink()) systemSink()(record);
+    if (!systemSink() || envFlag("ZARN_LOG_STDERR")) {
         std::cerr << "[" << category_ << "] " << (level == Level::error ? "error: " : "") << record.message << std::endl;
     }
 }
@@ -184,9 +172,14 @@ ZARN_LOGGER(inject)
 ZARN_LOGGER(app)
 #undef ZARN_LOGGER
 
-void setSinkForTesting(std::function<void(const Record&)> s) {
+void setSystemSink(Sink s) {
     std::lock_guard lock(sinkMutex());
-    sink() = std::move(s);
+    systemSink() = std::move(s);
+}
+
+void setSinkForTesting(Sink s) {
+    std::lock_guard lock(sinkMutex());
+    testSink() = std::move(s);
 }
 
 }  // namespace zarn::Log

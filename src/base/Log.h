@@ -65,15 +65,19 @@ const Logger& hotkey();
 const Logger& inject();
 const Logger& app();
 
-// Where records go: the systemd journal (fields ZARN_SUBSYSTEM, ZARN_CATEGORY) and standard
-// error when ZARN_LOG_STDERR=1 or no journal is running. ZARN_LOG_PRIVATE=1 reveals
-// private arguments.
 struct Record {
     std::string category;
     Level level;
     std::string message;  // as written, private arguments redacted unless revealed
 };
-// Tests capture records instead of writing them; pass nullptr to restore. Thread-safe.
-void setSinkForTesting(std::function<void(const Record&)> sink);
+using Sink = std::function<void(const Record&)>;
+
+// Where records go: standard error, until the program installs the system's log (on Linux
+// the journal, platform/linux/journald) at start; then standard error too when
+// ZARN_LOG_STDERR=1. ZARN_LOG_PRIVATE=1 reveals private arguments. Thread-safe; nullptr
+// restores standard error.
+void setSystemSink(Sink sink);
+// Tests capture records instead of writing them anywhere; pass nullptr to restore. Thread-safe.
+void setSinkForTesting(Sink sink);
 
 }  // namespace zarn::Log

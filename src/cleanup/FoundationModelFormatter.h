@@ -12,7 +12,7 @@
 #include "cleanup/ModelAvailabilityCache.h"
 #include "cleanup/RuleBasedFormatter.h"
 #include "cleanup/SystemLanguageModel.h"
-#include "contracts/Contracts.h"
+#include "contracts/TextFormatter.h"
 
 namespace zarn {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "contracts/Contracts.h"
+#include "contracts/TextFormatter.h"
 
 namespace zarn {
 

@@ -4,6 +4,8 @@
 #include <iostream>
 
 #include "cli/Command.h"
+#include "platform/linux/inotify/InotifyFileWatcher.h"
+#include "platform/linux/journald/JournalLog.h"
 #include "speech/NemotronModels.h"
 
 #ifndef ZARN_VERSION
@@ -101,6 +103,8 @@ int runCommand(CLI::App& app, std::vector<std::string> args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    zarn::journald::install();
+    zarn::inotify::install();
     zarn::NemotronModels::useCommandLineTexts();
     CLI::App app("", "zarn");
     const int status = runCommand(app, std::vector<std::string>(argv + 1, argv + argc));

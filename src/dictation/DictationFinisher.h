@@ -6,7 +6,9 @@
 #include <string>
 
 #include "base/Clock.h"
-#include "contracts/Contracts.h"
+#include "contracts/Corrections.h"
+#include "contracts/DictationRun.h"
+#include "contracts/TextFormatter.h"
 
 namespace zarn {
 

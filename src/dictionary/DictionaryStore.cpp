@@ -62,7 +62,7 @@ DictionaryStore::DictionaryStore(fs::path file, Executor& mainExecutor, bool wat
     : file_(std::move(file)), executor_(mainExecutor) {
     // Watching starts before the first read, so no change can fall between the two.
     if (watch) {
-        watcher_ = std::make_unique<FileWatcher>(file_, executor_, lifetime_.guard([this] { reloadIfChanged(); }));
+        watcher_ = FileWatcher::make(file_, executor_, lifetime_.guard([this] { reloadIfChanged(); }));
     }
     load();
 }

@@ -12,7 +12,7 @@
 #include "base/Executor.h"
 #include "base/Observable.h"
 #include "base/Reply.h"
-#include "contracts/Contracts.h"
+#include "contracts/Corrections.h"
 #include "dictionary/DictionaryCorrector.h"
 #include "dictionary/DictionaryEntry.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "contracts/Contracts.h"
+#include "contracts/DictationRun.h"
 
 namespace zarn {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "contracts/Contracts.h"
+#include "contracts/DictationRun.h"
 
 namespace zarn {
 

@@ -14,7 +14,7 @@ RunStore::RunStore(std::shared_ptr<RunLog> log, Executor& mainExecutor, bool wat
     // Watching starts before the first read, so no change by another process falls between the two.
     if (watch) {
         // Our own appends are seen too; they are in the list already.
-        watcher_ = std::make_unique<FileWatcher>(log_->file(), mainExecutor, lifetime_.guard([this] {
+        watcher_ = FileWatcher::make(log_->file(), mainExecutor, lifetime_.guard([this] {
             if (RunLog::versionOf(log_->file()) != known_) reload();
         }));
     }

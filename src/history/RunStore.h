@@ -7,7 +7,7 @@
 #include "base/Executor.h"
 #include "base/Observable.h"
 #include "base/Reply.h"
-#include "contracts/Contracts.h"
+#include "contracts/DictationRun.h"
 #include "history/RunLog.h"
 
 namespace zarn {

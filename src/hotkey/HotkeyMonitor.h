@@ -7,7 +7,7 @@
 
 #include "base/Executor.h"
 #include "base/Reply.h"
-#include "contracts/Contracts.h"
+#include "contracts/KeyMonitor.h"
 #include "contracts/PushToTalkKey.h"
 #include "hotkey/EventHook.h"
 

@@ -7,7 +7,25 @@
 
 namespace zarn::hotkey {
 
-// The physical modifier keys a hook can report.
+// The physical modifier keys a hook can report. Key codes and flag bits are the product
+// design's values (the event vocabulary of the decision rule, see EventHook.h); the hooks
+// map the Linux keys onto them:
+//
+//   Modifier      code  flag bit   X11 keysym      evdev code        push-to-talk key
+//   leftShift      56   0x2        Shift_L         KEY_LEFTSHIFT
+//   rightShift     60   0x4        Shift_R         KEY_RIGHTSHIFT
+//   leftControl    59   0x1        Control_L       KEY_LEFTCTRL
+//   rightControl   62   0x2000     Control_R       KEY_RIGHTCTRL
+//   leftOption     58   0x20       Alt_L           KEY_LEFTALT
+//   rightOption    61   0x40       Alt_R           KEY_RIGHTALT      rightOption ("Right Alt")
+//   leftCommand    55   0x8        Super_L         KEY_LEFTMETA
+//   rightCommand   54   0x10       Super_R         KEY_RIGHTMETA     rightCommand ("Right Super")
+//   capsLock       57   0x10000    Caps_Lock       KEY_CAPSLOCK
+//   fn             63   0x800000   XF86Fn          KEY_FN            fn ("Fn", never swallowed)
+//
+// The generic bits (shift 0x20000, control 0x40000, option 0x80000, command 0x100000) are
+// set while either key of a pair is down. Many keyboards handle Fn in their firmware, so
+// neither hook may ever see it.
 enum class Modifier {
     leftShift,
     rightShift,

@@ -9,7 +9,7 @@
 
 #include "base/Executor.h"
 #include "base/Reply.h"
-#include "contracts/Contracts.h"
+#include "contracts/Output.h"
 #include "inject/Accessibility.h"
 #include "inject/KeySynthesizer.h"
 #include "inject/Pasteboard.h"

@@ -10,7 +10,8 @@
 #include <nlohmann/json.hpp>
 
 #include "base/Observable.h"
-#include "contracts/Contracts.h"
+#include "contracts/PushToTalkKey.h"
+#include "contracts/Speech.h"
 #include "strings/AppLanguage.h"
 #include "strings/Strings.h"
 

@@ -1,7 +1,7 @@
 #include "speech/NemotronEngine.h"
 
 #include "base/Log.h"
-#include "speech/Locale.h"
+#include "strings/Locale.h"
 
 namespace zarn {
 
@@ -10,10 +10,6 @@ const AudioFormat NemotronEngine::targetFormat = AudioFormat::monoFloat(16000);
 NemotronEngine::NemotronEngine(std::shared_ptr<NemotronModels> models) : models_(std::move(models)) {}
 
 NemotronEngine::~NemotronEngine() = default;
-
-std::uint32_t NemotronEngine::outputCapacity(std::uint32_t frameLength, double inputRate) {
-    return static_cast<std::uint32_t>(frameLength * (16000.0 / inputRate)) + 1;
-}
 
 void NemotronEngine::preferredInputFormat(Reply<std::optional<AudioFormat>> reply) {
     executor_.post([self = shared_from_this(), reply] { reply(targetFormat); });
@@ -90,27 +86,26 @@ std::vector<float> NemotronEngine::samplesFrom(const AudioBuffer& buffer) {
         const float* data = buffer.floatData(0);
         return std::vector<float>(data, data + frames);
     }
-    if (!converter_ || !converterInput_ || !(*converterInput_ == format)) {
-        std::string reason;
-        converter_ = SampleConverter::make(format, targetFormat.sampleRate, reason);
-        converterInput_ = converter_ ? std::optional<AudioFormat>(format) : std::nullopt;
+    if (!converter_ || !(converter_->inputFormat() == format)) {
+        converter_ = PcmConverter::make(format, targetFormat);
         if (converter_) ++convertersMade_;
     }
     if (!converter_) {
         Log::speech().error("Nemotron: no converter from %{public}s", format.describe());
         return {};
     }
-    std::vector<float> out;
+    AudioBuffer out(targetFormat, PcmConverter::outputCapacity(frames, format.sampleRate, targetFormat.sampleRate));
     std::string error;
-    if (!converter_->convert(buffer, outputCapacity(frames, format.sampleRate), out, error)) {
+    if (converter_->convert(buffer, out, error) == PcmConverter::OutputStatus::error) {
         Log::speech().error("Nemotron: audio conversion failed — %s", error);
         return {};
     }
-    return out;
+    const float* data = out.floatData(0);
+    return std::vector<float>(data, data + out.frameLength());
 }
 
 std::shared_ptr<NemotronEngine> makeNemotronEngineForModelFile(const std::filesystem::path& modelPath) {
-    return std::make_shared<NemotronEngine>(NemotronModels::forModelFile(modelPath, currentLocaleBcp47()));
+    return std::make_shared<NemotronEngine>(NemotronModels::forModelFile(modelPath, messagesLanguageTag()));
 }
 
 }  // namespace zarn

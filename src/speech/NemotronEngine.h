@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "base/SerialExecutor.h"
-#include "contracts/Contracts.h"
+#include "contracts/Speech.h"
 #include "speech/NemotronModels.h"
-#include "speech/SampleConverter.h"
+#include "audio/PcmConverter.h"
 
 namespace zarn {
 
@@ -32,8 +32,6 @@ public:
     void feed(AudioChunk chunk, Reply<> done) override;
     void finish(Reply<> done) override;
 
-    // Output frames reserved for converting `frameLength` frames at `inputRate`.
-    static std::uint32_t outputCapacity(std::uint32_t frameLength, double inputRate);
     // How many converters this engine has made (they are cached per input format).
     std::size_t convertersMade() const { return convertersMade_.load(); }
 
@@ -43,8 +41,7 @@ private:
     std::shared_ptr<NemotronModels> models_;
     std::shared_ptr<TranscribeSession> session_;      // present while a dictation streams
     std::shared_ptr<ChunkStream> continuation_;       // present while a result stream is open
-    std::unique_ptr<SampleConverter> converter_;
-    std::optional<AudioFormat> converterInput_;
+    std::unique_ptr<PcmConverter> converter_;
     std::atomic<std::size_t> convertersMade_{0};
     SerialExecutor executor_{"zarn-nemotron"};
 };

@@ -5,8 +5,8 @@
 #include <future>
 
 #include "base/Log.h"
-#include "contracts/Contracts.h"
-#include "speech/Locale.h"
+#include "contracts/Speech.h"
+#include "strings/Locale.h"
 #include "speech/TranscribeError.h"
 #include "strings/CurrentStrings.h"
 
@@ -23,7 +23,7 @@ NemotronModels::~NemotronModels() = default;
 
 const std::shared_ptr<NemotronModels>& NemotronModels::shared() {
     static const std::shared_ptr<NemotronModels> models =
-        std::make_shared<NemotronModels>(ModelStore::shared(), currentLocaleBcp47());
+        std::make_shared<NemotronModels>(ModelStore::shared(), messagesLanguageTag());
     return models;
 }
 

@@ -72,45 +72,4 @@ std::optional<AppLanguage::Resolved> resolvedFromRawValue(std::string_view raw) 
     return std::nullopt;
 }
 
-std::optional<std::string> languageTagFromLocaleName(std::string_view localeName) {
-    // The codeset and modifier say nothing about the language.
-    const auto name = localeName.substr(0, localeName.find_first_of(".@"));
-    if (name.empty() || name == "C" || name == "POSIX") return std::nullopt;
-    std::string tag(name);
-    for (char& c : tag) {
-        if (c == '_') c = '-';
-    }
-    return tag;
-}
-
-std::vector<std::string> preferredLanguagesFromEnvironment(
-    const std::function<const char*(const char*)>& lookup) {
-    std::vector<std::string> languages;
-    auto add = [&](std::string_view name) {
-        if (auto tag = languageTagFromLocaleName(name)) languages.push_back(std::move(*tag));
-    };
-    if (const char* list = lookup("LANGUAGE")) {
-        std::string_view rest(list);
-        while (true) {
-            const auto colon = rest.find(':');
-            add(rest.substr(0, colon));
-            if (colon == std::string_view::npos) break;
-            rest.remove_prefix(colon + 1);
-        }
-    }
-    // The first non-empty one is the locale in effect for messages; the others are overridden.
-    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char* value = lookup(variable);
-        if (value && *value) {
-            add(value);
-            break;
-        }
-    }
-    return languages;
-}
-
-std::vector<std::string> systemPreferredLanguages() {
-    return preferredLanguagesFromEnvironment([](const char* name) { return std::getenv(name); });
-}
-
 }  // namespace zarn

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "strings/Locale.h"
+
 namespace zarn {
 
 // The interface language setting. Holds one of the cases below and converts to them, so
@@ -45,20 +47,5 @@ private:
 // "ru" or "en".
 std::string_view rawValue(AppLanguage::Resolved language);
 std::optional<AppLanguage::Resolved> resolvedFromRawValue(std::string_view raw);
-
-// The user's preferred languages, most preferred first, as BCP 47-like tags ("ru-RU").
-// Read from the environment the way Linux programs do: the colon-separated list in LANGUAGE
-// first, then the locale in effect for messages (the first non-empty of LC_ALL, LC_MESSAGES,
-// LANG). A locale name "ll_CC.codeset@modifier" becomes "ll-CC"; "C", "POSIX" (with or without
-// a codeset) and empty names are no language and are left out.
-std::vector<std::string> systemPreferredLanguages();
-
-// The same, reading variables through `lookup` (null for an unset one), so tests need not
-// change the process environment.
-std::vector<std::string> preferredLanguagesFromEnvironment(
-    const std::function<const char*(const char*)>& lookup);
-
-// One locale name ("ru_RU.UTF-8") as a language tag ("ru-RU"); no value for C/POSIX/empty.
-std::optional<std::string> languageTagFromLocaleName(std::string_view localeName);
 
 }  // namespace zarn

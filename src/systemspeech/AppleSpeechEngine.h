@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "contracts/Contracts.h"
+#include "contracts/Speech.h"
 #include "systemspeech/SpeechAnalysis.h"
 
 namespace zarn {

@@ -114,10 +114,8 @@ public:
     static void setShared(std::shared_ptr<SpeechFramework> framework);
 };
 
-// The user's locale in BCP 47 form from LC_ALL, LC_MESSAGES or LANG ("en_US.UTF-8" →
-// "en-US"); "en-US" when none is set or it is "C" or "POSIX".
+// The system engine's locale: the messages locale's language (strings/Locale.h), "en-US"
+// when the user named none, as the engine needs one to choose its acoustic model.
 std::string currentLocaleIdentifier();
-// "en_us", "EN-us.utf8", "en-US@euro" → "en-US"; "" when it is not a locale name.
-std::string normalizedLocale(const std::string& name);
 
 }  // namespace zarn::analysis

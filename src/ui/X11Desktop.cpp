@@ -7,6 +7,8 @@
 // After Qt: Xlib's macros (None, Bool, Status …) would clash with Qt's names.
 #include <X11/Xlib.h>
 
+#include "platform/linux/x11/X11Errors.h"
+
 namespace zarn::ui::x11desktop {
 
 namespace {
@@ -15,8 +17,6 @@ Display* display() {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     return x11 ? x11->display() : nullptr;
 }
-
-int ignoreError(Display*, XErrorEvent*) { return 0; }
 
 }  // namespace
 
@@ -35,16 +35,13 @@ std::optional<QPoint> focusedWindowCentre() {
     XGetInputFocus(dpy, &focus, &revert);
     if (focus == 0 || focus == PointerRoot) return std::nullopt;
     // The window may go away meanwhile: its error must not end the program.
-    XSync(dpy, False);
-    auto previous = XSetErrorHandler(ignoreError);
+    x11::ErrorTrap trap(dpy);
     XWindowAttributes attributes{};
     Window child = 0;
     int x = 0, y = 0;
     const bool found = XGetWindowAttributes(dpy, focus, &attributes) &&
                        XTranslateCoordinates(dpy, focus, DefaultRootWindow(dpy), attributes.width / 2,
                                              attributes.height / 2, &x, &y, &child);
-    XSync(dpy, False);
-    XSetErrorHandler(previous);
     if (!found || attributes.map_state != IsViewable) return std::nullopt;
     return QPoint(x, y);
 }

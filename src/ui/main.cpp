@@ -37,6 +37,8 @@
 #include "platform/linux/canberra/CanberraSoundPlayer.h"
 #include "platform/linux/desktop/LinuxPermissions.h"
 #include "platform/linux/hotkeybackend/HotkeyBackend.h"
+#include "platform/linux/inotify/InotifyFileWatcher.h"
+#include "platform/linux/journald/JournalLog.h"
 #include "platform/linux/http/HttpGet.h"
 #include "platform/linux/pulse/PulseAudioInput.h"
 #include "platform/linux/x11clipboard/ClipboardHandOver.h"
@@ -149,6 +151,8 @@ int main(int argc, char** argv) {
     const bool forcedXcb = qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && qEnvironmentVariableIsSet("DISPLAY") &&
                            !qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
     if (forcedXcb) qputenv("QT_QPA_PLATFORM", "xcb");
+    journald::install();
+    inotify::install();
     QApplication app(argc, argv);
     if (forcedXcb) qunsetenv("QT_QPA_PLATFORM");
     Log::app().info("windows through Qt's %{public}s platform%{public}s", QGuiApplication::platformName().toStdString(),

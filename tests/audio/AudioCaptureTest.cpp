@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audio/AudioCapture.h"
+#include "base/Error.h"
 #include "base/Log.h"
 
 namespace zarn {
@@ -112,9 +113,9 @@ Conversion convert(const AudioFormat& native, const AudioFormat& output, int tap
 }
 
 TEST(AudioCaptureConversion, ResamplesFortyEightKilohertzToSixteenWithTheCapacityRule) {
-    EXPECT_EQ(AudioCapture::outputCapacity(2048, 48000, 16000), 747u);
-    EXPECT_EQ(AudioCapture::outputCapacity(2048, 44100, 16000), 808u);  // ceil(743.03) + 64
-    EXPECT_EQ(AudioCapture::outputCapacity(0, 48000, 16000), 64u);
+    EXPECT_EQ(PcmConverter::outputCapacity(2048, 48000, 16000), 747u);
+    EXPECT_EQ(PcmConverter::outputCapacity(2048, 44100, 16000), 808u);  // ceil(743.03) + 64
+    EXPECT_EQ(PcmConverter::outputCapacity(0, 48000, 16000), 64u);
 
     const AudioFormat native{48000, 1, SampleType::float32, false};
     const AudioFormat output = AudioFormat::monoFloat(16000);

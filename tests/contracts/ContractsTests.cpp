@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "contracts/Contracts.h"
+#include "contracts/PushToTalkKey.h"
+#include "contracts/Speech.h"
 #include "strings/CurrentStrings.h"
 
 using namespace zarn;

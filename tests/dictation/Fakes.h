@@ -13,7 +13,13 @@
 #include <vector>
 
 #include "base/Error.h"
-#include "contracts/Contracts.h"
+#include "contracts/Capture.h"
+#include "contracts/Corrections.h"
+#include "contracts/DictationRun.h"
+#include "contracts/KeyMonitor.h"
+#include "contracts/Output.h"
+#include "contracts/Speech.h"
+#include "contracts/TextFormatter.h"
 
 namespace zarn::test {
 

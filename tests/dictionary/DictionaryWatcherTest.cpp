@@ -145,7 +145,7 @@ TEST_F(DictionaryWatcherTest, StoreGoneBeforeItsReloadRuns) {
     auto store = std::make_unique<DictionaryStore>(file(), loop_);
     // A watcher of our own tells when the kernel has reported the edit.
     bool reported = false;
-    FileWatcher probe(file(), loop_, [&] { reported = true; });
+    auto probe = FileWatcher::make(file(), loop_, [&] { reported = true; });
     append("Bar\n");
     ASSERT_TRUE(loop_.runUntil([&] { return reported; }, patience));
     store.reset();  // its reload may still be queued: it must do nothing
@@ -158,7 +158,7 @@ TEST(FileWatcher, StopsCleanlyAndReportsNothingAfterwards) {
     test::TempDir dir;
     EventLoop loop;
     int calls = 0;
-    auto watcher = std::make_unique<FileWatcher>(dir / "f.txt", loop, [&] { ++calls; });
+    auto watcher = FileWatcher::make(dir / "f.txt", loop, [&] { ++calls; });
     EXPECT_TRUE(watcher->isRunning());
     writeFile(dir / "f.txt", "x");
     ASSERT_TRUE(loop.runUntil([&] { return calls > 0; }, patience));

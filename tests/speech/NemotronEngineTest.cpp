@@ -158,10 +158,10 @@ TEST_F(NemotronEngineTest, ConverterIsCachedPerInputFormat) {
     // 16 kHz mono in another sample type goes through a converter too.
     feed(*engine, buffer({16000, 1, SampleType::int16, false}, 1600, 0.5f));
     EXPECT_EQ(engine->convertersMade(), 5u);
-    // Each call gives at most the capacity; resampling keeps roughly a third of the frames.
+    // Resampling keeps roughly a third of the frames; nothing is made up.
     const std::size_t fed = FakeRuntime::fedCount();
     EXPECT_GT(fed, 3u * 1400);
-    EXPECT_LE(fed, 3u * 1471 + 2u * 1601 + 1601);
+    EXPECT_LE(fed, 6u * 1600);
     // A constant 0.5 comes out near 0.5 once the resampler has settled.
     EXPECT_NEAR(FakeRuntime::fedSample(fed - 1), 0.5f, 0.05f);
 }
@@ -183,13 +183,6 @@ TEST_F(NemotronEngineTest, InterleavedStereoIsMixedToMono) {
     const std::size_t fed = FakeRuntime::fedCount();
     ASSERT_GT(fed, 7000u);
     EXPECT_NEAR(FakeRuntime::fedSample(fed / 2), 0.3f, 0.01f);
-}
-
-TEST_F(NemotronEngineTest, OutputCapacityFollowsTheRateRatio) {
-    EXPECT_EQ(NemotronEngine::outputCapacity(480, 48000), 161u);
-    EXPECT_EQ(NemotronEngine::outputCapacity(2048, 48000), 683u);
-    EXPECT_EQ(NemotronEngine::outputCapacity(441, 44100), 161u);
-    EXPECT_EQ(NemotronEngine::outputCapacity(100, 8000), 201u);
 }
 
 TEST_F(NemotronEngineTest, UnconvertibleFormatIsLoggedAndDropped) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,40 +58,6 @@ TEST(AppLanguage, SystemTakesFirstDecidingPrimarySubtag) {
     // Case-sensitive, whole subtag only.
     EXPECT_EQ(system.resolved(List{"RU-ru", "rus", "ru_RU"}), Resolved::en);
     EXPECT_EQ(system.resolved(List{"Ru", "ru-RU"}), Resolved::ru);
-}
-
-TEST(AppLanguage, LocaleNamesBecomeLanguageTags) {
-    EXPECT_EQ(languageTagFromLocaleName("ru_RU.UTF-8"), "ru-RU");
-    EXPECT_EQ(languageTagFromLocaleName("en_GB"), "en-GB");
-    EXPECT_EQ(languageTagFromLocaleName("ru"), "ru");
-    EXPECT_EQ(languageTagFromLocaleName("sr_RS@latin"), "sr-RS");
-    EXPECT_EQ(languageTagFromLocaleName("de_DE.ISO-8859-1@euro"), "de-DE");
-    for (const char* none : {"", "C", "POSIX", "C.UTF-8", ".UTF-8"})
-        EXPECT_EQ(languageTagFromLocaleName(none), std::nullopt) << none;
-}
-
-std::vector<std::string> fromVariables(const std::map<std::string, std::string>& variables) {
-    return preferredLanguagesFromEnvironment([&](const char* name) -> const char* {
-        const auto it = variables.find(name);
-        return it == variables.end() ? nullptr : it->second.c_str();
-    });
-}
-
-TEST(AppLanguage, PreferredLanguagesFromEnvironment) {
-    EXPECT_EQ(fromVariables({}), List{});
-    EXPECT_EQ(fromVariables({{"LANG", "ru_RU.UTF-8"}}), (List{"ru-RU"}));
-    EXPECT_EQ(fromVariables({{"LANGUAGE", "uk:ru_RU::en"}, {"LANG", "de_DE.UTF-8"}}),
-              (List{"uk", "ru-RU", "en", "de-DE"}));
-    // LC_ALL overrides LC_MESSAGES, which overrides LANG; an empty one counts as unset.
-    EXPECT_EQ(fromVariables({{"LC_ALL", "ru_RU.UTF-8"}, {"LC_MESSAGES", "en_US"}, {"LANG", "de_DE"}}),
-              (List{"ru-RU"}));
-    EXPECT_EQ(fromVariables({{"LC_ALL", ""}, {"LC_MESSAGES", "en_US"}, {"LANG", "ru_RU"}}), (List{"en-US"}));
-    // C locale names no language and does not fall through to LANG.
-    EXPECT_EQ(fromVariables({{"LC_ALL", "C"}, {"LANG", "ru_RU"}}), List{});
-    EXPECT_EQ(fromVariables({{"LANGUAGE", ""}, {"LANG", "POSIX"}}), List{});
-
-    const auto list = fromVariables({{"LANGUAGE", "de:ru"}, {"LANG", "en_US.UTF-8"}});
-    EXPECT_EQ(AppLanguage(AppLanguage::system).resolved(list), Resolved::ru);
 }
 
 using ScopedEnvironment = test::ScopedEnv;

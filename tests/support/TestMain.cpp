@@ -2,10 +2,13 @@
 
 #include <cstdlib>
 
+#include "platform/linux/inotify/InotifyFileWatcher.h"
+
 // Every test binary knows where the sources and the build are, whoever starts it.
 int main(int argc, char** argv) {
     setenv("ZARN_TEST_SOURCE_DIR", ZARN_TEST_SOURCE_DIR, 0);
     setenv("ZARN_BINARY_DIR", ZARN_BINARY_DIR, 0);
+    zarn::inotify::install();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

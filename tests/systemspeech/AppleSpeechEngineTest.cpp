@@ -353,21 +353,5 @@ TEST_F(AppleSpeechEngineTest, DroppedEngineEndsItsStreamWithEmptyText) {
     EXPECT_EQ(run->chunks, (Chunks{{"kept", false}, {"", true}}));
 }
 
-TEST(LocaleNames, NormalisesPosixAndBcp47Names) {
-    EXPECT_EQ(normalizedLocale("en_US.UTF-8"), "en-US");
-    EXPECT_EQ(normalizedLocale("ru_RU@euro"), "ru-RU");
-    EXPECT_EQ(normalizedLocale("EN-us"), "en-US");
-    EXPECT_EQ(normalizedLocale("de"), "de");
-    EXPECT_EQ(normalizedLocale("C"), "");
-    EXPECT_EQ(normalizedLocale("en_"), "");
-    EXPECT_EQ(normalizedLocale("12-34"), "");
-    const char* saved = std::getenv("LC_ALL");
-    setenv("LC_ALL", "ru_RU.UTF-8", 1);
-    EXPECT_EQ(currentLocaleIdentifier(), "ru-RU");
-    setenv("LC_ALL", "C.UTF-8", 1);
-    EXPECT_EQ(currentLocaleIdentifier(), "en-US");
-    if (saved) setenv("LC_ALL", saved, 1); else unsetenv("LC_ALL");
-}
-
 }  // namespace
 }  // namespace zarn

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "base/SerialExecutor.h"
-#include "contracts/Contracts.h"
+#include "contracts/Output.h"
 
 namespace zarn::canberra {
 

@@ -6,7 +6,7 @@
 
 #include "app/Permissions.h"
 #include "base/SerialExecutor.h"
-#include "contracts/Contracts.h"
+#include "contracts/Capture.h"
 #include "platform/linux/hotkeybackend/HotkeyBackend.h"
 #include "strings/Strings.h"
 

@@ -1,6 +1,5 @@
 #include "platform/linux/evdev/EvdevEventHook.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -12,7 +11,6 @@
 #include <cstring>
 #include <deque>
 #include <list>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <utility>
@@ -73,7 +71,7 @@ Device::~Device() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-struct EvdevEventHook::Session : std::enable_shared_from_this<EvdevEventHook::Session> {
+struct EvdevEventHook::Session {
     struct Pending {
         std::uint64_t id;
         input_event event;
@@ -95,27 +93,12 @@ struct EvdevEventHook::Session : std::enable_shared_from_this<EvdevEventHook::Se
     bool grab = false;
     DeviceSource* source = nullptr;  // the hook's; used on this thread only while it runs
     std::list<Keyboard> keyboards;  // a list: keyboards hold their grab and are never moved
-    std::array<int, 2> wake{-1, -1};
+    std::shared_ptr<keyhook::HookChannel> channel;
     std::atomic<bool> disabled{false};
-
-    std::mutex mutex;
-    bool stopRequested = false;
-    std::deque<std::pair<std::uint64_t, bool>> verdicts;
 
     // Hook thread only.
     hotkey::ModifierState state;
     std::uint64_t nextId = 1;
-
-    ~Session() {
-        for (int fd : wake) {
-            if (fd >= 0) ::close(fd);
-        }
-    }
-
-    void poke() {
-        char byte = 1;
-        [[maybe_unused]] auto written = ::write(wake[1], &byte, 1);
-    }
 
     // Returns why the hook stopped on its own; nothing when it was asked to stop.
     std::optional<std::string> run();
@@ -168,26 +151,19 @@ bool EvdevEventHook::install(PushToTalkKey key, Handler handler, Died died) {
             failure_ = "no keyboard has the " + std::string(pushToTalkKey::keyName(key)) + " key";
             return false;
     }
-    if (::pipe2(session->wake.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
-        failure_ = std::string("cannot create the hook's wake pipe: ") + std::strerror(errno);
-        return false;  // the devices close and ungrab on the way out
-    }
+    session->channel = keyhook::HookChannel::make(failure_);
+    if (!session->channel) return false;  // the devices close and ungrab on the way out
     for (auto& device : devices) session->keyboards.emplace_back(std::move(device));
     session_ = session;
-    thread_ = std::thread([session] {
-        if (auto reason = session->run()) session->died(*reason);
-    });
+    thread_.start(
+        session->channel, [session] { return session->run(); },
+        [session](const std::string& reason) { session->died(reason); });
     return true;
 }
 
 void EvdevEventHook::remove() {
     if (!session_) return;
-    {
-        std::lock_guard lock(session_->mutex);
-        session_->stopRequested = true;
-    }
-    session_->poke();
-    if (thread_.joinable()) thread_.join();
+    thread_.stop();
     session_->keyboards.clear();  // ungrabs now, even if a late verdict still holds the session
     session_.reset();
 }
@@ -205,7 +181,7 @@ std::optional<std::string> EvdevEventHook::Session::run() {
         const std::size_t feedbackStart = fds.size();
         for (const auto& keyboard : keyboards) fds.push_back({keyboard.device.feedback().fd, POLLIN, 0});
         fds.push_back({source->addedSignal(), POLLIN, 0});
-        fds.push_back({wake[0], POLLIN, 0});
+        fds.push_back({channel->wakeFd(), POLLIN, 0});
         int timeout = -1;
         for (const auto& keyboard : keyboards) {
             if (!keyboard.pending) continue;
@@ -216,18 +192,9 @@ std::optional<std::string> EvdevEventHook::Session::run() {
         if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
             return std::string("polling the keyboards failed: ") + std::strerror(errno);
         }
-        if (fds.back().revents & POLLIN) {
-            char buffer[64];
-            while (::read(wake[0], buffer, sizeof buffer) > 0) {
-            }
-        }
-        std::deque<std::pair<std::uint64_t, bool>> answers;
-        {
-            std::lock_guard lock(mutex);
-            if (stopRequested) return std::nullopt;
-            answers.swap(verdicts);
-        }
-        for (const auto& [id, consume] : answers) {
+        const auto answers = channel->take();
+        if (!answers) return std::nullopt;
+        for (const auto& [id, consume] : *answers) {
             for (auto& keyboard : keyboards) {
                 if (keyboard.pending && keyboard.pending->id == id) {
                     settle(keyboard, consume);
@@ -352,16 +319,7 @@ void EvdevEventHook::Session::process(Keyboard& keyboard, const input_event& eve
     }
     const std::uint64_t id = nextId++;
     keyboard.pending = Pending{id, event, Steady::now() + kVerdictTimeout};
-    std::weak_ptr<Session> weak = weak_from_this();
-    handler(*change, [weak, id](bool consume) {
-        auto session = weak.lock();
-        if (!session) return;
-        {
-            std::lock_guard lock(session->mutex);
-            session->verdicts.emplace_back(id, consume);
-        }
-        session->poke();
-    });
+    handler(*change, channel->verdictFor(id));
 }
 
 void EvdevEventHook::Session::settle(Keyboard& keyboard, bool consume) {

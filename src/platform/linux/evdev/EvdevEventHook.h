@@ -7,10 +7,10 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "hotkey/EventHook.h"
+#include "platform/linux/keyhook/HookThread.h"
 
 namespace zarn::evdev {
 
@@ -131,7 +131,7 @@ private:
     std::unique_ptr<DeviceSource> source_;
     std::string failure_;
     std::shared_ptr<Session> session_;
-    std::thread thread_;
+    keyhook::HookThread thread_;
 };
 
 }  // namespace zarn::evdev

@@ -8,6 +8,7 @@
 #include "base/Log.h"
 #include "base/Paths.h"
 #include "platform/linux/pocketsphinx/PhraseBias.h"
+#include "strings/Locale.h"
 
 namespace zarn::sphinx {
 
@@ -181,7 +182,7 @@ std::vector<LocaleModel> findLocaleModels(const std::vector<fs::path>& roots) {
         }
         std::sort(folders.begin(), folders.end());
         for (const auto& folder : folders) {
-            const std::string identifier = normalizedLocale(folder.filename().string());
+            const std::string identifier = languageTagFromLocaleName(folder.filename().string()).value_or("");
             if (identifier.empty()) continue;
             if (std::any_of(models.begin(), models.end(), [&](const auto& m) { return m.identifier == identifier; })) continue;
             if (auto model = readModelFolder(folder, identifier)) models.push_back(std::move(*model));
@@ -207,7 +208,7 @@ std::optional<LocaleModel> SphinxSpeechFramework::model(const std::string& local
 bool SphinxSpeechFramework::isAvailable() { return !findLocaleModels(roots_).empty(); }
 
 std::optional<std::string> SphinxSpeechFramework::supportedLocale(const std::string& identifier) {
-    const std::string wanted = normalizedLocale(identifier);
+    const std::string wanted = languageTagFromLocaleName(identifier).value_or("");
     if (wanted.empty()) return std::nullopt;
     const auto installed = installedLocales();
     if (std::find(installed.begin(), installed.end(), wanted) != installed.end()) return wanted;
@@ -226,8 +227,7 @@ std::vector<std::string> SphinxSpeechFramework::installedLocales() {
 }
 
 std::shared_ptr<SpeechTranscriber> SphinxSpeechFramework::makeTranscriber(const std::string& locale) {
-    const std::string normalized = normalizedLocale(locale);
-    return std::make_shared<SphinxTranscriber>(normalized.empty() ? locale : normalized);
+    return std::make_shared<SphinxTranscriber>(languageTagFromLocaleName(locale).value_or(locale));
 }
 
 std::optional<AudioFormat> SphinxSpeechFramework::bestAvailableAudioFormat(
@@ -242,7 +242,7 @@ std::unique_ptr<AssetInstallationRequest> SphinxSpeechFramework::assetInstallati
     for (const auto& locale : transcriber.selectedLocales()) {
         if (!model(locale)) {
             std::string where;
-            for (const auto& root : roots_) where += (where.empty() ? "" : " or ") + (root / normalizedLocale(locale)).string();
+            for (const auto& root : roots_) where += (where.empty() ? "" : " or ") + (root / languageTagFromLocaleName(locale).value_or(locale)).string();
             throw MessageError("no speech model for " + locale + " is installed (looked for " + where + ")");
         }
     }

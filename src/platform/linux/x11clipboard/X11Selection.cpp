@@ -14,40 +14,13 @@
 
 #include "base/Error.h"
 #include "base/Log.h"
+#include "platform/linux/x11/X11Errors.h"
 
 namespace zarn::x11 {
 
 namespace {
 
-std::string cannotOpenDisplay(const std::string& requested) {
-    std::string name = XDisplayName(requested.empty() ? nullptr : requested.c_str());
-    return name.empty() ? "cannot open the X display (DISPLAY is not set)" : "cannot open the X display " + name;
-}
-
-}  // namespace
-
-namespace {
-
 using Clock = std::chrono::steady_clock;
-
-// Errors on our own connections (a requestor window that vanished mid-transfer) are
-// expected and harmless; errors on anyone else's connection go to the handler they had.
-std::mutex displaysMutex;
-std::set<Display*> ourDisplays;
-XErrorHandler previousHandler = nullptr;
-
-int ignoreOurErrors(Display* display, XErrorEvent* event) {
-    {
-        std::lock_guard lock(displaysMutex);
-        if (ourDisplays.count(display)) return 0;
-    }
-    return previousHandler ? previousHandler(display, event) : 0;
-}
-
-void installErrorHandler() {
-    static std::once_flag once;
-    std::call_once(once, [] { previousHandler = XSetErrorHandler(ignoreOurErrors); });
-}
 
 // Meta targets describe the conversion itself and are not content.
 bool isMetaTarget(const std::string& name) {
@@ -446,13 +419,8 @@ struct X11Selection::Impl {
 
 X11Selection::X11Selection(const std::string& displayName, const std::string& selectionName)
     : impl_(std::make_unique<Impl>()) {
-    installErrorHandler();
-    impl_->display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
-    if (!impl_->display) throw MessageError(cannotOpenDisplay(displayName));
-    {
-        std::lock_guard lock(displaysMutex);
-        ourDisplays.insert(impl_->display);
-    }
+    // Errors on it (a requestor window that vanished mid-transfer) are expected and harmless.
+    impl_->display = openConnection(displayName);
     // A lost server must not end the whole program: the connection just stops working.
     XSetIOErrorExitHandler(
         impl_->display, [](Display*, void* self) { static_cast<Impl*>(self)->dead = true; }, impl_.get());
@@ -486,9 +454,7 @@ X11Selection::~X11Selection() {
     if (!impl_->dead) {
         XDestroyWindow(impl_->display, impl_->window);
     }
-    XCloseDisplay(impl_->display);
-    std::lock_guard lock(displaysMutex);
-    ourDisplays.erase(impl_->display);
+    closeConnection(impl_->display);
 }
 
 int X11Selection::fd() const {

@@ -4,7 +4,6 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -15,7 +14,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -25,6 +23,7 @@
 
 #include "base/Log.h"
 #include "hotkey/ModifierState.h"
+#include "platform/linux/x11/X11Errors.h"
 
 namespace zarn::x11 {
 
@@ -94,68 +93,16 @@ std::map<int, Modifier> readModifierKeycodes(Display* display) {
     return result;
 }
 
-// Errors of requests whose outcome we check; Xlib's error handler is process-wide.
-std::mutex gErrorMutex;
-std::atomic<Display*> gCheckedDisplay{nullptr};
-std::atomic<int> gCheckedError{0};
-XErrorHandler gPreviousHandler = nullptr;
-
-int recordError(Display* display, XErrorEvent* error) {
-    if (display == gCheckedDisplay.load()) {
-        gCheckedError.store(error->error_code);
-        return 0;
-    }
-    return gPreviousHandler ? gPreviousHandler(display, error) : 0;
-}
-
-// Runs `requests` and returns the first X error they caused (0 for none).
-template <class F>
-int checkedRequests(Display* display, F requests) {
-    std::lock_guard lock(gErrorMutex);
-    gCheckedError.store(0);
-    gCheckedDisplay.store(display);
-    gPreviousHandler = XSetErrorHandler(recordError);
-    requests();
-    XSync(display, False);
-    XSetErrorHandler(gPreviousHandler);
-    gCheckedDisplay.store(nullptr);
-    return gCheckedError.load();
-}
-
-// A lost connection ends the process in Xlib's default I/O error handler, which is
-// process-wide; ours returns for the hook's own connections (each also has an exit handler
-// that marks it lost) and leaves every other connection to the handler it replaced.
-std::mutex gIoMutex;
-std::set<Display*> gOwnDisplays;
+// Connections that failed: XCloseDisplay blocks forever on them, so they are kept (reachable,
+// not leaked) instead.
+std::mutex gDeadMutex;
 std::vector<Display*> gDeadDisplays;
-XIOErrorHandler gPreviousIoHandler = nullptr;
-std::once_flag gIoHandlerInstalled;
-
-int ioErrorHandler(Display* display) {
-    {
-        std::lock_guard lock(gIoMutex);
-        if (gOwnDisplays.count(display)) return 0;
-    }
-    if (gPreviousIoHandler) return gPreviousIoHandler(display);
-    std::exit(1);
-}
-
-void adoptConnection(Display* display) {
-    std::call_once(gIoHandlerInstalled, [] { gPreviousIoHandler = XSetIOErrorHandler(ioErrorHandler); });
-    std::lock_guard lock(gIoMutex);
-    gOwnDisplays.insert(display);
-}
-
-void forgetConnection(Display* display) {
-    std::lock_guard lock(gIoMutex);
-    gOwnDisplays.erase(display);
-}
 
 }  // namespace
 
 // Everything the hook thread owns, plus the small channel through which verdicts and the
 // stop request reach it. Verdicts hold it weakly, so a late one finds nothing to do.
-struct X11EventHook::Session : std::enable_shared_from_this<X11EventHook::Session> {
+struct X11EventHook::Session {
     Display* display = nullptr;
     int xiOpcode = 0;
     Window root = 0;
@@ -163,14 +110,10 @@ struct X11EventHook::Session : std::enable_shared_from_this<X11EventHook::Sessio
     Died died;
     std::map<int, Modifier> modifiers;  // key code → modifier
     std::set<int> grabbed;              // key codes held by the passive grab
-    std::array<int, 2> wake{-1, -1};
+    std::shared_ptr<keyhook::HookChannel> channel;
     std::atomic<bool> connectionLost{false};
     // Set by the hook thread on a verdict timeout, cleared by enable() from the main thread.
     std::atomic<bool> disabled{false};
-
-    std::mutex mutex;
-    bool stopRequested = false;
-    std::deque<std::pair<std::uint64_t, bool>> verdicts;
 
     // Hook thread only.
     hotkey::ModifierState state;
@@ -188,24 +131,16 @@ struct X11EventHook::Session : std::enable_shared_from_this<X11EventHook::Sessio
     int heldCode = 0;
 
     ~Session() {
-        for (int fd : wake) {
-            if (fd >= 0) ::close(fd);
-        }
         if (!display) return;
         if (connectionLost.load()) {
             // XCloseDisplay blocks forever on a connection that failed, so the dead
             // connection is kept (reachable, not leaked) instead.
-            std::lock_guard lock(gIoMutex);
+            std::lock_guard lock(gDeadMutex);
             gDeadDisplays.push_back(display);
             return;
         }
         XCloseDisplay(display);
-        forgetConnection(display);
-    }
-
-    void poke() {
-        char byte = 1;
-        [[maybe_unused]] auto written = ::write(wake[1], &byte, 1);
+        x11::releaseConnection(display);
     }
 
     // Returns why the hook stopped on its own; nothing when it was asked to stop.
@@ -241,7 +176,7 @@ bool X11EventHook::install(PushToTalkKey key, Handler handler, Died died) {
         return false;
     }
     Display* display = session->display;
-    adoptConnection(display);
+    x11::adoptConnection(display);
     XSetIOErrorExitHandler(
         display, [](Display*, void* data) { static_cast<Session*>(data)->connectionLost.store(true); },
         session.get());
@@ -276,13 +211,16 @@ bool X11EventHook::install(PushToTalkKey key, Handler handler, Died died) {
     XISetMask(maskBits, XI_RawKeyPress);
     XISetMask(maskBits, XI_RawKeyRelease);
     XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof(maskBits)), maskBits};
-    int failure = checkedRequests(display, [&] {
+    int failure = 0;
+    {
+        x11::ErrorTrap trap(display);
         XISelectEvents(display, session->root, &mask, 1);
         for (int code : session->grabbed) {
             // Keyboard frozen at each press until the verdict; pointer untouched.
             XGrabKey(display, code, AnyModifier, session->root, False, GrabModeAsync, GrabModeSync);
         }
-    });
+        failure = trap.sync();
+    }
     // Closing the display on the way out drops whatever part was taken.
     if (failure == BadAccess) {
         failure_ = "another program holds a grab of " + std::string(pushToTalkKey::keyName(key));
@@ -293,25 +231,18 @@ bool X11EventHook::install(PushToTalkKey key, Handler handler, Died died) {
                    std::to_string(failure) + ")";
         return false;
     }
-    if (::pipe2(session->wake.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
-        failure_ = std::string("cannot create the hook's wake pipe: ") + std::strerror(errno);
-        return false;
-    }
+    session->channel = keyhook::HookChannel::make(failure_);
+    if (!session->channel) return false;
     session_ = session;
-    thread_ = std::thread([session] {
-        if (auto reason = session->run()) session->died(*reason);
-    });
+    thread_.start(
+        session->channel, [session] { return session->run(); },
+        [session](const std::string& reason) { session->died(reason); });
     return true;
 }
 
 void X11EventHook::remove() {
     if (!session_) return;
-    {
-        std::lock_guard lock(session_->mutex);
-        session_->stopRequested = true;
-    }
-    session_->poke();
-    if (thread_.joinable()) thread_.join();
+    thread_.stop();
     session_.reset();  // closes the connection, which ends the grab and any freeze
 }
 
@@ -394,23 +325,13 @@ std::optional<std::string> X11EventHook::Session::run() {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(pending->deadline - Steady::now());
             timeout = static_cast<int>(std::max<std::int64_t>(0, left.count()));
         }
-        pollfd fds[2] = {{xfd, POLLIN, 0}, {wake[0], POLLIN, 0}};
+        pollfd fds[2] = {{xfd, POLLIN, 0}, {channel->wakeFd(), POLLIN, 0}};
         if (::poll(fds, 2, timeout) < 0 && errno != EINTR) {
             return std::string("waiting for X events failed: ") + std::strerror(errno);
         }
-        if (fds[1].revents & POLLIN) {
-            char buffer[64];
-            while (::read(wake[0], buffer, sizeof buffer) > 0) {
-            }
-        }
-
-        std::deque<std::pair<std::uint64_t, bool>> answers;
-        {
-            std::lock_guard lock(mutex);
-            if (stopRequested) return std::nullopt;
-            answers.swap(verdicts);
-        }
-        for (const auto& [id, consume] : answers) {
+        const auto answers = channel->take();
+        if (!answers) return std::nullopt;
+        for (const auto& [id, consume] : *answers) {
             if (pending && pending->id == id) allow(consume);
         }
         if (pending && Steady::now() >= pending->deadline) {
@@ -452,17 +373,7 @@ void X11EventHook::Session::handleEvent(XEvent& event) {
             allow(false);
             return;
         }
-        const std::uint64_t id = pending->id;
-        std::weak_ptr<Session> weak = weak_from_this();
-        handler(*change, [weak, id](bool consume) {
-            auto session = weak.lock();
-            if (!session) return;
-            {
-                std::lock_guard lock(session->mutex);
-                session->verdicts.emplace_back(id, consume);
-            }
-            session->poke();
-        });
+        handler(*change, channel->verdictFor(pending->id));
     }
 }
 

@@ -2,9 +2,9 @@
 
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "hotkey/EventHook.h"
+#include "platform/linux/keyhook/HookThread.h"
 
 namespace zarn::x11 {
 
@@ -35,7 +35,7 @@ private:
     std::string displayName_;
     std::string failure_;
     std::shared_ptr<Session> session_;
-    std::thread thread_;
+    keyhook::HookThread thread_;
 };
 
 }  // namespace zarn::x11

@@ -10,17 +10,9 @@
 #include <string_view>
 
 #include "base/Error.h"
+#include "platform/linux/x11/X11Errors.h"
 
 namespace zarn::x11 {
-
-namespace {
-
-std::string cannotOpenDisplay(const std::string& requested) {
-    std::string name = XDisplayName(requested.empty() ? nullptr : requested.c_str());
-    return name.empty() ? "cannot open the X display (DISPLAY is not set)" : "cannot open the X display " + name;
-}
-
-}  // namespace
 
 namespace {
 
@@ -54,17 +46,17 @@ KeyCode pasteKeyV(Display* display) {
 }  // namespace
 
 XTestKeySynthesizer::XTestKeySynthesizer(const std::string& displayName) {
-    display_ = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
-    if (!display_) throw MessageError(cannotOpenDisplay(displayName));
+    // The focused window may go away while we read its class: that error must not end the program.
+    display_ = openConnection(displayName);
     int event = 0, error = 0, major = 0, minor = 0;
     if (!XTestQueryExtension(display_, &event, &error, &major, &minor)) {
-        XCloseDisplay(display_);
+        closeConnection(display_);
         throw MessageError("the X server has no XTest extension");
     }
 }
 
 XTestKeySynthesizer::~XTestKeySynthesizer() {
-    if (display_) XCloseDisplay(display_);
+    if (display_) closeConnection(display_);
 }
 
 bool XTestKeySynthesizer::x11WindowFocused() {

@@ -7,7 +7,7 @@
 
 #include "base/EventLoop.h"
 #include "base/ManualExecutor.h"
-#include "contracts/Contracts.h"
+#include "contracts/Speech.h"
 
 namespace zarn::test {
 

@@ -2,6 +2,8 @@
 
 #include <X11/Xlib.h>
 
+#include "platform/linux/x11/X11Errors.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -83,15 +85,13 @@ void XvfbServer::stop() {
 bool keyIsFreeToGrab(const std::string& display, int keycode) {
     Display* other = XOpenDisplay(display.c_str());
     if (!other) return false;
-    static bool refused;
-    refused = false;
-    auto previous = XSetErrorHandler([](Display*, XErrorEvent*) {
-        refused = true;
-        return 0;
-    });
-    XGrabKey(other, keycode, AnyModifier, DefaultRootWindow(other), False, GrabModeAsync, GrabModeAsync);
-    XSync(other, False);
-    XSetErrorHandler(previous);
+    bool refused = false;
+    {
+        // The hook under test shares the process's error handler.
+        x11::ErrorTrap trap(other);
+        XGrabKey(other, keycode, AnyModifier, DefaultRootWindow(other), False, GrabModeAsync, GrabModeAsync);
+        refused = trap.sync() != 0;
+    }
     XCloseDisplay(other);
     return !refused;
 }

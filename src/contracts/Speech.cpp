@@ -1,4 +1,4 @@
-#include "contracts/Contracts.h"
+#include "contracts/Speech.h"
 
 #include "strings/CurrentStrings.h"
 

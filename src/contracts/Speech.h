@@ -1,7 +1,7 @@
 #pragma once
 
-// The types and operations through which the dictation controller reaches the rest of the
-// system. The controller knows nothing of the other side beyond what is declared here.
+// Speech engines as the dictation sees them: the audio they take, the text they give,
+// their errors and the two engines the user chooses between.
 
 #include <array>
 #include <functional>
@@ -9,14 +9,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "base/Clock.h"
 #include "base/Error.h"
 #include "base/Reply.h"
 #include "base/ResultStream.h"
 #include "contracts/AudioBuffer.h"
-#include "contracts/PushToTalkKey.h"
 
 namespace zarn {
 
@@ -84,98 +81,5 @@ public:
 };
 
 using EngineFactory = std::function<std::shared_ptr<TranscriptionEngine>()>;
-
-// Cleanup of a finished transcript. Never fails: implementations fall back on their own.
-class TextFormatter {
-public:
-    virtual ~TextFormatter() = default;
-    virtual void format(std::string text, Reply<std::string> done) = 0;
-};
-
-struct AppliedCorrection {
-    std::string from;
-    std::string to;
-    long count = 0;
-    bool operator==(const AppliedCorrection&) const = default;
-};
-
-struct CorrectionResult {
-    std::string text;
-    std::vector<AppliedCorrection> applied;
-};
-
-// What the controller records for every dictation that produced text.
-struct DictationRun {
-    std::string id;  // upper-case UUID
-    SystemTime date;
-    std::string engine;
-    double audioSeconds = 0;
-    double processSeconds = 0;
-    std::string text;
-    std::optional<std::vector<AppliedCorrection>> corrections;
-    bool operator==(const DictationRun&) const = default;
-};
-
-// ---- The controller's other collaborators ----
-
-class MicrophonePermission {
-public:
-    virtual ~MicrophonePermission() = default;
-    // True when the microphone may be used; asks the user if undecided.
-    virtual void requestMicrophone(Reply<bool> reply) = 0;
-};
-
-class AudioCapturing {
-public:
-    using OnBuffer = std::function<void(std::shared_ptr<const AudioBuffer>)>;  // capture thread
-    using OnLevel = std::function<void(float)>;                               // capture thread
-    virtual ~AudioCapturing() = default;
-    // Throws a LocalizedError (or std::exception) when the microphone cannot be started.
-    virtual void start(const AudioFormat& outputFormat, OnBuffer onBuffer, OnLevel onLevel) = 0;
-    // Safe when not running.
-    virtual void stop() = 0;
-};
-
-class KeyMonitor {
-public:
-    virtual ~KeyMonitor() = default;
-    virtual void setKey(PushToTalkKey key) = 0;
-    virtual void setOnPress(std::function<void()> onPress) = 0;
-    virtual void setOnRelease(std::function<void()> onRelease) = 0;
-    // False when the hook cannot be installed. Always stops first.
-    virtual bool start() = 0;
-    virtual void stop() = 0;
-    // True between a successful start() and stop(), or until the hook fails on its own.
-    virtual bool isRunning() const = 0;
-    // Called on the main executor when a running monitor stops on its own (its hook died);
-    // the monitor is then not running and start() may be tried again.
-    virtual void setOnFailure(std::function<void()> /*onFailure*/) {}
-};
-
-class DictionaryCorrections {
-public:
-    virtual ~DictionaryCorrections() = default;
-    virtual CorrectionResult applyCorrections(const std::string& text) = 0;
-};
-
-class RunRecorder {
-public:
-    virtual ~RunRecorder() = default;
-    virtual void record(const DictationRun& run) = 0;
-};
-
-class TextInserter {
-public:
-    virtual ~TextInserter() = default;
-    // Returns after the accessibility attempt or after starting the paste.
-    virtual void insert(const std::string& text) = 0;
-};
-
-class SoundPlayer {
-public:
-    virtual ~SoundPlayer() = default;
-    // Fire and forget ("Tink", "Pop").
-    virtual void play(const std::string& name) = 0;
-};
 
 }  // namespace zarn
