@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cleanup/SystemLanguageModel.h"
-#include "contracts/Contracts.h"
+#include "contracts/Speech.h"
 
 // `zarn doctor`: what works in this session for a dictation, and what to do about what does
 // not. The facts come from probes (the system's in the command, fakes in tests); the
