@@ -3,6 +3,8 @@
 #include <cstring>
 #include <iostream>
 
+#include "base/EventLoop.h"
+#include "base/MainExecutor.h"
 #include "cli/Command.h"
 #include "speech/NemotronModels.h"
 
@@ -64,6 +66,9 @@ int runCommand(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Shared services made on first use live on it; a command that uses one runs it.
+    static zarn::EventLoop mainLoop;
+    zarn::setMainExecutor(mainLoop);
     zarn::NemotronModels::useCommandLineTexts();
     std::vector<std::string> args(argv + 1, argv + argc);
     const int status = runCommand(args);

@@ -115,6 +115,7 @@ private:
     // The file as last read or written; an event that leaves it as it was is not a change,
     // so entries keep their ids.
     std::unique_ptr<FileRead> lastRead_;
+    SequenceChecker sequence_;
     Lifetime lifetime_;
     std::unique_ptr<FileWatcher> watcher_;
 };

@@ -29,6 +29,7 @@ RunStore& RunStore::shared() {
 }
 
 void RunStore::reload() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     std::string error;
     // Taken before the read: a change during it shows as a newer version and reads again.
     known_ = RunLog::versionOf(log_->file());
@@ -39,6 +40,7 @@ void RunStore::reload() {
 }
 
 void RunStore::record(const DictationRun& run) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     std::string error;
     if (!log_->record(run, &error)) {
         Log::app().error("history · run not stored: %s", error);
@@ -56,6 +58,7 @@ void RunStore::record(const DictationRun& run) {
 }
 
 void RunStore::deleteRun(const DictationRun& run) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     std::string error;
     log_->deleteRun(run, &error);
     if (!error.empty()) Log::app().error("history · delete failed: %s", error);
@@ -63,6 +66,7 @@ void RunStore::deleteRun(const DictationRun& run) {
 }
 
 void RunStore::clear() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     std::string error;
     if (!log_->clear(&error)) Log::app().error("history · clear failed: %s", error);
     reload();
