@@ -34,8 +34,9 @@ public:
                                                         std::optional<std::string> language,
                                                         SessionOpener opener = defaultOpener(),
                                                         std::shared_ptr<Executor> executor = nullptr);
-    // Opens the runtime session on `executor` (by default a thread of its own).
-    static SessionOpener defaultOpener(std::shared_ptr<Executor> executor = nullptr);
+    // Opens the runtime session on `executor`, or on a thread of its own.
+    static SessionOpener defaultOpener(std::shared_ptr<Executor> executor);
+    static SessionOpener defaultOpener() { return defaultOpener(nullptr); }
     // The command line has no menu: from this call on, "not downloaded" names the command
     // that downloads the model instead. Called once, at the start of the program.
     static void useCommandLineTexts();
