@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds everything with warnings as errors under
 # AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test (the end-to-end
-# tests start their own Xvfb, PulseAudio and session buses).
+# tests start their own Xvfb, PulseAudio and session buses), with the debug checks of the
+# thread discipline and of one-shot replies on.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 build=${ZARN_TEST_BUILD_DIR:-build-test}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN_WERROR=ON -DZARN_SANITIZE=ON
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN_WERROR=ON -DZARN_SANITIZE=ON -DZARN_DCHECK=ON
 cmake --build "$build" -j"$(nproc)"
 
 # No strict string checks: xkbcommon, under every Qt window on X11, hands the C library

@@ -59,7 +59,7 @@ public:
         // The stream the controller consumes ends after the engine's last text: that is when
         // the engine's part of the wait is over.
         inner_->start(Reply<Result<std::shared_ptr<ChunkStream>>>(
-            loop_, [this, reply](Result<std::shared_ptr<ChunkStream>> result) mutable {
+            loop_, [this, reply = std::move(reply)](Result<std::shared_ptr<ChunkStream>> result) mutable {
                 if (!result.ok()) return reply(result);
                 auto outer = ChunkStream::make();
                 result.value()->subscribe(
@@ -84,7 +84,7 @@ public:
     TimedFormatter(EventLoop& loop, std::shared_ptr<TextFormatter> inner) : loop_(loop), inner_(std::move(inner)) {}
     void format(std::string text, Reply<std::string> done) override {
         marks.cleanupStart = now();
-        inner_->format(std::move(text), Reply<std::string>(loop_, [done](std::string out) mutable {
+        inner_->format(std::move(text), Reply<std::string>(loop_, [done = std::move(done)](std::string out) mutable {
                            marks.cleanupEnd = now();
                            done(std::move(out));
                        }));

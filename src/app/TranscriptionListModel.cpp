@@ -66,6 +66,7 @@ void TranscriptionListModel::foldAhead() {
 }
 
 void TranscriptionListModel::setQuery(std::string_view query) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     query_ = std::string(query);
     std::string folded = search::foldedQuery(query_);
     if (folded == foldedQuery_) return;
@@ -119,6 +120,7 @@ std::ptrdiff_t TranscriptionListModel::rowOf(const std::string& id) const {
 }
 
 void TranscriptionListModel::copy(std::size_t row) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     const DictationRun& copied = run(row);
     if (c_.copyText) c_.copyText(copied.text);
     copied_.insert(copied.id);
@@ -131,6 +133,7 @@ void TranscriptionListModel::copy(std::size_t row) {
 }
 
 void TranscriptionListModel::deleteRow(std::size_t row) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     if (row >= visible_.size()) return;
     const DictationRun doomed = run(row);
     c_.store.deleteRun(doomed);
@@ -149,6 +152,7 @@ void TranscriptionListModel::setConfirming(bool on) {
 void TranscriptionListModel::askToDeleteAll() { setConfirming(true); }
 
 void TranscriptionListModel::confirmDeleteAll() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     if (!confirmingClear_) return;
     setConfirming(false);
     c_.store.clear();

@@ -96,6 +96,7 @@ private:
     std::unordered_set<std::string> copied_;
     bool confirmingClear_ = false;
     Subscription runsSubscription_;
+    SequenceChecker sequence_;
     Lifetime lifetime_;
 };
 

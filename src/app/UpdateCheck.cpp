@@ -357,7 +357,7 @@ void UpdateChecker::check(Reply<UpdateCheckResult> done) {
         done(UpdateCheckResult{});
         return;
     }
-    fetch_(*feedUrl_, Reply<Result<std::string>>(main_, [current = currentVersion_, done](Result<std::string> feed) {
+    fetch_(*feedUrl_, Reply<Result<std::string>>(main_, [current = currentVersion_, done = std::move(done)](Result<std::string> feed) mutable {
                auto result = evaluate(feed, current);
                if (result.outcome == UpdateCheckResult::Outcome::failed) {
                    Log::app().info("update check failed: %{public}s", result.detail);

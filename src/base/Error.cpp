@@ -2,14 +2,15 @@
 
 namespace zarn {
 
-const char* LocalizedError::what() const noexcept {
+void LocalizedError::fixWhat() noexcept {
     try {
-        whatCache_ = errorDescription();
+        what_ = errorDescription();
     } catch (...) {
-        return "error";
+        what_.clear();
     }
-    return whatCache_.c_str();
 }
+
+const char* LocalizedError::what() const noexcept { return what_.empty() ? "error" : what_.c_str(); }
 
 std::string describeError(const std::exception_ptr& error) {
     if (!error) return {};

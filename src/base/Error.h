@@ -9,21 +9,27 @@
 
 namespace zarn {
 
-// An error with a text for the user. The text is built when it is read, so errors that
-// take it from the current strings table speak the interface language of that moment.
+// An error with a text for the user. errorDescription() builds the text when it is read, so
+// errors that take it from the current strings table speak the interface language of that
+// moment. what() gives the text as it was when the error was made: errors are shared
+// between threads, so it never changes afterwards.
 class LocalizedError : public std::exception {
 public:
     virtual std::string errorDescription() const = 0;
     const char* what() const noexcept override;
 
+protected:
+    // Every concrete error calls it at the end of its constructor.
+    void fixWhat() noexcept;
+
 private:
-    mutable std::string whatCache_;
+    std::string what_;
 };
 
 // An error whose description is fixed when it is made.
 class MessageError : public LocalizedError {
 public:
-    explicit MessageError(std::string message) : message_(std::move(message)) {}
+    explicit MessageError(std::string message) : message_(std::move(message)) { fixWhat(); }
     std::string errorDescription() const override { return message_; }
 
 private:

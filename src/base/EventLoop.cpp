@@ -2,6 +2,12 @@
 
 namespace zarn {
 
+EventLoop::~EventLoop() {
+    detail::discardTasks(ready_);
+    detail::DiscardScope scope;
+    timers_.clear();
+}
+
 void EventLoop::post(Task task) {
     {
         std::lock_guard lock(mutex_);
@@ -44,8 +50,11 @@ bool EventLoop::runOne(std::unique_lock<std::mutex>& lock, std::chrono::steady_c
             continue;
         }
         lock.unlock();
-        task();
-        task = nullptr;
+        {
+            detail::CurrentExecutorScope current(runsAs_);
+            task();
+            task = nullptr;
+        }
         lock.lock();
         return true;
     }

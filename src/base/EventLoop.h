@@ -15,6 +15,12 @@ namespace zarn {
 // The command line's main executor: run() processes tasks on the calling thread until quit().
 class EventLoop final : public Executor {
 public:
+    // `runsAs` is the executor its tasks belong to when the loop serves another one.
+    explicit EventLoop(const Executor* runsAs = nullptr) : runsAs_(runsAs ? runsAs : this) {}
+    ~EventLoop() override;
+    EventLoop(const EventLoop&) = delete;
+    EventLoop& operator=(const EventLoop&) = delete;
+
     void post(Task task) override;
     TimerHandle postAfter(Duration delay, Task task) override;
     bool isCurrent() const override;
@@ -32,6 +38,7 @@ private:
     std::condition_variable wake_;
     std::deque<Task> ready_;
     detail::TimerQueue<std::chrono::steady_clock::time_point> timers_;
+    const Executor* runsAs_;
     bool quit_ = false;
     std::thread::id runner_;
 };

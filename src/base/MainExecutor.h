@@ -5,10 +5,11 @@
 namespace zarn {
 
 // The process's main executor, for shared services made on first use (DictionaryStore::shared()).
-// The application or the command line installs it once at start-up, before any shared
-// service is reached; it must outlive them.
+// Every program installs it first thing in main() (the application, the command line, the
+// test main), so a shared service always finds it; it must outlive them.
 void setMainExecutor(Executor& executor);
-// Throws std::logic_error when none was installed.
+// A program that reaches a shared service without installing one is faulty: throws
+// std::logic_error.
 Executor& mainExecutor();
 
 }  // namespace zarn

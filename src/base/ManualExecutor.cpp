@@ -4,6 +4,12 @@ namespace zarn {
 
 ManualExecutor::ManualExecutor(SystemTime start) : now_(start) {}
 
+ManualExecutor::~ManualExecutor() {
+    detail::discardTasks(ready_);
+    detail::DiscardScope scope;
+    timers_.clear();
+}
+
 void ManualExecutor::post(Task task) {
     {
         std::lock_guard lock(mutex_);
@@ -38,7 +44,11 @@ bool ManualExecutor::runOneReady() {
         ++depth_;
         runner_ = std::this_thread::get_id();
     }
-    task();
+    {
+        detail::CurrentExecutorScope current(this);
+        task();
+        task = nullptr;
+    }
     std::lock_guard lock(mutex_);
     --depth_;
     return true;

@@ -18,6 +18,9 @@ namespace zarn {
 class ManualExecutor final : public Executor, public Clock {
 public:
     explicit ManualExecutor(SystemTime start = SystemTime(std::chrono::seconds(1'767'225'600)));  // 2026-01-01
+    ~ManualExecutor() override;
+    ManualExecutor(const ManualExecutor&) = delete;
+    ManualExecutor& operator=(const ManualExecutor&) = delete;
 
     void post(Task task) override;
     TimerHandle postAfter(Duration delay, Task task) override;

@@ -23,7 +23,7 @@ public:
 
 private:
     // Shared with the thread, which may outlive this object when released from its own task.
-    std::shared_ptr<EventLoop> loop_ = std::make_shared<EventLoop>();
+    std::shared_ptr<EventLoop> loop_ = std::make_shared<EventLoop>(this);
     std::thread thread_;
 };
 

@@ -33,7 +33,7 @@ bool contains(const std::array<std::string_view, N>& table, std::string_view wor
 class CleanupError final : public LocalizedError {
 public:
     enum class Kind { timedOut };
-    explicit CleanupError(Kind kind) : kind_(kind) {}
+    explicit CleanupError(Kind kind) : kind_(kind) { fixWhat(); }
     std::string errorDescription() const override {
         switch (kind_) {
             case Kind::timedOut: return "on-device cleanup timed out";

@@ -38,7 +38,9 @@ public:
         other,
     };
 
-    explicit LanguageModelError(Kind kind, std::string message = {}) : kind_(kind), message_(std::move(message)) {}
+    explicit LanguageModelError(Kind kind, std::string message = {}) : kind_(kind), message_(std::move(message)) {
+        fixWhat();
+    }
     Kind kind() const { return kind_; }
     // The message given when made, or a plain text for the kind.
     std::string errorDescription() const override;

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <iostream>
 
+#include "base/EventLoop.h"
+#include "base/MainExecutor.h"
 #include "cli/Command.h"
 #include "platform/linux/inotify/InotifyFileWatcher.h"
 #include "platform/linux/journald/JournalLog.h"
@@ -105,6 +107,9 @@ int runCommand(CLI::App& app, std::vector<std::string> args) {
 int main(int argc, char** argv) {
     zarn::journald::install();
     zarn::inotify::install();
+    // Shared services made on first use live on it; a command that uses one runs it.
+    static zarn::EventLoop mainLoop;
+    zarn::setMainExecutor(mainLoop);
     zarn::NemotronModels::useCommandLineTexts();
     CLI::App app("", "zarn");
     const int status = runCommand(app, std::vector<std::string>(argv + 1, argv + argc));

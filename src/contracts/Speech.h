@@ -46,7 +46,7 @@ public:
     std::string errorDescription() const override;
 
 private:
-    TranscriptionError(Kind kind, std::string payload) : kind_(kind), payload_(std::move(payload)) {}
+    TranscriptionError(Kind kind, std::string payload) : kind_(kind), payload_(std::move(payload)) { fixWhat(); }
     Kind kind_;
     std::string payload_;
 };

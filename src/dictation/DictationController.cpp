@@ -103,6 +103,7 @@ DictationController::~DictationController() {
 // ---- Key monitor and buttons ----
 
 bool DictationController::activate() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     hotkey_->setKey(settings_.pushToTalkKey());
     hotkey_->setOnPress(lifetime_.guard([this] { beginDictation(); }));
     hotkey_->setOnRelease(lifetime_.guard([this] { endDictation(); }));
@@ -116,16 +117,19 @@ bool DictationController::activate() {
 }
 
 bool DictationController::reloadHotkey() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     hotkey_->stop();
     return activate();
 }
 
 void DictationController::deactivate() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     hotkey_->stop();
     cancelDictation();
 }
 
 void DictationController::startButtonRecording() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     if (state_.get().kind == State::Kind::idle) beginDictation();
 }
 
@@ -134,6 +138,7 @@ void DictationController::stopButtonRecording() { endDictation(); }
 // ---- Press and the start task ----
 
 void DictationController::beginDictation() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     if (state_.get().kind != State::Kind::idle) return;
     const auto dictation = ++dictation_;
     // An engine made by a start that was aborted before it got going: finish it, it is not ours.
@@ -288,7 +293,7 @@ void DictationController::teardown(std::uint64_t dictation, std::shared_ptr<Chun
         results->cancel();
         if (isCurrent(dictation)) state_.set(State::idle());
     });
-    auto afterFeed = [this, engine, done] {
+    auto afterFeed = [this, engine, done = std::move(done)]() mutable {
         if (engine) {
             engine->finish(Reply<>(main_, done));
         } else {
@@ -305,6 +310,7 @@ void DictationController::teardown(std::uint64_t dictation, std::shared_ptr<Chun
 // ---- Release and the finish task ----
 
 void DictationController::endDictation() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     const auto& state = state_.get();
     if (!state.isActive() || state.kind == State::Kind::finishing) return;
     state_.set(State::finishing());
@@ -422,6 +428,7 @@ void DictationController::fail(const std::string& message) {
 }
 
 void DictationController::cancelDictation() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     // Every step still pending for the cancelled dictation finds itself out of date.
     ++dictation_;
     capture_->stop();

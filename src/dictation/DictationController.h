@@ -174,6 +174,7 @@ private:
     std::uint64_t dictation_ = 0;
     TimerHandle errorTimer_;
     std::function<void()> onHotkeyFailure_;
+    SequenceChecker sequence_;
     Lifetime lifetime_;
 };
 

@@ -105,6 +105,7 @@ void DictionaryStore::take(FileRead read, bool keepingIds) {
 void DictionaryStore::load() { take(readDictionaryFile(file_), false); }
 
 void DictionaryStore::reloadIfChanged() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     // Our own saves come back as events too; an unchanged file keeps the entries (and ids).
     FileRead read = readDictionaryFile(file_);
     if (lastRead_ && read.ok && sameRead(read, *lastRead_)) return;
@@ -118,6 +119,7 @@ bool DictionaryStore::failSave(const std::string& reason) {
 }
 
 bool DictionaryStore::change(const std::function<bool(std::vector<DictionaryEntry>&)>& apply) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     lastSaveError_.clear();
     // The data folder may have been removed while the program ran.
     if (file_.has_parent_path()) paths::ensurePrivateDirectory(file_.parent_path());

@@ -119,6 +119,7 @@ private:
     std::unique_ptr<FileRead> lastRead_;
     mutable DictionaryCorrector corrector_;
     mutable long correctorRevision_ = -1;
+    SequenceChecker sequence_;
     Lifetime lifetime_;
     std::unique_ptr<FileWatcher> watcher_;
 };

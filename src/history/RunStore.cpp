@@ -32,6 +32,7 @@ RunStore& RunStore::shared() {
 }
 
 void RunStore::reload() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     std::string error;
     // Taken before the read: a change during it shows as a newer version and reads again.
     known_ = RunLog::versionOf(log_->file());
@@ -54,6 +55,7 @@ void RunStore::applied(const std::function<void(std::vector<DictationRun>&)>& ch
 }
 
 void RunStore::record(const DictationRun& run) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     std::string error;
     if (!log_->record(run, &error)) {
         Log::app().error("history · run not stored: %s", error);
@@ -66,6 +68,7 @@ void RunStore::record(const DictationRun& run) {
 }
 
 void RunStore::deleteRun(const DictationRun& run) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     std::string error;
     if (log_->deleteRun(run, &error) == 0) {
         if (!error.empty()) Log::app().error("history · delete failed: %s", error);
@@ -82,6 +85,7 @@ void RunStore::deleteRun(const DictationRun& run) {
 }
 
 void RunStore::clear() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     std::string error;
     if (!log_->clear(&error)) {
         Log::app().error("history · clear failed: %s", error);

@@ -51,6 +51,7 @@ private:
 
     std::shared_ptr<RunLog> log_;
     Observable<std::vector<DictationRun>> runs_;
+    SequenceChecker sequence_;
     Lifetime lifetime_;
     std::unique_ptr<FileWatcher> watcher_;
     RunLog::Version known_;  // the file's version the list shows

@@ -7,16 +7,18 @@ namespace zarn {
 
 const AudioFormat NemotronEngine::targetFormat = AudioFormat::monoFloat(16000);
 
-NemotronEngine::NemotronEngine(std::shared_ptr<NemotronModels> models) : models_(std::move(models)) {}
+NemotronEngine::NemotronEngine(std::shared_ptr<NemotronModels> models, std::shared_ptr<Executor> executor)
+    : models_(std::move(models)),
+      executor_(executor ? std::move(executor) : std::make_shared<SerialExecutor>("zarn-nemotron")) {}
 
 NemotronEngine::~NemotronEngine() = default;
 
 void NemotronEngine::preferredInputFormat(Reply<std::optional<AudioFormat>> reply) {
-    executor_.post([self = shared_from_this(), reply] { reply(targetFormat); });
+    executor_->post([self = shared_from_this(), reply = std::move(reply)]() mutable { reply(targetFormat); });
 }
 
 void NemotronEngine::start(Reply<Result<std::shared_ptr<ChunkStream>>> reply) {
-    executor_.post([self = shared_from_this(), reply] {
+    executor_->post([self = shared_from_this(), reply = std::move(reply)]() mutable {
         try {
             auto session = self->models_->sessionAndWait();
             self->session_ = session;
@@ -36,7 +38,7 @@ void NemotronEngine::start(Reply<Result<std::shared_ptr<ChunkStream>>> reply) {
 }
 
 void NemotronEngine::feed(AudioChunk chunk, Reply<> done) {
-    executor_.post([self = shared_from_this(), chunk = std::move(chunk), done] {
+    executor_->post([self = shared_from_this(), chunk = std::move(chunk), done = std::move(done)]() mutable {
         if (self->session_ && chunk.buffer && chunk.buffer->frameLength() > 0) {
             auto samples = self->samplesFrom(*chunk.buffer);
             if (!samples.empty()) {
@@ -53,7 +55,7 @@ void NemotronEngine::feed(AudioChunk chunk, Reply<> done) {
 }
 
 void NemotronEngine::finish(Reply<> done) {
-    executor_.post([self = shared_from_this(), done] {
+    executor_->post([self = shared_from_this(), done = std::move(done)]() mutable {
         if (!self->session_) {
             if (self->continuation_) self->continuation_->finish();
             self->continuation_.reset();

@@ -24,7 +24,8 @@ public:
     // The model's input: 16 kHz mono 32-bit float, non-interleaved.
     static const AudioFormat targetFormat;
 
-    explicit NemotronEngine(std::shared_ptr<NemotronModels> models);
+    // Runs on `executor`, by default a thread of its own.
+    explicit NemotronEngine(std::shared_ptr<NemotronModels> models, std::shared_ptr<Executor> executor = nullptr);
     ~NemotronEngine() override;
 
     void preferredInputFormat(Reply<std::optional<AudioFormat>> reply) override;
@@ -43,7 +44,7 @@ private:
     std::shared_ptr<ChunkStream> continuation_;       // present while a result stream is open
     std::unique_ptr<PcmConverter> converter_;
     std::atomic<std::size_t> convertersMade_{0};
-    SerialExecutor executor_{"zarn-nemotron"};
+    std::shared_ptr<Executor> executor_;
 };
 
 // For the command line's `transcribe --engine nemotron --model FILE`: an engine over that

@@ -12,12 +12,20 @@
 
 namespace zarn {
 
-NemotronModels::NemotronModels(ModelStore store, std::optional<std::string> language, SessionOpener opener)
-    : NemotronModels(std::optional<ModelStore>(store), store.modelURL(), std::move(language), std::move(opener)) {}
+NemotronModels::NemotronModels(ModelStore store, std::optional<std::string> language, SessionOpener opener,
+                               std::shared_ptr<Executor> executor, std::shared_ptr<Executor> downloads)
+    : NemotronModels(std::optional<ModelStore>(store), store.modelURL(), std::move(language), std::move(opener),
+                     std::move(executor), std::move(downloads)) {}
 
 NemotronModels::NemotronModels(std::optional<ModelStore> store, std::filesystem::path modelPath,
-                               std::optional<std::string> language, SessionOpener opener)
-    : store_(std::move(store)), modelPath_(std::move(modelPath)), language_(std::move(language)), opener_(std::move(opener)) {}
+                               std::optional<std::string> language, SessionOpener opener,
+                               std::shared_ptr<Executor> executor, std::shared_ptr<Executor> downloads)
+    : store_(std::move(store)),
+      modelPath_(std::move(modelPath)),
+      language_(std::move(language)),
+      opener_(std::move(opener)),
+      downloads_(downloads ? std::move(downloads) : std::make_shared<SerialExecutor>("zarn-model-download")),
+      executor_(executor ? std::move(executor) : std::make_shared<SerialExecutor>("zarn-models")) {}
 
 NemotronModels::~NemotronModels() = default;
 
@@ -28,14 +36,15 @@ const std::shared_ptr<NemotronModels>& NemotronModels::shared() {
 }
 
 std::shared_ptr<NemotronModels> NemotronModels::forModelFile(std::filesystem::path modelPath,
-                                                             std::optional<std::string> language, SessionOpener opener) {
-    return std::shared_ptr<NemotronModels>(
-        new NemotronModels(std::nullopt, std::move(modelPath), std::move(language), std::move(opener)));
+                                                             std::optional<std::string> language, SessionOpener opener,
+                                                             std::shared_ptr<Executor> executor) {
+    return std::shared_ptr<NemotronModels>(new NemotronModels(std::nullopt, std::move(modelPath), std::move(language),
+                                                              std::move(opener), std::move(executor), nullptr));
 }
 
-NemotronModels::SessionOpener NemotronModels::defaultOpener() {
-    return [](const std::string& path, const std::optional<std::string>& language) {
-        return TranscribeSession::open(path, language);
+NemotronModels::SessionOpener NemotronModels::defaultOpener(std::shared_ptr<Executor> executor) {
+    return [executor](const std::string& path, const std::optional<std::string>& language) {
+        return TranscribeSession::open(path, language, executor);
     };
 }
 
@@ -71,7 +80,7 @@ std::shared_ptr<TranscribeSession> NemotronModels::loadNow() {
 }
 
 void NemotronModels::session(Reply<Result<std::shared_ptr<TranscribeSession>>> reply) {
-    executor_.post([this, reply] {
+    executor_->post([this, reply = std::move(reply)]() mutable {
         try {
             reply(loadNow());
         } catch (...) {
@@ -81,10 +90,10 @@ void NemotronModels::session(Reply<Result<std::shared_ptr<TranscribeSession>>> r
 }
 
 std::shared_ptr<TranscribeSession> NemotronModels::sessionAndWait() {
-    if (executor_.isCurrent()) return loadNow();
+    if (executor_->isCurrent()) return loadNow();
     std::promise<std::shared_ptr<TranscribeSession>> promise;
     auto future = promise.get_future();
-    executor_.post([&] {
+    executor_->post([&] {
         try {
             promise.set_value(loadNow());
         } catch (...) {
@@ -95,7 +104,7 @@ std::shared_ptr<TranscribeSession> NemotronModels::sessionAndWait() {
 }
 
 void NemotronModels::preload() {
-    executor_.post([this] {
+    executor_->post([this] {
         try {
             loadNow();
         } catch (const std::exception&) {
@@ -105,7 +114,7 @@ void NemotronModels::preload() {
 }
 
 void NemotronModels::download(ModelStore::Progress progress, Reply<std::exception_ptr> done) {
-    downloads_.post([this, progress = std::move(progress), done] {
+    downloads_->post([this, progress = std::move(progress), done = std::move(done)]() mutable {
         try {
             if (!store_) throw MessageError("this model file cannot be downloaded");
             store_->download(progress);

@@ -23,15 +23,20 @@ public:
                                                                            const std::optional<std::string>& language)>;
 
     // Models from the store; `language` (BCP 47) is passed to the runtime at every stream.
-    NemotronModels(ModelStore store, std::optional<std::string> language, SessionOpener opener = defaultOpener());
+    // Loading runs on `executor`, downloads on `downloads`; by default threads of their own.
+    NemotronModels(ModelStore store, std::optional<std::string> language, SessionOpener opener = defaultOpener(),
+                   std::shared_ptr<Executor> executor = nullptr, std::shared_ptr<Executor> downloads = nullptr);
     // The user's store (ModelStore::shared()) and the user's locale; made once.
     static const std::shared_ptr<NemotronModels>& shared();
     // A holder bound to one model file of any size, outside the store (the command line's
     // `--model FILE`). It cannot download.
     static std::shared_ptr<NemotronModels> forModelFile(std::filesystem::path modelPath,
                                                         std::optional<std::string> language,
-                                                        SessionOpener opener = defaultOpener());
-    static SessionOpener defaultOpener();
+                                                        SessionOpener opener = defaultOpener(),
+                                                        std::shared_ptr<Executor> executor = nullptr);
+    // Opens the runtime session on `executor`, or on a thread of its own.
+    static SessionOpener defaultOpener(std::shared_ptr<Executor> executor);
+    static SessionOpener defaultOpener() { return defaultOpener(nullptr); }
     // The command line has no menu: from this call on, "not downloaded" names the command
     // that downloads the model instead. Called once, at the start of the program.
     static void useCommandLineTexts();
@@ -57,7 +62,7 @@ public:
 
 private:
     NemotronModels(std::optional<ModelStore> store, std::filesystem::path modelPath, std::optional<std::string> language,
-                   SessionOpener opener);
+                   SessionOpener opener, std::shared_ptr<Executor> executor, std::shared_ptr<Executor> downloads);
     std::shared_ptr<TranscribeSession> loadNow();
 
     std::optional<ModelStore> store_;
@@ -65,8 +70,8 @@ private:
     std::optional<std::string> language_;
     SessionOpener opener_;
     std::shared_ptr<TranscribeSession> loaded_;  // on executor_ only; never cleared once set
-    SerialExecutor executor_{"zarn-models"};
-    SerialExecutor downloads_{"zarn-model-download"};
+    std::shared_ptr<Executor> downloads_;
+    std::shared_ptr<Executor> executor_;
 };
 
 }  // namespace zarn

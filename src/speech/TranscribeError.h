@@ -14,7 +14,9 @@ public:
     // The status text is read from the runtime when the error is made.
     TranscribeError(std::int32_t status, std::string context);
     TranscribeError(std::int32_t status, std::string context, std::string statusText)
-        : status_(status), context_(std::move(context)), statusText_(std::move(statusText)) {}
+        : status_(status), context_(std::move(context)), statusText_(std::move(statusText)) {
+        fixWhat();
+    }
 
     std::int32_t status() const { return status_; }
     const std::string& context() const { return context_; }

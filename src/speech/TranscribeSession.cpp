@@ -13,7 +13,8 @@ TranscribeSession::Handle::~Handle() {
 }
 
 std::shared_ptr<TranscribeSession> TranscribeSession::open(const std::string& modelPath,
-                                                          std::optional<std::string> language) {
+                                                          std::optional<std::string> language,
+                                                          std::shared_ptr<Executor> executor) {
     TranscribeLibrary::initializeBackends();
     const auto& api = TranscribeLibrary::api();
     transcribe_model_load_params load{};
@@ -24,11 +25,14 @@ std::shared_ptr<TranscribeSession> TranscribeSession::open(const std::string& mo
     TranscribeError::check(api.open(modelPath.c_str(), &load, &params, &pointer), "opening model at " + modelPath);
     if (!pointer) throw TranscribeError(-1, "transcribe_open returned no session");
     auto handle = std::make_shared<Handle>(pointer);
-    return std::shared_ptr<TranscribeSession>(new TranscribeSession(std::move(handle), std::move(language)));
+    return std::shared_ptr<TranscribeSession>(new TranscribeSession(std::move(handle), std::move(language), std::move(executor)));
 }
 
-TranscribeSession::TranscribeSession(std::shared_ptr<Handle> handle, std::optional<std::string> language)
-    : handle_(std::move(handle)), language_(std::move(language)) {}
+TranscribeSession::TranscribeSession(std::shared_ptr<Handle> handle, std::optional<std::string> language,
+                                     std::shared_ptr<Executor> executor)
+    : handle_(std::move(handle)),
+      language_(std::move(language)),
+      executor_(executor ? std::move(executor) : std::make_shared<SerialExecutor>("zarn-transcribe")) {}
 
 bool TranscribeSession::languageRejected() const {
     return const_cast<TranscribeSession*>(this)->runAndWait([this] { return languageRejected_; });
@@ -37,10 +41,10 @@ bool TranscribeSession::languageRejected() const {
 template <class F>
 auto TranscribeSession::runAndWait(F fn) -> decltype(fn()) {
     using R = decltype(fn());
-    if (executor_.isCurrent()) return fn();
+    if (executor_->isCurrent()) return fn();
     std::promise<R> promise;
     auto future = promise.get_future();
-    executor_.post([&] {
+    executor_->post([&] {
         try {
             if constexpr (std::is_void_v<R>) {
                 fn();
@@ -56,7 +60,7 @@ auto TranscribeSession::runAndWait(F fn) -> decltype(fn()) {
 }
 
 void TranscribeSession::beginStream(Reply<std::exception_ptr> done) {
-    executor_.post([self = shared_from_this(), done] {
+    executor_->post([self = shared_from_this(), done = std::move(done)]() mutable {
         try {
             self->beginNow();
             done(nullptr);
@@ -67,7 +71,7 @@ void TranscribeSession::beginStream(Reply<std::exception_ptr> done) {
 }
 
 void TranscribeSession::feed(std::vector<float> samples, Reply<Result<StreamText>> done) {
-    executor_.post([self = shared_from_this(), samples = std::move(samples), done] {
+    executor_->post([self = shared_from_this(), samples = std::move(samples), done = std::move(done)]() mutable {
         try {
             done(self->feedNow(samples));
         } catch (...) {
@@ -77,7 +81,7 @@ void TranscribeSession::feed(std::vector<float> samples, Reply<Result<StreamText
 }
 
 void TranscribeSession::finalizeStream(Reply<Result<StreamText>> done) {
-    executor_.post([self = shared_from_this(), done] {
+    executor_->post([self = shared_from_this(), done = std::move(done)]() mutable {
         try {
             done(self->finalizeNow());
         } catch (...) {
@@ -87,7 +91,7 @@ void TranscribeSession::finalizeStream(Reply<Result<StreamText>> done) {
 }
 
 void TranscribeSession::resetStream(Reply<> done) {
-    executor_.post([self = shared_from_this(), done] {
+    executor_->post([self = shared_from_this(), done = std::move(done)]() mutable {
         self->resetNow();
         done();
     });

@@ -32,8 +32,10 @@ public:
     };
 
     // Opens the model file (throws TranscribeError or the runtime's load error). `language`
-    // is passed to every stream start; nullopt lets the runtime decide.
-    static std::shared_ptr<TranscribeSession> open(const std::string& modelPath, std::optional<std::string> language);
+    // is passed to every stream start; nullopt lets the runtime decide. Runs on `executor`, by
+    // default a thread of its own.
+    static std::shared_ptr<TranscribeSession> open(const std::string& modelPath, std::optional<std::string> language,
+                                                   std::shared_ptr<Executor> executor = nullptr);
 
     void beginStream(Reply<std::exception_ptr> done);
     void feed(std::vector<float> samples, Reply<Result<StreamText>> done);
@@ -50,7 +52,8 @@ public:
     bool languageRejected() const;
 
 private:
-    TranscribeSession(std::shared_ptr<Handle> handle, std::optional<std::string> language);
+    TranscribeSession(std::shared_ptr<Handle> handle, std::optional<std::string> language,
+                      std::shared_ptr<Executor> executor);
 
     // On the executor.
     void beginNow();
@@ -66,7 +69,7 @@ private:
     std::shared_ptr<Handle> handle_;
     std::optional<std::string> language_;
     bool languageRejected_ = false;  // written on the executor only
-    SerialExecutor executor_{"zarn-transcribe"};
+    std::shared_ptr<Executor> executor_;
 };
 
 }  // namespace zarn

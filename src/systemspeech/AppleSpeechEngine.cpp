@@ -36,26 +36,26 @@ bool AppleSpeechEngine::isSupported() {
 AppleSpeechEngine::BiasPhrases AppleSpeechEngine::biasPhrasesOn(Executor& executor,
                                                                  std::function<std::vector<std::string>()> read) {
     return [&executor, read = std::move(read)](Reply<std::vector<std::string>> reply) {
-        executor.post([read, reply] { reply(read ? read() : std::vector<std::string>{}); });
+        executor.post([read, reply = std::move(reply)]() mutable { reply(read ? read() : std::vector<std::string>{}); });
     };
 }
 
 void AppleSpeechEngine::preferredInputFormat(Reply<std::optional<AudioFormat>> reply) {
-    executor_->post([self = shared_from_this(), reply] {
+    executor_->post([self = shared_from_this(), reply = std::move(reply)]() mutable {
         if (!self->transcriber_) self->transcriber_ = self->framework_->makeTranscriber(self->locale_);
         reply(self->framework_->bestAvailableAudioFormat({self->transcriber_}));
     });
 }
 
 void AppleSpeechEngine::start(Reply<Result<std::shared_ptr<ChunkStream>>> reply) {
-    executor_->post([self = shared_from_this(), reply] {
+    executor_->post([self = shared_from_this(), reply = std::move(reply)]() mutable {
         self->starting_ = true;
         if (!self->biasPhrases_) {
-            self->startWithPhrases({}, reply);
+            self->startWithPhrases({}, std::move(reply));
             return;
         }
         self->biasPhrases_(Reply<std::vector<std::string>>(
-            *self->executor_, [self, reply](std::vector<std::string> phrases) { self->startWithPhrases(std::move(phrases), reply); }));
+            *self->executor_, [self, reply = std::move(reply)](std::vector<std::string> phrases) mutable { self->startWithPhrases(std::move(phrases), std::move(reply)); }));
     });
 }
 
@@ -172,16 +172,16 @@ std::string AppleSpeechEngine::absorb(const TranscriberResult& result) {
 }
 
 void AppleSpeechEngine::feed(AudioChunk chunk, Reply<> done) {
-    executor_->post([self = shared_from_this(), chunk = std::move(chunk), done] {
+    executor_->post([self = shared_from_this(), chunk = std::move(chunk), done = std::move(done)]() mutable {
         if (self->inputContinuation_ && chunk.buffer) self->inputContinuation_->yield(chunk.buffer);
         done();
     });
 }
 
 void AppleSpeechEngine::finish(Reply<> done) {
-    executor_->post([self = shared_from_this(), done] {
+    executor_->post([self = shared_from_this(), done = std::move(done)]() mutable {
         if (self->starting_) {
-            self->pendingFinish_.push_back(done);
+            self->pendingFinish_.push_back(std::move(done));
             return;
         }
         self->finishNow();

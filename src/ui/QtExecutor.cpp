@@ -10,8 +10,31 @@ namespace zarn::ui {
 
 QtExecutor::QtExecutor(QObject* context) : context_(context) {}
 
+namespace {
+
+// Qt copies the functors it queues; the task is moved out when it runs. One never run
+// (its context went first) is dropped as a closing executor's.
+struct QueuedTask {
+    Task task;
+    ~QueuedTask() {
+        detail::DiscardScope scope;
+        task = nullptr;
+    }
+};
+
+}  // namespace
+
 void QtExecutor::post(Task task) {
-    QMetaObject::invokeMethod(context_, std::move(task), Qt::QueuedConnection);
+    auto queued = std::make_shared<QueuedTask>();
+    queued->task = std::move(task);
+    QMetaObject::invokeMethod(
+        context_,
+        [this, queued] {
+            detail::CurrentExecutorScope current(this);
+            Task run = std::move(queued->task);
+            run();
+        },
+        Qt::QueuedConnection);
 }
 
 TimerHandle QtExecutor::postAfter(Duration delay, Task task) {
@@ -19,8 +42,13 @@ TimerHandle QtExecutor::postAfter(Duration delay, Task task) {
     const auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(delay);
     // Timers belong to the context's thread, so the timer is made there whoever asks.
     post([this, flag, milliseconds, task = std::move(task)]() mutable {
-        QTimer::singleShot(milliseconds, Qt::PreciseTimer, context_, [flag, task = std::move(task)] {
-            if (!flag->load()) task();
+        auto queued = std::make_shared<QueuedTask>();
+        queued->task = std::move(task);
+        QTimer::singleShot(milliseconds, Qt::PreciseTimer, context_, [this, flag, queued] {
+            if (flag->load()) return;
+            detail::CurrentExecutorScope current(this);
+            Task run = std::move(queued->task);
+            run();
         });
     });
     return TimerHandle(flag);

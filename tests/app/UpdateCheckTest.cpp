@@ -61,7 +61,7 @@ TEST(UpdateCheck, ChecksTheFeedOverHttp) {
     EventLoop main;
     http::HttpGet http;
     auto check = [&](std::optional<std::string> url) {
-        UpdateChecker checker(std::move(url), "1.2.0", [&](std::string u, auto done) { http.get(u, done); }, main);
+        UpdateChecker checker(std::move(url), "1.2.0", [&](std::string u, auto done) { http.get(u, std::move(done)); }, main);
         std::optional<UpdateCheckResult> result;
         checker.check(Reply<UpdateCheckResult>(main, [&](UpdateCheckResult r) { result = r; }));
         EXPECT_TRUE(main.runUntil([&] { return result.has_value(); }, 30s));

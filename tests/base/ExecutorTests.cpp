@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -111,7 +112,7 @@ TEST(Reply, RunsOnTheCallersExecutorAndLifetimeGuardsDeadOwners) {
         value = v;
         replyThread = std::this_thread::get_id();
     });
-    actor.post([reply] { reply(42); });
+    actor.post([reply = std::move(reply)]() mutable { reply(42); });
     ASSERT_TRUE(main.runUntil([&] { return value == 42; }));
     EXPECT_EQ(replyThread, std::this_thread::get_id());
 
@@ -122,4 +123,78 @@ TEST(Reply, RunsOnTheCallersExecutorAndLifetimeGuardsDeadOwners) {
     lifetime.reset();
     guarded();
     EXPECT_EQ(calls, 1);
+}// Every executor names itself current around its tasks, and only there.
+TEST(Executor, IsCurrentOnlyInsideItsOwnTasks) {
+    ManualExecutor manual;
+    EventLoop loop;
+    SerialExecutor serial("serial");
+    std::vector<std::pair<const Executor*, const Executor*>> seen;  // expected, found
+    std::mutex mutex;
+    auto note = [&](const Executor* self) {
+        std::lock_guard lock(mutex);
+        seen.emplace_back(self, Executor::current());
+    };
+    manual.post([&] { note(&manual); });
+    loop.post([&] {
+        note(&loop);
+        loop.quit();
+    });
+    serial.post([&] {
+        note(&serial);
+        manual.post([] {});  // wakes runUntil below
+    });
+    manual.runUntilIdle();
+    loop.run();
+    manual.runUntil([&] {
+        std::lock_guard lock(mutex);
+        return seen.size() == 3;
+    });
+    for (const auto& [expected, found] : seen) EXPECT_EQ(found, expected);
+    EXPECT_EQ(Executor::current(), nullptr);
 }
+
+TEST(SequenceChecker, AcceptsItsThreadAndFirstExecutorOnly) {
+    ManualExecutor main, other;
+    SequenceChecker checker;
+    EXPECT_TRUE(checker.calledOnValidSequence());
+    bool onMain = false, onOther = true, onThread = true;
+    main.post([&] { onMain = checker.calledOnValidSequence(); });
+    main.runUntilIdle();
+    other.post([&] { onOther = checker.calledOnValidSequence(); });
+    other.runUntilIdle();
+    std::thread([&] { onThread = checker.calledOnValidSequence(); }).join();
+    EXPECT_TRUE(onMain);
+    EXPECT_FALSE(onOther);
+    EXPECT_FALSE(onThread);
+    checker.detach();
+    std::thread([&] { onThread = checker.calledOnValidSequence(); }).join();
+    EXPECT_TRUE(onThread);
+}
+
+TEST(ReplyDeathTest, ReportsASecondCallAndALostReplyButNotAnOptionalOrDiscardedOne) {
+    if (!kDchecksOn) GTEST_SKIP() << "debug checks are off in this build";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ManualExecutor main;
+    EXPECT_DEATH(
+        {
+            Reply<> reply(main, [] {});
+            reply();
+            reply();
+        },
+        "called twice");
+    EXPECT_DEATH({ Reply<> reply(main, [] {}); }, "destroyed without being called");
+    EXPECT_DEATH(
+        {
+            SequenceChecker checker;
+            std::thread([&] { ZARN_DCHECK_SEQUENCE(checker); }).join();
+        },
+        "off its sequence");
+    { auto optional = Reply<>::optional(main, [] {}); }
+    {
+        // A closing executor drops the reply it still holds.
+        ManualExecutor closing;
+        closing.post([reply = Reply<>(main, [] {})] {});
+    }
+}
+
+

@@ -39,14 +39,14 @@ public:
         return availabilityValue;
     }
     void checkAvailability(Reply<ModelAvailability> reply) override {
-        executor_.postAfter(availabilityDelay, [this, reply] { reply(availability()); });
+        executor_.postAfter(availabilityDelay, [this, reply = std::move(reply)]() mutable { reply(availability()); });
     }
 
     std::shared_ptr<ModelCall> respond(ModelRequest request, Reply<Result<std::string>> reply) override {
         requests.push_back(std::move(request));
         Step step = script.empty() ? Step{} : script.front();
         if (!script.empty()) script.pop_front();
-        auto call = std::make_shared<Call>(this, reply);
+        auto call = std::make_shared<Call>(this, std::move(reply));
         if (step.answer) {
             executor_.postAfter(step.after, [call, answer = *step.answer] { call->answer(answer); });
         }

@@ -153,9 +153,9 @@ TEST(PassthroughFormatter, TrimsOnly) {
     ManualExecutor executor;
     std::vector<std::string> answers;
     PassthroughFormatter formatter;
-    Reply<std::string> reply(executor, [&](std::string s) { answers.push_back(std::move(s)); });
-    formatter.format(" \n um  new line hello \t\n", reply);
-    formatter.format("   ", reply);
+    for (const char* text : {" \n um  new line hello \t\n", "   "}) {
+        formatter.format(text, Reply<std::string>(executor, [&](std::string s) { answers.push_back(std::move(s)); }));
+    }
     executor.runUntilIdle();
     EXPECT_EQ(answers, (std::vector<std::string>{"um  new line hello", ""}));
 }

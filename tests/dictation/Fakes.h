@@ -46,13 +46,13 @@ public:
     }
     void start(Reply<Result<std::shared_ptr<ChunkStream>>> reply) override {
         ++startCalls;
-        pendingStart_ = reply;
+        pendingStart_ = std::move(reply);
         if (!holdStart) answerStart();
     }
     void feed(AudioChunk chunk, Reply<> done) override {
         fed.push_back(std::move(chunk));
         if (holdFeeds) {
-            pendingFeeds_.push_back(done);
+            pendingFeeds_.push_back(std::move(done));
         } else {
             done();
         }
@@ -75,7 +75,7 @@ public:
     }
     bool completeFeed() {
         if (pendingFeeds_.empty()) return false;
-        auto done = pendingFeeds_.front();
+        auto done = std::move(pendingFeeds_.front());
         pendingFeeds_.pop_front();
         done();
         return true;
@@ -83,6 +83,12 @@ public:
     std::size_t pendingFeeds() const { return pendingFeeds_.size(); }
     void emit(const std::string& text) { stream->yield({text, false}); }
     void failStream(const std::string& message) { stream->fail(makeError<MessageError>(message)); }
+
+    // A held answer that the test never gave is a service that never answered.
+    ~FakeEngine() override {
+        pendingStart_.drop();
+        for (auto& feed : pendingFeeds_) feed.drop();
+    }
 
 private:
     Reply<Result<std::shared_ptr<ChunkStream>>> pendingStart_;
@@ -167,12 +173,14 @@ public:
 
     void requestMicrophone(Reply<bool> reply) override {
         ++requests;
-        pending_ = reply;
+        pending_ = std::move(reply);
         if (!hold) answer();
     }
     void answer() {
         if (auto reply = std::exchange(pending_, {})) reply(granted);
     }
+
+    ~FakeMicrophone() override { pending_.drop(); }
 
 private:
     Reply<bool> pending_;
@@ -226,13 +234,15 @@ public:
 
     void format(std::string text, Reply<std::string> done) override {
         inputs.push_back(text);
-        pending_ = done;
+        pending_ = std::move(done);
         pendingText_ = prefix_ + text;
         if (!hold) answer();
     }
     void answer() {
         if (auto done = std::exchange(pending_, {})) done(pendingText_);
     }
+
+    ~FakeFormatter() override { pending_.drop(); }
 
 private:
     std::string prefix_;

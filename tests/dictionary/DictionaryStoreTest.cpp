@@ -8,7 +8,7 @@
 #include "base/Log.h"
 #include "base/ManualExecutor.h"
 #include "dictionary/DictionaryStore.h"
-#include "base/MainExecutor.h"
+#include "support/MainExecutor.h"
 #include "support/TempDir.h"
 
 namespace zarn {
@@ -301,13 +301,10 @@ TEST_F(DictionaryStoreTest, UnreadableFileThatCannotBeMovedIsNotOverwritten) {
 }
 
 TEST(DictionaryStoreShared, UsesTheDataFolderAndTheMainExecutor) {
-    // Static, so it outlives the shared store (made on first use, destroyed at exit).
-    static ManualExecutor executor;
     test::ScopedXdgHome home;
     EXPECT_EQ(DictionaryStore::fileURL(), home.dataHome() / "Zarn" / "dictionary.txt");
     EXPECT_TRUE(fs::is_directory(home.dataHome() / "Zarn"));
-    EXPECT_THROW(mainExecutor(), std::logic_error);
-    setMainExecutor(executor);
+    EXPECT_EQ(&mainExecutor(), &test::mainExecutor());
     auto& store = DictionaryStore::shared();
     EXPECT_EQ(&store, &DictionaryStore::shared());
     EXPECT_EQ(store.file(), DictionaryStore::fileURL());

@@ -42,13 +42,23 @@ protected:
         ASSERT_TRUE(FakeRuntime::loaded());
         FakeRuntime::reset();
         test::writeFile(dir_ / "model.gguf", "model");
-        models_ = NemotronModels::forModelFile(dir_ / "model.gguf", "en-US");
+        models_ = NemotronModels::forModelFile(dir_ / "model.gguf", "en-US", NemotronModels::defaultOpener(onMain()),
+                                               onMain());
         Log::setSinkForTesting([this](const Log::Record& r) {
             std::lock_guard lock(logMutex_);
             log_.push_back(r.message);
         });
     }
     void TearDown() override { Log::setSinkForTesting(nullptr); }
+
+    // Engine, model holder and session all on the test's executor: virtual time, no threads.
+    std::shared_ptr<Executor> onMain() { return std::shared_ptr<Executor>(std::shared_ptr<Executor>(), &main_); }
+    std::shared_ptr<TranscribeSession> session() {
+        std::optional<Result<std::shared_ptr<TranscribeSession>>> answer;
+        models_->session({main_, [&](auto r) { answer = std::move(r); }});
+        main_.runUntilIdle();
+        return answer->value();
+    }
 
     std::vector<std::string> log() {
         std::lock_guard lock(logMutex_);
@@ -87,8 +97,8 @@ protected:
     }
 
     test::TempDir dir_;
-    std::shared_ptr<NemotronModels> models_;
     ManualExecutor main_;
+    std::shared_ptr<NemotronModels> models_;
     std::vector<TranscriptionChunk> chunks_;
     bool ended_ = false;
     std::exception_ptr endError_;
@@ -97,7 +107,7 @@ protected:
 };
 
 TEST_F(NemotronEngineTest, PrefersSixteenKilohertzMonoFloat) {
-    auto engine = std::make_shared<NemotronEngine>(models_);
+    auto engine = std::make_shared<NemotronEngine>(models_, onMain());
     std::optional<std::optional<AudioFormat>> format;
     engine->preferredInputFormat({main_, [&](std::optional<AudioFormat> f) { format = f; }});
     ASSERT_TRUE(main_.runUntil([&] { return format.has_value(); }));
@@ -105,7 +115,7 @@ TEST_F(NemotronEngineTest, PrefersSixteenKilohertzMonoFloat) {
 }
 
 TEST_F(NemotronEngineTest, DictationYieldsWholeTextPerChunkThenTheFinalText) {
-    auto engine = std::make_shared<NemotronEngine>(models_);
+    auto engine = std::make_shared<NemotronEngine>(models_, onMain());
     start(*engine);
     EXPECT_EQ(FakeRuntime::language(0), "en-US");
     FakeRuntime::setText("go ", "forward");
@@ -126,7 +136,7 @@ TEST_F(NemotronEngineTest, DictationYieldsWholeTextPerChunkThenTheFinalText) {
 }
 
 TEST_F(NemotronEngineTest, ChunksOutsideADictationAndEmptyBuffersAreDropped) {
-    auto engine = std::make_shared<NemotronEngine>(models_);
+    auto engine = std::make_shared<NemotronEngine>(models_, onMain());
     feed(*engine, buffer(NemotronEngine::targetFormat, 160));
     EXPECT_EQ(FakeRuntime::calls("open"), 0);
     start(*engine);
@@ -144,7 +154,7 @@ TEST_F(NemotronEngineTest, ChunksOutsideADictationAndEmptyBuffersAreDropped) {
 }
 
 TEST_F(NemotronEngineTest, ConverterIsCachedPerInputFormat) {
-    auto engine = std::make_shared<NemotronEngine>(models_);
+    auto engine = std::make_shared<NemotronEngine>(models_, onMain());
     start(*engine);
     const AudioFormat f44{44100, 1, SampleType::float32, false};
     const AudioFormat f48{48000, 2, SampleType::float32, false};
@@ -167,7 +177,7 @@ TEST_F(NemotronEngineTest, ConverterIsCachedPerInputFormat) {
 }
 
 TEST_F(NemotronEngineTest, InterleavedStereoIsMixedToMono) {
-    auto engine = std::make_shared<NemotronEngine>(models_);
+    auto engine = std::make_shared<NemotronEngine>(models_, onMain());
     start(*engine);
     const AudioFormat stereo{48000, 2, SampleType::int16, true};
     for (int i = 0; i < 5; ++i) {
@@ -186,7 +196,7 @@ TEST_F(NemotronEngineTest, InterleavedStereoIsMixedToMono) {
 }
 
 TEST_F(NemotronEngineTest, UnconvertibleFormatIsLoggedAndDropped) {
-    auto engine = std::make_shared<NemotronEngine>(models_);
+    auto engine = std::make_shared<NemotronEngine>(models_, onMain());
     start(*engine);
     feed(*engine, buffer({0, 1, SampleType::float32, false}, 100));
     EXPECT_EQ(FakeRuntime::calls("feed"), 0);
@@ -198,7 +208,7 @@ TEST_F(NemotronEngineTest, UnconvertibleFormatIsLoggedAndDropped) {
 }
 
 TEST_F(NemotronEngineTest, FailedFeedIsLoggedAndTheDictationGoesOn) {
-    auto engine = std::make_shared<NemotronEngine>(models_);
+    auto engine = std::make_shared<NemotronEngine>(models_, onMain());
     start(*engine);
     FakeRuntime::setStatus("feed", 9);
     feed(*engine, buffer(NemotronEngine::targetFormat, 160));
@@ -213,7 +223,7 @@ TEST_F(NemotronEngineTest, FailedFeedIsLoggedAndTheDictationGoesOn) {
 }
 
 TEST_F(NemotronEngineTest, FailedFinalizeResetsTheSessionAndEndsTheStreamWithTheError) {
-    auto engine = std::make_shared<NemotronEngine>(models_);
+    auto engine = std::make_shared<NemotronEngine>(models_, onMain());
     start(*engine);
     FakeRuntime::setStatus("finalize", 9);
     finish(*engine);
@@ -223,7 +233,7 @@ TEST_F(NemotronEngineTest, FailedFinalizeResetsTheSessionAndEndsTheStreamWithThe
     EXPECT_EQ(describeError(endError_), "finalizing stream: fake error");
     EXPECT_EQ(FakeRuntime::calls("reset"), 1);
     // The shared session can begin afresh.
-    auto next = std::make_shared<NemotronEngine>(models_);
+    auto next = std::make_shared<NemotronEngine>(models_, onMain());
     ended_ = false;
     start(*next);
     finish(*next);
@@ -233,7 +243,7 @@ TEST_F(NemotronEngineTest, FailedFinalizeResetsTheSessionAndEndsTheStreamWithThe
 
 TEST_F(NemotronEngineTest, ModelLoadsOnceForEveryEngine) {
     for (int i = 0; i < 3; ++i) {
-        auto engine = std::make_shared<NemotronEngine>(models_);
+        auto engine = std::make_shared<NemotronEngine>(models_, onMain());
         start(*engine);
         finish(*engine);
     }
@@ -246,11 +256,11 @@ TEST_F(NemotronEngineTest, ModelLoadsOnceForEveryEngine) {
 
 TEST_F(NemotronEngineTest, PreloadLoadsAheadAndAFailedLoadIsRetried) {
     FakeRuntime::setStatus("open", 6, 2);
-    models_->preload();                                   // fails quietly
-    EXPECT_THROW(models_->sessionAndWait(), TranscribeError);  // tries again, fails again
+    models_->preload();                       // fails quietly
+    EXPECT_THROW(session(), TranscribeError);  // tries again, fails again
     EXPECT_EQ(FakeRuntime::calls("open"), 2);
-    auto session = models_->sessionAndWait();
-    EXPECT_EQ(models_->sessionAndWait(), session);
+    auto loaded = session();
+    EXPECT_EQ(session(), loaded);
     EXPECT_EQ(FakeRuntime::calls("open"), 3);
     const auto lines = log();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Nemotron: loading model…"), 3);
@@ -260,7 +270,7 @@ TEST_F(NemotronEngineTest, PreloadLoadsAheadAndAFailedLoadIsRetried) {
 TEST_F(NemotronEngineTest, StartFailsBeforeAnyAudioWhenTheModelIsNotDownloaded) {
     auto models = std::make_shared<NemotronModels>(ModelStore(dir_.path()), "en-US");
     EXPECT_FALSE(models->isDownloaded());
-    auto engine = std::make_shared<NemotronEngine>(models);
+    auto engine = std::make_shared<NemotronEngine>(models, onMain());
     try {
         start(*engine);
         FAIL() << "no error";
@@ -273,7 +283,7 @@ TEST_F(NemotronEngineTest, StartFailsBeforeAnyAudioWhenTheModelIsNotDownloaded) 
 }
 
 TEST_F(NemotronEngineTest, FailedStreamBeginIsThrownAndLaterChunksAreDropped) {
-    auto engine = std::make_shared<NemotronEngine>(models_);
+    auto engine = std::make_shared<NemotronEngine>(models_, onMain());
     FakeRuntime::setStatus("begin", 7);
     try {
         start(*engine);

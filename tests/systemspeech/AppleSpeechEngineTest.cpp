@@ -304,7 +304,7 @@ TEST_F(AppleSpeechEngineTest, BiasesWithDictionaryPhrasesOnlyWhenThereAreSome) {
 TEST_F(AppleSpeechEngineTest, FinishDuringStartStillEndsTheStream) {
     Reply<std::vector<std::string>> pending;
     auto engine = std::make_shared<AppleSpeechEngine>(
-        framework, "en-US", [&](Reply<std::vector<std::string>> reply) { pending = reply; }, executor);
+        framework, "en-US", [&](Reply<std::vector<std::string>> reply) { pending = std::move(reply); }, executor);
     auto run = start(*engine);
     ASSERT_TRUE(pending);  // start waits for the dictionary
     bool finished = false;

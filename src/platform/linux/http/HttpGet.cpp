@@ -87,10 +87,11 @@ HttpGet::~HttpGet() {
 }
 
 void HttpGet::get(std::string url, Reply<Result<std::string>> done) {
-    worker_.post([this, url = std::move(url), done = std::move(done)] {
-        if (stopping_) return;
+    worker_.post([this, url = std::move(url), done = std::move(done)]() mutable {
+        if (stopping_) return done.drop();
         auto result = fetch(url, options_, stopping_);
-        if (!stopping_) done(std::move(result));
+        if (stopping_) return done.drop();
+        done(std::move(result));
     });
 }
 

@@ -16,7 +16,9 @@ class HttpError : public LocalizedError {
 public:
     enum class Kind { unreachable, status, tooLarge };
     HttpError(Kind kind, long status, std::string detail)
-        : kind_(kind), status_(status), detail_(std::move(detail)) {}
+        : kind_(kind), status_(status), detail_(std::move(detail)) {
+        fixWhat();
+    }
 
     Kind kind() const { return kind_; }
     long status() const { return status_; }  // the HTTP status, for Kind::status

@@ -281,7 +281,7 @@ OpenAICompatibleModel::~OpenAICompatibleModel() {
 ModelAvailability OpenAICompatibleModel::availability() { return core_->probe(); }
 
 void OpenAICompatibleModel::checkAvailability(Reply<ModelAvailability> reply) {
-    worker_.post([core = core_, reply] { reply(core->probe()); });
+    worker_.post([core = core_, reply = std::move(reply)]() mutable { reply(core->probe()); });
 }
 
 std::shared_ptr<ModelCall> OpenAICompatibleModel::respond(ModelRequest request, Reply<Result<std::string>> reply) {
@@ -292,7 +292,7 @@ std::shared_ptr<ModelCall> OpenAICompatibleModel::respond(ModelRequest request, 
         core_->calls.push_back(call);
         if (core_->closing) call->cancelled = true;
     }
-    worker_.post([core = core_, call, request = std::move(request), reply] {
+    worker_.post([core = core_, call, request = std::move(request), reply = std::move(reply)]() mutable {
         if (call->cancelled) {
             reply(modelError(Kind::cancelled));
             return;
