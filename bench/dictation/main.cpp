@@ -54,7 +54,9 @@ Marks marks;
 class TimedEngine final : public TranscriptionEngine {
 public:
     TimedEngine(EventLoop& loop, std::shared_ptr<TranscriptionEngine> inner) : loop_(loop), inner_(std::move(inner)) {}
-    void preferredInputFormat(Reply<std::optional<AudioFormat>> reply) override { inner_->preferredInputFormat(reply); }
+    void preferredInputFormat(Reply<std::optional<AudioFormat>> reply) override {
+        inner_->preferredInputFormat(std::move(reply));
+    }
     void start(Reply<Result<std::shared_ptr<ChunkStream>>> reply) override {
         // The stream the controller consumes ends after the engine's last text: that is when
         // the engine's part of the wait is over.
@@ -71,8 +73,8 @@ public:
                 reply(Result<std::shared_ptr<ChunkStream>>(outer));
             }));
     }
-    void feed(AudioChunk chunk, Reply<> done) override { inner_->feed(std::move(chunk), done); }
-    void finish(Reply<> done) override { inner_->finish(done); }
+    void feed(AudioChunk chunk, Reply<> done) override { inner_->feed(std::move(chunk), std::move(done)); }
+    void finish(Reply<> done) override { inner_->finish(std::move(done)); }
 
 private:
     EventLoop& loop_;
