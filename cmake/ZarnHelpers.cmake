@@ -94,13 +94,15 @@ function(_zarn_register_test name)
       set(kind e2e)
     endif()
   endforeach()
+  # gtest_discover_tests flattens its properties into name/value pairs, so a test carries one
+  # label of its own; the folder's (and any extra ones) go on the directory, which CTest
+  # hands to every test in it.
   file(RELATIVE_PATH folder ${CMAKE_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
   string(REGEX REPLACE "/.*" "" folder "${folder}")
   list(REMOVE_ITEM labels unit e2e)
-  list(APPEND labels ${kind} ${folder})
-  list(REMOVE_DUPLICATES labels)
+  set_property(DIRECTORY APPEND PROPERTY LABELS ${folder} ${labels})
   # ZARN_TEST_SOURCE_DIR and ZARN_BINARY_DIR are set by the test main (tests/support).
-  set(props TIMEOUT ${timeout} LABELS "${labels}")
+  set(props TIMEOUT ${timeout} LABELS ${kind})
   if(env)
     # One variable only: gtest_discover_tests splits lists.
     list(APPEND props ENVIRONMENT "${env}")
