@@ -7,6 +7,7 @@
 #include <wayland-client.h>
 
 #include <algorithm>
+#include <atomic>
 #include <future>
 #include <map>
 #include <string_view>
@@ -180,28 +181,13 @@ DataControlClipboard::DataControlClipboard() : state_(std::make_unique<State>())
     s.roundtrip();  // the current selection
     // A reader that goes away mid-transfer must not end the process.
     signal(SIGPIPE, SIG_IGN);
-    if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) throw MessageError("cannot create a pipe");
-    thread_ = std::thread([this] { run(); });
+    serving_.emplace([this](int wakeFd) { serve(wakeFd); });
 }
 
-DataControlClipboard::~DataControlClipboard() {
-    {
-        std::lock_guard lock(mutex_);
-        stop_ = true;
-    }
-    [[maybe_unused]] auto n = write(wake_[1], "x", 1);
-    if (thread_.joinable()) thread_.join();
-    close(wake_[0]);
-    close(wake_[1]);
-}
+DataControlClipboard::~DataControlClipboard() { serving_.reset(); }
 
 bool DataControlClipboard::handOver() {
-    {
-        std::lock_guard lock(mutex_);
-        stop_ = true;
-    }
-    [[maybe_unused]] auto n = write(wake_[1], "x", 1);
-    if (thread_.joinable()) thread_.join();
+    serving_->stop();
     auto& s = *state_;
     if (!s.source || !s.connected) return true;
     pid_t pid = fork();
@@ -217,49 +203,28 @@ bool DataControlClipboard::handOver() {
     return true;
 }
 
-void DataControlClipboard::run() {
+void DataControlClipboard::serve(int wakeFd) {
     auto& s = *state_;
-    while (true) {
-        std::deque<std::function<void()>> commands;
-        {
-            std::lock_guard lock(mutex_);
-            if (stop_) return;
-            commands.swap(commands_);
+    bool reading = false;
+    if (s.connected) {
+        while (wl_display_prepare_read(s.display) != 0) wl_display_dispatch_pending(s.display);
+        wl_display_flush(s.display);
+        reading = true;
+    }
+    pollfd p[2] = {{wakeFd, POLLIN, 0}, {reading ? wl_display_get_fd(s.display) : -1, POLLIN, 0}};
+    poll(p, 2, -1);
+    if (reading) {
+        if (p[1].revents & POLLIN) {
+            if (wl_display_read_events(s.display) < 0) s.connected = false;
+        } else {
+            wl_display_cancel_read(s.display);
         }
-        for (auto& command : commands) command();
-        bool reading = false;
-        if (s.connected) {
-            while (wl_display_prepare_read(s.display) != 0) wl_display_dispatch_pending(s.display);
-            wl_display_flush(s.display);
-            reading = true;
-        }
-        pollfd p[2] = {{wake_[0], POLLIN, 0}, {reading ? wl_display_get_fd(s.display) : -1, POLLIN, 0}};
-        poll(p, 2, -1);
-        if (reading) {
-            if (p[1].revents & POLLIN) {
-                if (wl_display_read_events(s.display) < 0) s.connected = false;
-            } else {
-                wl_display_cancel_read(s.display);
-            }
-            if (p[1].revents & (POLLERR | POLLHUP)) s.connected = false;
-            if (s.connected && wl_display_dispatch_pending(s.display) < 0) s.connected = false;
-        }
-        char buffer[64];
-        while (read(wake_[0], buffer, sizeof buffer) > 0) {
-        }
+        if (p[1].revents & (POLLERR | POLLHUP)) s.connected = false;
+        if (s.connected && wl_display_dispatch_pending(s.display) < 0) s.connected = false;
     }
 }
 
-void DataControlClipboard::call(std::function<void()> command) {
-    std::packaged_task<void()> task(std::move(command));
-    auto done = task.get_future();
-    {
-        std::lock_guard lock(mutex_);
-        commands_.push_back([&task] { task(); });
-    }
-    [[maybe_unused]] auto n = write(wake_[1], "x", 1);
-    done.get();
-}
+void DataControlClipboard::call(const std::function<void()>& command) { serving_->call(command); }
 
 std::optional<inject::PasteboardSnapshot> DataControlClipboard::items() {
     std::optional<inject::PasteboardSnapshot> result;

@@ -1,13 +1,11 @@
 #pragma once
 
-#include <atomic>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
+#include <optional>
 
 #include "inject/Pasteboard.h"
+#include "platform/linux/posix/ServingThread.h"
 
 namespace zarn::wl {
 
@@ -40,15 +38,11 @@ public:
     struct State;
 
 private:
-    void call(std::function<void()> command);
-    void run();
+    void call(const std::function<void()>& command);
+    void serve(int wakeFd);
 
     std::unique_ptr<State> state_;
-    int wake_[2] = {-1, -1};
-    std::mutex mutex_;
-    std::deque<std::function<void()>> commands_;
-    bool stop_ = false;
-    std::thread thread_;
+    std::optional<posix::ServingThread> serving_;  // made once the connection is set up
 };
 
 }  // namespace zarn::wl

@@ -9,57 +9,25 @@
 namespace zarn::x11 {
 
 X11Clipboard::X11Clipboard(const std::string& displayName)
-    : selection_(std::make_unique<X11Selection>(displayName)) {
-    if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) throw MessageError("cannot create a pipe");
-    thread_ = std::thread([this] { run(); });
-}
+    : selection_(std::make_unique<X11Selection>(displayName)), serving_([this](int wakeFd) { serve(wakeFd); }) {}
 
-X11Clipboard::~X11Clipboard() {
-    {
-        std::lock_guard lock(mutex_);
-        stop_ = true;
-    }
-    [[maybe_unused]] auto n = write(wake_[1], "x", 1);
-    thread_.join();
-    close(wake_[0]);
-    close(wake_[1]);
-}
+X11Clipboard::~X11Clipboard() = default;
 
-void X11Clipboard::run() {
-    while (true) {
-        std::deque<std::function<void()>> commands;
-        {
-            std::lock_guard lock(mutex_);
-            if (stop_) return;
-            commands.swap(commands_);
-        }
-        for (auto& command : commands) command();
-        selection_->dispatchPending();
-        if (!selection_->connected()) {
-            // Nothing more to serve; keep answering commands so callers never hang.
-            pollfd p{wake_[0], POLLIN, 0};
-            poll(&p, 1, -1);
-        } else {
-            pollfd p[2] = {{selection_->fd(), POLLIN, 0}, {wake_[0], POLLIN, 0}};
-            poll(p, 2, -1);
-        }
-        char buffer[64];
-        while (read(wake_[0], buffer, sizeof buffer) > 0) {
-        }
+void X11Clipboard::serve(int wakeFd) {
+    selection_->dispatchPending();
+    if (!selection_->connected()) {
+        // Nothing more to serve; keep answering commands so callers never hang.
+        pollfd p{wakeFd, POLLIN, 0};
+        poll(&p, 1, -1);
+    } else {
+        pollfd p[2] = {{selection_->fd(), POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        poll(p, 2, -1);
     }
 }
 
 template <class F>
 auto X11Clipboard::call(F fn) -> decltype(fn(std::declval<X11Selection&>())) {
-    using R = decltype(fn(std::declval<X11Selection&>()));
-    std::packaged_task<R()> task([this, &fn] { return fn(*selection_); });
-    auto result = task.get_future();
-    {
-        std::lock_guard lock(mutex_);
-        commands_.push_back([&task] { task(); });
-    }
-    [[maybe_unused]] auto n = write(wake_[1], "x", 1);
-    return result.get();
+    return serving_.call([this, &fn] { return fn(*selection_); });
 }
 
 std::optional<inject::PasteboardSnapshot> X11Clipboard::items() {

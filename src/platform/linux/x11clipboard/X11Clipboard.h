@@ -1,14 +1,9 @@
 #pragma once
 
-#include <condition_variable>
-#include <deque>
-#include <functional>
-#include <future>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "inject/Pasteboard.h"
+#include "platform/linux/posix/ServingThread.h"
 #include "platform/linux/x11clipboard/X11Selection.h"
 
 namespace zarn::x11 {
@@ -39,14 +34,10 @@ public:
 private:
     template <class F>
     auto call(F fn) -> decltype(fn(std::declval<X11Selection&>()));
-    void run();
+    void serve(int wakeFd);
 
     std::unique_ptr<X11Selection> selection_;
-    int wake_[2] = {-1, -1};
-    std::mutex mutex_;
-    std::deque<std::function<void()>> commands_;
-    bool stop_ = false;
-    std::thread thread_;
+    posix::ServingThread serving_;  // last: stops before the selection goes
 };
 
 }  // namespace zarn::x11
