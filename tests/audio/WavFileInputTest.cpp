@@ -7,7 +7,7 @@
 
 #include "audio/WavFileInput.h"
 #include "base/Error.h"
-#include "cleanup/LogCapture.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 namespace zarn {

@@ -10,7 +10,7 @@
 #include "cleanup/FakeLanguageModel.h"
 #include "cleanup/FoundationModelFormatter.h"
 #include "cleanup/ModelAvailabilityCache.h"
-#include "cleanup/LogCapture.h"
+#include "support/LogCapture.h"
 #include "strings/CurrentStrings.h"
 
 namespace zarn {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <random>
 
-#include "cleanup/LogCapture.h"
+#include "support/LogCapture.h"
 #include "dictionary/DictionaryCorrector.h"
 #include "dictionary/DictionaryStore.h"
 

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "cleanup/LogCapture.h"
+#include "support/LogCapture.h"
 #include "platform/linux/canberra/CanberraSoundPlayer.h"
 #include "platform/linux/pulse/PulseDaemon.h"
 #include "support/ScopedEnv.h"

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/EventLoop.h"
-#include "cleanup/LogCapture.h"
+#include "support/LogCapture.h"
 #include "support/FakeModelServer.h"
 #include "platform/linux/llm/OpenAICompatibleModel.h"
 

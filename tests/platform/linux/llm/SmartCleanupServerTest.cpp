@@ -11,7 +11,7 @@
 #include "base/EventLoop.h"
 #include "cleanup/FoundationModelFormatter.h"
 #include "cleanup/ModelAvailabilityCache.h"
-#include "cleanup/LogCapture.h"
+#include "support/LogCapture.h"
 #include "support/FakeModelServer.h"
 #include "platform/linux/llm/OpenAICompatibleModel.h"
 

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "base/EventLoop.h"
-#include "cleanup/LogCapture.h"
+#include "support/LogCapture.h"
 #include "inject/TextInjector.h"
 #include "platform/linux/atspi/AtspiAccessibility.h"
 #include "platform/linux/session/DesktopSession.h"

@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/Log.h"
 
 namespace zarn::test {
 
-// Collects log records for the lifetime of the object.
+// Collects log records for the lifetime of the object; every test that reads the log uses this one.
 class LogCapture {
 public:
     LogCapture() {
@@ -27,6 +28,15 @@ public:
             if (r.category == category && r.level == Log::Level::info) out.push_back(r.message);
         }
         return out;
+    }
+    std::vector<Log::Record> records() const {
+        std::lock_guard lock(mutex_);
+        return records_;
+    }
+    bool contains(std::string_view text) const {
+        std::lock_guard lock(mutex_);
+        return std::any_of(records_.begin(), records_.end(),
+                           [&](const Log::Record& r) { return r.message.find(text) != std::string::npos; });
     }
     std::size_t count() const {
         std::lock_guard lock(mutex_);
