@@ -9,13 +9,15 @@ small change for each: a comparison flipped, && and || swapped, a constant off b
 and false swapped. The list is kept in the repository so that runs before and after a change
 to the tests plant the same faults; lines are found again by their text, not their number.
 
-`run` builds DIR (configured like any build of this tree, sanitizers not needed) with each
-fault in place, runs `ctest -L unit`, and writes one row per fault: its number, the outcome
+`run` builds the unit-test programs of DIR (configured like any build of this tree, sanitizers
+not needed) with each fault in place, runs the unit tests of the programs the fault was
+linked into (the same as `ctest -L unit` would catch, sooner), and writes one row per fault: its number, the outcome
 (killed, survived, no-build, missing) and the tests that failed. The source is restored after
 every fault, also when the script is interrupted.
 """
 
 import argparse
+import json
 import os
 import random
 import re
@@ -117,10 +119,25 @@ def failed_tests(output):
     return names
 
 
+def unit_tests(build):
+    """Maps each unit-test executable to the numbers CTest gives its tests."""
+    listing = subprocess.run(["ctest", "--test-dir", build, "--show-only=json-v1"], check=True,
+                             stdout=subprocess.PIPE, text=True)
+    executables = {}
+    for number, test in enumerate(json.loads(listing.stdout)["tests"], 1):
+        labels = next((p["value"] for p in test.get("properties", []) if p["name"] == "LABELS"), [])
+        if "unit" in labels and test.get("command"):
+            executables.setdefault(test["command"][0], []).append(number)
+    return executables
+
+
 def run(build, mutants, out, only):
     rows = load(mutants)
     build = os.path.abspath(build)
-    subprocess.run(["cmake", "--build", build, "-j2"], check=True, stdout=subprocess.DEVNULL)
+    executables = unit_tests(build)
+    targets = sorted({os.path.basename(e) for e in executables})
+    make = ["cmake", "--build", build, "-j2", "--target", *targets]
+    subprocess.run(make, check=True, stdout=subprocess.DEVNULL)
     results = []
     with open(out, "w", encoding="utf-8") as report:
         report.write("# n\toutcome\tfile\toperator\tseconds\tfailed tests\n")
@@ -142,13 +159,17 @@ def run(build, mutants, out, only):
                 try:
                     with open(full, "w", encoding="utf-8") as f:
                         f.write("\n".join(lines))
-                    built = subprocess.run(["cmake", "--build", build, "-j2"], stdout=subprocess.DEVNULL,
-                                           stderr=subprocess.DEVNULL)
+                    built = subprocess.run(make, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                    # Only the test programs the fault was linked into can see it.
+                    numbers = [str(n) for e, ns in executables.items()
+                               if os.path.exists(e) and os.path.getmtime(e) >= started for n in ns]
                     if built.returncode != 0:
                         outcome = "no-build"
+                    elif not numbers:
+                        outcome = "survived"
                     else:
-                        tests = subprocess.run(["ctest", "--test-dir", build, "-L", "unit", "-j2",
-                                                "--timeout", "120"],
+                        tests = subprocess.run(["ctest", "--test-dir", build, "-j2", "--timeout", "120",
+                                                "-I", ",,," + ",".join(numbers)],
                                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
                         failed = failed_tests(tests.stdout)
                         outcome = "killed" if tests.returncode != 0 else "survived"
@@ -160,7 +181,7 @@ def run(build, mutants, out, only):
             report.write(f"{n}\t{outcome}\t{path}\t{operator}\t{seconds}\t{' '.join(failed)}\n")
             report.flush()
             print(f"{n:3} {outcome:9} {path} {operator} ({seconds} s, {len(failed)} failing)", flush=True)
-    subprocess.run(["cmake", "--build", build, "-j2"], stdout=subprocess.DEVNULL)
+    subprocess.run(make, stdout=subprocess.DEVNULL)
     scored = [r for r in results if r in ("killed", "survived")]
     killed = results.count("killed")
     if scored:
