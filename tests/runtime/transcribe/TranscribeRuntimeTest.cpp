@@ -123,13 +123,28 @@ TEST_F(TranscribeRuntime, BadArgumentsGiveStatusesNotCrashes) {
     EXPECT_EQ(transcribe_stream_feed(s, &one, -1, nullptr), TRANSCRIBE_INVALID_ARGUMENT);
     EXPECT_EQ(transcribe_stream_get_text(s, nullptr), TRANSCRIBE_INVALID_ARGUMENT);
     EXPECT_EQ(transcribe_stream_reset(nullptr), TRANSCRIBE_INVALID_ARGUMENT);
+    // Records their *_init did not size, and a session slot already holding one.
+    transcribe_model_load_params load{};
+    transcribe_run_params run{};
+    transcribe_stream_params stream{};
+    transcribe_stream_text text{};
+    transcribe_session* other = nullptr;
+    EXPECT_EQ(transcribe_open(model().c_str(), &load, nullptr, &other), TRANSCRIBE_INVALID_ARGUMENT);
+    other = s;
+    EXPECT_EQ(transcribe_open(model().c_str(), nullptr, nullptr, &other), TRANSCRIBE_INVALID_ARGUMENT);
+    EXPECT_EQ(transcribe_stream_begin(s, &run, nullptr), TRANSCRIBE_INVALID_ARGUMENT);
+    EXPECT_EQ(transcribe_stream_begin(s, nullptr, &stream), TRANSCRIBE_INVALID_ARGUMENT);
+    EXPECT_EQ(transcribe_stream_get_text(s, &text), TRANSCRIBE_INVALID_ARGUMENT);
+    ASSERT_EQ(transcribe_stream_begin(s, nullptr, nullptr), TRANSCRIBE_OK);
+    EXPECT_EQ(transcribe_stream_feed(s, &one, 1, &text), TRANSCRIBE_INVALID_ARGUMENT);
+    EXPECT_EQ(transcribe_stream_finalize(s, &text), TRANSCRIBE_INVALID_ARGUMENT);
     transcribe_session_free(s);
     transcribe_session_free(nullptr);
     for (transcribe_status code : {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 99, INT_MIN, INT_MAX}) {
         ASSERT_NE(transcribe_status_string(code), nullptr) << code;
         EXPECT_GT(std::strlen(transcribe_status_string(code)), 0u) << code;
     }
-    EXPECT_NE(transcribe_version(), nullptr);
+    EXPECT_EQ(std::string(transcribe_version()).rfind("transcribe " + std::to_string(TRANSCRIBE_VERSION_MAJOR) + ".", 0), 0u);
     EXPECT_EQ(transcribe_init_backends_default(), TRANSCRIBE_OK);
 }
 
