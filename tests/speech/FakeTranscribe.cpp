@@ -31,6 +31,12 @@ State& state() {
     return s;
 }
 
+template <class F>
+auto locked(F f) {
+    std::lock_guard lock(state().mutex);
+    return f(state());
+}
+
 // Counts the call and gives its scripted status; the caller holds the lock.
 transcribe_status answer(const char* function) {
     auto& s = state();
@@ -167,8 +173,7 @@ void FakeRuntime::reset() {
 }
 
 void FakeRuntime::setStatus(const char* function, std::int32_t status, int times) {
-    std::lock_guard lock(state().mutex);
-    state().statuses[function] = {status, times};
+    locked([&](State& s) { s.statuses[function] = {status, times}; });
 }
 
 void FakeRuntime::setText(const char* committed, std::uint64_t committedLen, const char* tentative,
@@ -184,37 +189,23 @@ void FakeRuntime::setText(const char* committed, std::uint64_t committedLen, con
 }
 
 void FakeRuntime::openGivesNoSession(bool on) {
-    std::lock_guard lock(state().mutex);
-    state().openGivesNoSession = on;
+    locked([on](State& s) { s.openGivesNoSession = on; });
 }
 int FakeRuntime::calls(const char* function) {
-    std::lock_guard lock(state().mutex);
-    return state().calls[function];
+    return locked([function](State& s) { return s.calls[function]; });
 }
 std::string FakeRuntime::language(int index) {
-    std::lock_guard lock(state().mutex);
-    const auto& l = state().languages;
-    return index >= 0 && index < static_cast<int>(l.size()) ? l[static_cast<std::size_t>(index)] : "<no call>";
+    return locked([index](State& s) {
+        return index >= 0 && index < static_cast<int>(s.languages.size()) ? s.languages[static_cast<std::size_t>(index)]
+                                                                           : "<no call>";
+    });
 }
-std::size_t FakeRuntime::fedCount() {
-    std::lock_guard lock(state().mutex);
-    return state().fed.size();
-}
-float FakeRuntime::fedSample(std::size_t i) {
-    std::lock_guard lock(state().mutex);
-    return state().fed.at(i);
-}
+std::size_t FakeRuntime::fedCount() { return locked([](State& s) { return s.fed.size(); }); }
+float FakeRuntime::fedSample(std::size_t i) { return locked([i](State& s) { return s.fed.at(i); }); }
 bool FakeRuntime::extraArgumentsNull() {
-    std::lock_guard lock(state().mutex);
-    return state().lastFeedExtraNull && state().lastFinalizeExtraNull;
+    return locked([](State& s) { return s.lastFeedExtraNull && s.lastFinalizeExtraNull; });
 }
-int FakeRuntime::liveSessions() {
-    std::lock_guard lock(state().mutex);
-    return state().liveSessions;
-}
-int FakeRuntime::freedSessions() {
-    std::lock_guard lock(state().mutex);
-    return state().freedSessions;
-}
+int FakeRuntime::liveSessions() { return locked([](State& s) { return s.liveSessions; }); }
+int FakeRuntime::freedSessions() { return locked([](State& s) { return s.freedSessions; }); }
 
 }  // namespace zarn::test

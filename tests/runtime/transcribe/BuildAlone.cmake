@@ -1,6 +1,7 @@
-# Configures SOURCE as a top-level project into an emptied BINARY folder and builds it.
+# Configures SOURCE as a top-level project into an emptied BINARY folder and builds it
+# (unoptimised: only whether it builds counts).
 file(REMOVE_RECURSE ${BINARY})
-set(options -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_C_COMPILER=${C})
+set(options -DCMAKE_BUILD_TYPE= -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_C_COMPILER=${C})
 if(LAUNCHER)
   list(APPEND options -DCMAKE_CXX_COMPILER_LAUNCHER=${LAUNCHER} -DCMAKE_C_COMPILER_LAUNCHER=${LAUNCHER})
 endif()

@@ -102,21 +102,22 @@ TEST_F(StreamingDecoderTest, AddedWordIsKnownToTheDictionary) {
 }
 
 TEST(StreamingDecoderOpen, MissingFilesGiveAMessage) {
-    std::string error;
-    DecoderConfig config = englishConfig();
-    config.acousticModelDir = "/nonexistent/model";
-    EXPECT_EQ(StreamingDecoder::open(config, error), nullptr);
-    EXPECT_NE(error.find("/nonexistent/model"), std::string::npos);
-
-    config = englishConfig();
-    config.dictionaryPath = "/nonexistent/dict";
-    EXPECT_EQ(StreamingDecoder::open(config, error), nullptr);
-    EXPECT_NE(error.find("dictionary"), std::string::npos);
-
-    config = englishConfig();
-    config.extraOptions = {{"-no-such-option", "1"}};
-    EXPECT_EQ(StreamingDecoder::open(config, error), nullptr);
-    EXPECT_FALSE(error.empty());
+    const struct {
+        void (*damage)(DecoderConfig&);
+        const char* named;
+    } cases[] = {
+        {[](DecoderConfig& c) { c.acousticModelDir = "/nonexistent/model"; }, "/nonexistent/model"},
+        {[](DecoderConfig& c) { c.dictionaryPath = "/nonexistent/dict"; }, "dictionary"},
+        {[](DecoderConfig& c) { c.extraOptions = {{"-no-such-option", "1"}}; }, ""},
+    };
+    for (const auto& c : cases) {
+        DecoderConfig config = englishConfig();
+        c.damage(config);
+        std::string error;
+        EXPECT_EQ(StreamingDecoder::open(config, error), nullptr) << c.named;
+        EXPECT_NE(error.find(c.named), std::string::npos) << error;
+        EXPECT_FALSE(error.empty());
+    }
 }
 
 // Files the library gives up on (it would end the process) are an error to the caller, who
