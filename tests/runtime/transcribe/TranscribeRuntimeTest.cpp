@@ -149,46 +149,39 @@ TEST_F(TranscribeRuntime, BadArgumentsGiveStatusesNotCrashes) {
 }
 
 TEST_F(TranscribeRuntime, DamagedAndForeignModelFilesFailWithTheirStatus) {
-    transcribe_status status;
-    EXPECT_EQ(open((dir_->path() / "absent.gguf").string(), status), nullptr);
-    EXPECT_EQ(status, TRANSCRIBE_CANNOT_READ_MODEL);
-    EXPECT_EQ(open(dir_->path().string(), status), nullptr);
-    EXPECT_EQ(status, TRANSCRIBE_CANNOT_READ_MODEL);
-
-    zarn::test::writeFile(dir_->path() / "empty.gguf", "");
-    EXPECT_EQ(open((dir_->path() / "empty.gguf").string(), status), nullptr);
-    EXPECT_EQ(status, TRANSCRIBE_INVALID_MODEL);
-
-    // The real model cut short: its last tensor lies outside the file.
-    {
-        const std::string whole = zarn::test::readFile(model());
-        zarn::test::writeFile(dir_->path() / "cut.gguf", whole.substr(0, whole.size() - 1000));
+    const auto& dir = dir_->path();
+    const std::string whole = zarn::test::readFile(model());
+    zarn::test::writeFile(dir / "cut.gguf", whole.substr(0, whole.size() - 1000));  // last tensor outside the file
+    zarn::test::writeFile(dir / "empty.gguf", "");
+    const auto write = [&](const char* name, const char* architecture, const char* tensor) {
+        transcribe::gguf::Writer writer;
+        if (architecture) writer.addString("general.architecture", architecture);
+        writer.addBytes(tensor, {0, 1, 2, 3});
+        std::string error;
+        EXPECT_TRUE(writer.write((dir / name).string(), error)) << error;
+    };
+    write("other.gguf", "nemotron_asr", "weights");
+    write("noarch.gguf", nullptr, "weights");
+    write("broken.gguf", "pocketsphinx", "hmm/mdef");  // pieces missing
+    const struct {
+        std::string file;
+        transcribe_status status;
+        const char* text;
+    } cases[] = {
+        {"absent.gguf", TRANSCRIBE_CANNOT_READ_MODEL, "cannot read model file"},
+        {"", TRANSCRIBE_CANNOT_READ_MODEL, "is a folder"},
+        {"empty.gguf", TRANSCRIBE_INVALID_MODEL, "not a GGUF file"},
+        {"cut.gguf", TRANSCRIBE_INVALID_MODEL, "outside the file"},
+        {"other.gguf", TRANSCRIBE_UNSUPPORTED_ARCHITECTURE, "unsupported model architecture \"nemotron_asr\""},
+        {"noarch.gguf", TRANSCRIBE_INVALID_MODEL, "no general.architecture"},
+        {"broken.gguf", TRANSCRIBE_MODEL_LOAD_FAILED, "model could not be loaded"},
+    };
+    for (const auto& c : cases) {
+        transcribe_status status;
+        EXPECT_EQ(open((dir / c.file).string(), status), nullptr) << c.file;
+        EXPECT_EQ(status, c.status) << c.file;
+        EXPECT_NE(std::strstr(transcribe_status_string(status), c.text), nullptr) << transcribe_status_string(status);
     }
-    EXPECT_EQ(open((dir_->path() / "cut.gguf").string(), status), nullptr);
-    EXPECT_EQ(status, TRANSCRIBE_INVALID_MODEL);
-    EXPECT_NE(std::strstr(transcribe_status_string(status), "outside the file"), nullptr);
-
-    transcribe::gguf::Writer other;
-    other.addString("general.architecture", "nemotron_asr");
-    other.addBytes("weights", {0, 1, 2, 3});
-    std::string error;
-    ASSERT_TRUE(other.write((dir_->path() / "other.gguf").string(), error));
-    EXPECT_EQ(open((dir_->path() / "other.gguf").string(), status), nullptr);
-    EXPECT_EQ(status, TRANSCRIBE_UNSUPPORTED_ARCHITECTURE);
-    EXPECT_STREQ(transcribe_status_string(status), "unsupported model architecture \"nemotron_asr\"");
-
-    transcribe::gguf::Writer noArch;
-    noArch.addBytes("weights", {0});
-    ASSERT_TRUE(noArch.write((dir_->path() / "noarch.gguf").string(), error));
-    EXPECT_EQ(open((dir_->path() / "noarch.gguf").string(), status), nullptr);
-    EXPECT_EQ(status, TRANSCRIBE_INVALID_MODEL);
-
-    transcribe::gguf::Writer broken;  // right architecture, pieces missing
-    broken.addString("general.architecture", "pocketsphinx");
-    broken.addBytes("hmm/mdef", {0});
-    ASSERT_TRUE(broken.write((dir_->path() / "broken.gguf").string(), error));
-    EXPECT_EQ(open((dir_->path() / "broken.gguf").string(), status), nullptr);
-    EXPECT_EQ(status, TRANSCRIBE_MODEL_LOAD_FAILED);
 }
 
 }  // namespace
