@@ -131,10 +131,10 @@ std::string TranscribeLibrary::statusString(std::int32_t status) {
     return status == -1 ? "failure" : "status " + std::to_string(status);
 }
 
-void* TranscribeLibrary::symbol(const char* name) {
-    api();
+void TranscribeLibrary::use(const Api& table) {
     std::lock_guard lock(loadMutex());
-    return dlsym(loaded()->handle, name);
+    // A library loaded before stays loaded: sessions of it may still be freed.
+    loaded() = new Loaded{nullptr, table};
 }
 
 void TranscribeLibrary::resetForTesting() {

@@ -6,8 +6,9 @@
 
 namespace zarn {
 
-// The transcribe runtime, loaded at run time from a shared library (so that another build
-// of the same C interface can stand in for it). Where it is looked for, in order: the file
+// The transcribe runtime as a table of its C functions: filled from the shared library, loaded
+// at run time, or handed in whole (a test's plain functions). Where the library is looked
+// for, in order: the file
 // named by ZARN_TRANSCRIBE_LIBRARY; lib/zarn/libtranscribe.so.1 beside the executable's
 // folder; libtranscribe.so.1 in the executable's folder; the build tree; the system's
 // library path.
@@ -44,8 +45,9 @@ public:
     static std::string version();
     // The runtime's text for a status; a fixed text when the runtime cannot be loaded.
     static std::string statusString(std::int32_t status);
-    // Another symbol of the loaded runtime, or nullptr (test doubles expose controls).
-    static void* symbol(const char* name);
+    // Makes `table` the runtime from now on, in place of any library (its functions must
+    // outlive every session).
+    static void use(const Api& table);
     // Forgets that the backends were started, so tests can watch the start-up again.
     static void resetForTesting();
 };

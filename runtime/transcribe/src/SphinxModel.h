@@ -4,7 +4,7 @@
 #include <string>
 
 #include "Gguf.h"
-#include "platform/linux/pocketsphinx/StreamingDecoder.h"
+#include "sphinx/StreamingDecoder.h"
 
 // PocketSphinx models carried in a GGUF file: architecture "pocketsphinx", the acoustic
 // model files as byte tensors "hmm/<file name>", the dictionary as "dict" and the language

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "Gguf.h"
 #include "SphinxModel.h"
@@ -33,11 +34,39 @@ namespace {
 thread_local std::string tDetail;
 thread_local transcribe_status tDetailStatus = TRANSCRIBE_OK;
 
-transcribe_status fail(transcribe_status status, std::string detail) {
+// Never throws: it runs inside the handlers that keep exceptions from reaching the caller.
+transcribe_status fail(transcribe_status status, std::string_view detail, std::string_view more = {}) noexcept {
     tDetailStatus = status;
-    tDetail = std::move(detail);
+    try {
+        tDetail.assign(detail);
+        if (!more.empty()) tDetail.append(" (").append(more).append(")");
+    } catch (...) {
+        tDetail.clear();
+    }
     return status;
 }
+
+// Runs the body of an entry point; an exception becomes `status` (memory: its own status).
+template <class Body>
+transcribe_status guarded(transcribe_status status, const char* what, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return fail(TRANSCRIBE_OUT_OF_MEMORY, "out of memory");
+    } catch (const std::exception& e) {
+        return fail(status, what, e.what());
+    } catch (...) {
+        return fail(status, what);
+    }
+}
+
+// A record from the caller: NULL (the defaults, where allowed) or of this version's size.
+template <class Record>
+bool badSize(const Record* record) {
+    return record && record->struct_size != sizeof(Record);
+}
+
+transcribe_status badRecord(const char* name) { return fail(TRANSCRIBE_INVALID_ARGUMENT, "invalid argument: struct_size of", name); }
 
 const char* baseText(transcribe_status status) {
     switch (status) {
@@ -92,7 +121,12 @@ const char* transcribe_status_string(transcribe_status status) {
     return baseText(status);
 }
 
-const char* transcribe_version(void) { return "transcribe 1.0.0 (pocketsphinx)"; }
+#define TRANSCRIBE_TEXT(x) TRANSCRIBE_TEXT_(x)
+#define TRANSCRIBE_TEXT_(x) #x
+const char* transcribe_version(void) {
+    return "transcribe " TRANSCRIBE_TEXT(TRANSCRIBE_VERSION_MAJOR) "." TRANSCRIBE_TEXT(TRANSCRIBE_VERSION_MINOR) "." TRANSCRIBE_TEXT(
+        TRANSCRIBE_VERSION_PATCH) " (pocketsphinx)";
+}
 
 transcribe_status transcribe_init_backends_default(void) { return TRANSCRIBE_OK; }
 
@@ -130,91 +164,106 @@ void transcribe_stream_text_init(transcribe_stream_text* text) {
     text->struct_size = sizeof *text;
 }
 
-transcribe_status transcribe_open(const char* model_path, const transcribe_model_load_params*,
-                                  const transcribe_session_params*, transcribe_session** out_session) {
-    if (!model_path || !out_session) return fail(TRANSCRIBE_INVALID_ARGUMENT, "invalid argument: no model path or session slot");
-    try {
+transcribe_status transcribe_open(const char* model_path, const transcribe_model_load_params* load_params,
+                                  const transcribe_session_params* session_params, transcribe_session** out_session) {
+    if (!model_path || !out_session || *out_session) {
+        return fail(TRANSCRIBE_INVALID_ARGUMENT, "invalid argument: no model path, or no empty session slot");
+    }
+    if (badSize(load_params)) return badRecord("transcribe_model_load_params");
+    if (badSize(session_params)) return badRecord("transcribe_session_params");
+    return guarded(TRANSCRIBE_MODEL_LOAD_FAILED, "model could not be loaded", [&]() -> transcribe_status {
         std::string error;
         auto mapped = transcribe::gguf::MappedFile::open(model_path, error);
-        if (!mapped) return fail(TRANSCRIBE_CANNOT_READ_MODEL, "cannot read model file (" + error + ")");
+        if (!mapped) return fail(TRANSCRIBE_CANNOT_READ_MODEL, "cannot read model file", error);
         auto file = transcribe::gguf::parse(mapped->data(), mapped->size(), error);
-        if (!file) return fail(TRANSCRIBE_INVALID_MODEL, "invalid model file (" + error + ")");
+        if (!file) return fail(TRANSCRIBE_INVALID_MODEL, "invalid model file", error);
         const auto architecture = file->string("general.architecture");
-        if (!architecture) return fail(TRANSCRIBE_INVALID_MODEL, "invalid model file (no general.architecture)");
+        if (!architecture) return fail(TRANSCRIBE_INVALID_MODEL, "invalid model file", "no general.architecture");
         if (*architecture != transcribe::sphinx::kArchitecture) {
             return fail(TRANSCRIBE_UNSUPPORTED_ARCHITECTURE,
                         "unsupported model architecture \"" + std::string(*architecture) + "\"");
         }
         auto session = std::make_unique<transcribe_session>();
         session->decoder = transcribe::sphinx::load(*file, error);
-        if (!session->decoder) return fail(TRANSCRIBE_MODEL_LOAD_FAILED, "model could not be loaded (" + error + ")");
+        if (!session->decoder) return fail(TRANSCRIBE_MODEL_LOAD_FAILED, "model could not be loaded", error);
         session->language = transcribe::sphinx::language(*file);
         *out_session = session.release();
         return TRANSCRIBE_OK;
-    } catch (const std::bad_alloc&) {
-        return fail(TRANSCRIBE_OUT_OF_MEMORY, "out of memory while loading the model");
-    } catch (const std::exception& e) {
-        return fail(TRANSCRIBE_MODEL_LOAD_FAILED, std::string("model could not be loaded (") + e.what() + ")");
-    }
+    });
 }
 
-void transcribe_session_free(transcribe_session* session) { delete session; }
+void transcribe_session_free(transcribe_session* session) {
+    try {
+        delete session;
+    } catch (...) {
+        // Nothing to report it to.
+    }
+}
 
 transcribe_status transcribe_stream_begin(transcribe_session* session, const transcribe_run_params* run_params,
                                           const transcribe_stream_params* stream_params) {
     if (!session) return fail(TRANSCRIBE_INVALID_ARGUMENT, "invalid argument: no session");
-    if (run_params && run_params->language && !acceptsLanguage(session->language, run_params->language)) {
-        return fail(TRANSCRIBE_UNSUPPORTED_LANGUAGE, "language \"" + std::string(run_params->language) +
-                                                         "\" not supported by this model (it speaks \"" +
-                                                         session->language + "\")");
-    }
-    if (stream_params && stream_params->sample_rate != 0 && stream_params->sample_rate != 16000) {
-        return fail(TRANSCRIBE_INVALID_ARGUMENT, "invalid argument: the model takes 16000 Hz audio");
-    }
-    // A stream left open is abandoned, as if reset.
-    session->decoder->reset();
-    session->committed.clear();
-    session->tentative.clear();
-    session->streaming = true;
-    return TRANSCRIBE_OK;
+    if (badSize(run_params)) return badRecord("transcribe_run_params");
+    if (badSize(stream_params)) return badRecord("transcribe_stream_params");
+    return guarded(TRANSCRIBE_FAILURE, "could not begin a stream", [&]() -> transcribe_status {
+        if (run_params && run_params->language && !acceptsLanguage(session->language, run_params->language)) {
+            return fail(TRANSCRIBE_UNSUPPORTED_LANGUAGE, "language \"" + std::string(run_params->language) +
+                                                             "\" not supported by this model (it speaks \"" +
+                                                             session->language + "\")");
+        }
+        if (stream_params && stream_params->sample_rate != 0 && stream_params->sample_rate != 16000) {
+            return fail(TRANSCRIBE_INVALID_ARGUMENT, "invalid argument: the model takes 16000 Hz audio");
+        }
+        // A stream left open is abandoned, as if reset.
+        session->decoder->reset();
+        session->committed.clear();
+        session->tentative.clear();
+        session->streaming = true;
+        return TRANSCRIBE_OK;
+    });
 }
 
 transcribe_status transcribe_stream_feed(transcribe_session* session, const float* samples, int32_t n_samples,
                                          transcribe_stream_text* out_text) {
     if (!session) return fail(TRANSCRIBE_INVALID_ARGUMENT, "invalid argument: no session");
     if (n_samples < 0 || (!samples && n_samples > 0)) return fail(TRANSCRIBE_INVALID_ARGUMENT, "invalid argument: bad samples");
+    if (badSize(out_text)) return badRecord("transcribe_stream_text");
     if (!session->streaming) return fail(TRANSCRIBE_NO_STREAM, "no stream in progress (call transcribe_stream_begin)");
-    try {
+    return guarded(TRANSCRIBE_DECODE_FAILED, "recognition failed", [&]() -> transcribe_status {
         session->decoder->feed(samples, static_cast<std::size_t>(n_samples));
         refreshText(session);
-    } catch (const std::bad_alloc&) {
-        return fail(TRANSCRIBE_OUT_OF_MEMORY, "out of memory");
-    }
-    if (out_text) fillText(session, out_text);
-    return TRANSCRIBE_OK;
+        if (out_text) fillText(session, out_text);
+        return TRANSCRIBE_OK;
+    });
 }
 
 transcribe_status transcribe_stream_finalize(transcribe_session* session, transcribe_stream_text* out_text) {
     if (!session) return fail(TRANSCRIBE_INVALID_ARGUMENT, "invalid argument: no session");
+    if (badSize(out_text)) return badRecord("transcribe_stream_text");
     if (!session->streaming) return fail(TRANSCRIBE_NO_STREAM, "no stream in progress (call transcribe_stream_begin)");
-    session->decoder->finalize();
-    refreshText(session);
-    session->streaming = false;
-    if (out_text) fillText(session, out_text);
-    return TRANSCRIBE_OK;
+    return guarded(TRANSCRIBE_DECODE_FAILED, "recognition failed", [&]() -> transcribe_status {
+        session->streaming = false;
+        session->decoder->finalize();
+        refreshText(session);
+        if (out_text) fillText(session, out_text);
+        return TRANSCRIBE_OK;
+    });
 }
 
 transcribe_status transcribe_stream_reset(transcribe_session* session) {
     if (!session) return fail(TRANSCRIBE_INVALID_ARGUMENT, "invalid argument: no session");
-    session->decoder->reset();
-    session->committed.clear();
-    session->tentative.clear();
-    session->streaming = false;
-    return TRANSCRIBE_OK;
+    return guarded(TRANSCRIBE_FAILURE, "could not reset the stream", [&]() -> transcribe_status {
+        session->streaming = false;
+        session->decoder->reset();
+        session->committed.clear();
+        session->tentative.clear();
+        return TRANSCRIBE_OK;
+    });
 }
 
 transcribe_status transcribe_stream_get_text(transcribe_session* session, transcribe_stream_text* text) {
     if (!session || !text) return fail(TRANSCRIBE_INVALID_ARGUMENT, "invalid argument: no session or text record");
+    if (badSize(text)) return badRecord("transcribe_stream_text");
     fillText(session, text);
     return TRANSCRIBE_OK;
 }

@@ -81,127 +81,112 @@ TEST(Gguf, WriterOutputParsesBackWithMetadataAndAlignedTensors) {
     }
 }
 
-TEST(Gguf, DamagedHeadersAreRefusedWithAReason) {
-    std::string error;
-    EXPECT_FALSE(Bytes().put<std::uint32_t>(0x12345678).put<std::uint32_t>(3).parse(error));
-    EXPECT_EQ(error, "not a GGUF file");
-    EXPECT_FALSE(Bytes().header(0, 0, 1).parse(error));
-    EXPECT_EQ(error, "unsupported GGUF version 1");
-    // Counts far beyond what the bytes could hold.
-    EXPECT_FALSE(Bytes().header(0, ~0ull).parse(error));
-    EXPECT_FALSE(Bytes().header(~0ull, 0).parse(error));
-    // A string longer than the file.
-    EXPECT_FALSE(Bytes().header(0, 1).put<std::uint64_t>(1ull << 62).parse(error));
-    // An unknown value type, a duplicate key, a bad boolean.
-    EXPECT_FALSE(Bytes().header(0, 1).str("k").put<std::uint32_t>(13).put<std::uint32_t>(0).parse(error));
-    EXPECT_FALSE(Bytes().header(0, 2).str("k").put<std::uint32_t>(4).put<std::uint32_t>(1)
-                     .str("k").put<std::uint32_t>(4).put<std::uint32_t>(1).parse(error));
-    EXPECT_EQ(error, "duplicate metadata key k");
-    EXPECT_FALSE(Bytes().header(0, 1).str("b").put<std::uint32_t>(7).put<std::uint8_t>(2).parse(error));
-    // An array claiming more elements than there are bytes; arrays nested without end.
-    EXPECT_FALSE(Bytes().header(0, 1).str("a").put<std::uint32_t>(9).put<std::uint32_t>(6)
-                     .put<std::uint64_t>(1ull << 61).parse(error));
-    Bytes nested;
-    nested.header(0, 1).str("a");
-    for (int i = 0; i < 10; ++i) nested.put<std::uint32_t>(9).put<std::uint32_t>(9).put<std::uint64_t>(1);
-    EXPECT_FALSE(nested.parse(error));
-    // Alignment must be a power of two.
-    EXPECT_FALSE(Bytes().header(0, 1).str("general.alignment").put<std::uint32_t>(4).put<std::uint32_t>(24).parse(error));
-    EXPECT_EQ(error, "invalid alignment");
-    EXPECT_FALSE(Bytes().header(0, 1).str("general.alignment").put<std::uint32_t>(4).put<std::uint32_t>(0).parse(error));
+Bytes& tensorInfo(Bytes& b, const std::string& name, std::vector<std::uint64_t> dims, std::uint32_t type,
+                  std::uint64_t offset) {
+    b.str(name).put<std::uint32_t>(static_cast<std::uint32_t>(dims.size()));
+    for (auto d : dims) b.put(d);
+    return b.put(type).put(offset);
 }
 
-TEST(Gguf, TensorInfosAreCheckedAgainstTheData) {
-    std::string error;
-    const auto tensor = [](Bytes& b, const std::string& name, std::vector<std::uint64_t> dims, std::uint32_t type,
-                           std::uint64_t offset) {
-        b.str(name).put<std::uint32_t>(static_cast<std::uint32_t>(dims.size()));
-        for (auto d : dims) b.put(d);
-        b.put(type).put(offset);
+Bytes u32Key(const std::string& key, std::uint32_t value, std::uint64_t tensors = 0) {
+    Bytes b;
+    b.header(tensors, 1).str(key).put<std::uint32_t>(4).put<std::uint32_t>(value);
+    return b;
+}
+
+TEST(Gguf, DamagedFilesAreRefusedWithAReason) {
+    const auto oneTensor = [](std::vector<std::uint64_t> dims, std::uint32_t type, std::uint64_t offset) {
+        Bytes b;
+        b.header(1, 0);
+        return tensorInfo(b, "t", std::move(dims), type, offset).pad();
     };
-    {
-        Bytes ok;
-        ok.header(1, 0);
-        tensor(ok, "t", {8}, kTensorTypeI8, 0);
-        ok.pad();
-        for (int i = 0; i < 8; ++i) ok.put<std::uint8_t>(static_cast<std::uint8_t>(i));
-        auto file = ok.parse(error);
-        ASSERT_TRUE(file) << error;
-        EXPECT_EQ(file->tensor("t")->data[7], 7);
-        ok.data.pop_back();  // one byte short of the tensor
-        EXPECT_FALSE(ok.parse(error));
-        EXPECT_EQ(error, "tensor t lies outside the file");
+    Bytes nested;
+    nested.header(0, 1).str("a").put<std::uint32_t>(9);  // an array of one array of one array ...
+    for (int i = 0; i < 10; ++i) nested.put<std::uint32_t>(9).put<std::uint64_t>(1);
+    Bytes shortData = oneTensor({8}, kTensorTypeI8, 0);
+    shortData.data.resize(shortData.data.size() + 7);  // one byte short of the tensor
+    Bytes twoTensors;
+    tensorInfo(tensorInfo(twoTensors.header(2, 0), "t", {1}, kTensorTypeI8, 0), "t", {1}, kTensorTypeI8, 32);
+
+    const struct {
+        Bytes bytes;
+        std::string error;
+    } cases[] = {
+        {Bytes().put<std::uint32_t>(0x12345678).put<std::uint32_t>(3), "not a GGUF file"},
+        {Bytes().header(0, 0, 1), "unsupported GGUF version 1"},
+        {Bytes().header(0, ~0ull), "file is truncated"},  // counts beyond what the bytes could hold
+        {Bytes().header(~0ull, 0), "file is truncated"},
+        {Bytes().header(0, 1).put<std::uint64_t>(1ull << 62), "file is truncated"},  // string longer than the file
+        {Bytes().header(0, 1).str("").put<std::uint32_t>(4).put<std::uint32_t>(1), "empty metadata key"},
+        {Bytes().header(0, 1).str("k").put<std::uint32_t>(13).put<std::uint32_t>(0), "unknown metadata type 13"},
+        {Bytes().header(0, 2).str("k").put<std::uint32_t>(4).put<std::uint32_t>(1).str("k").put<std::uint32_t>(4).put<std::uint32_t>(1),
+         "duplicate metadata key k"},
+        {Bytes().header(0, 1).str("b").put<std::uint32_t>(7).put<std::uint8_t>(2), "invalid boolean value"},
+        {Bytes().header(0, 1).str("a").put<std::uint32_t>(9).put<std::uint32_t>(6).put<std::uint64_t>(1ull << 61),
+         "file is truncated"},  // more array elements than bytes
+        {Bytes().header(0, 1).str("a").put<std::uint32_t>(9).put<std::uint32_t>(13).put<std::uint64_t>(0),
+         "unknown array element type 13"},
+        {nested, "arrays nested too deeply"},
+        {u32Key("general.alignment", 24), "invalid alignment"},
+        {u32Key("general.alignment", 0), "invalid alignment"},
+        {u32Key("general.alignment", 2u << 20), "invalid alignment"},
+        {shortData, "tensor t lies outside the file"},
+        {oneTensor({1}, kTensorTypeI8, 3).put<std::uint64_t>(0), "misaligned tensor t"},
+        {oneTensor({1ull << 40, 1ull << 40}, 0, 0), "tensor t is too large"},
+        {oneTensor({1, 1, 1, 1, 1}, 0, 0), "invalid dimension count for tensor t"},
+        {oneTensor({31}, 8, 0), "tensor t does not fill its blocks"},  // Q8_0 packs 32 elements per block
+        {twoTensors, "duplicate tensor t"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_FALSE(c.bytes.parse(error)) << c.error;
+        EXPECT_EQ(error, c.error);
     }
-    Bytes misaligned;
-    misaligned.header(1, 0);
-    tensor(misaligned, "t", {1}, kTensorTypeI8, 3);
-    misaligned.pad().put<std::uint64_t>(0);
-    EXPECT_FALSE(misaligned.parse(error));
-    EXPECT_EQ(error, "misaligned tensor t");
+}
 
-    Bytes overflow;
-    overflow.header(1, 0);
-    tensor(overflow, "t", {1ull << 40, 1ull << 40}, 0, 0);
-    overflow.pad();
-    EXPECT_FALSE(overflow.parse(error));
-    EXPECT_EQ(error, "tensor t is too large");
-
-    Bytes dims;
-    dims.header(1, 0);
-    tensor(dims, "t", {1, 1, 1, 1, 1}, 0, 0);
-    EXPECT_FALSE(dims.parse(error));
-
-    Bytes partialBlock;  // Q8_0 packs 32 elements per block
-    partialBlock.header(1, 0);
-    tensor(partialBlock, "q", {31}, 8, 0);
-    partialBlock.pad();
-    EXPECT_FALSE(partialBlock.parse(error));
-
-    Bytes duplicate;
-    duplicate.header(2, 0);
-    tensor(duplicate, "t", {1}, kTensorTypeI8, 0);
-    tensor(duplicate, "t", {1}, kTensorTypeI8, 32);
-    EXPECT_FALSE(duplicate.parse(error));
+TEST(Gguf, TensorsOfKnownTypesPointIntoTheDataAndUnknownOnesAreKept) {
+    std::string error;
+    Bytes ok;
+    tensorInfo(ok.header(1, 0), "t", {8}, kTensorTypeI8, 0).pad();
+    for (int i = 0; i < 8; ++i) ok.put<std::uint8_t>(static_cast<std::uint8_t>(i));
+    auto file = ok.parse(error);
+    ASSERT_TRUE(file) << error;
+    EXPECT_EQ(file->tensor("t")->data[7], 7);
 
     Bytes unknownType;  // kept, without data, so that the architecture can still be read
     unknownType.header(1, 1).str("general.architecture").put<std::uint32_t>(8).str("future");
-    tensor(unknownType, "x", {4}, 999, 0);
-    unknownType.pad();
-    auto file = unknownType.parse(error);
+    tensorInfo(unknownType, "x", {4}, 999, 0).pad();
+    file = unknownType.parse(error);
     ASSERT_TRUE(file) << error;
+    EXPECT_EQ(file->string("general.architecture"), "future");
     EXPECT_FALSE(file->tensor("x")->byteSize.has_value());
     EXPECT_EQ(file->tensor("x")->data, nullptr);
 }
 
 TEST(SphinxModel, PieceNamesThatLeaveTheFolderAreRefused) {
     TempDir dir;
-    Writer writer;
-    writer.addString("general.architecture", "pocketsphinx");
-    writer.addString("pocketsphinx.dictionary_file", "../escape.dict");
-    writer.addString("pocketsphinx.language_model_file", "x.lm.bin");
-    writer.addBytes("hmm/mdef", {1});
-    writer.addBytes("dict", {1});
-    writer.addBytes("lm", {1});
-    std::string error;
-    ASSERT_TRUE(writer.write((dir / "bad.gguf").string(), error));
-    const auto bytes = readAll((dir / "bad.gguf").string());
-    const auto file = parse(bytes.data(), bytes.size(), error);
-    ASSERT_TRUE(file);
-    EXPECT_EQ(sphinx::load(*file, error), nullptr);
-    EXPECT_EQ(error, "model names an invalid file");
-
-    Writer traversal;
-    traversal.addString("general.architecture", "pocketsphinx");
-    traversal.addBytes("hmm/mdef", {1});
-    traversal.addBytes("hmm/../../evil", {1});
-    traversal.addBytes("dict", {1});
-    traversal.addBytes("lm", {1});
-    ASSERT_TRUE(traversal.write((dir / "bad2.gguf").string(), error));
-    const auto bytes2 = readAll((dir / "bad2.gguf").string());
-    const auto file2 = parse(bytes2.data(), bytes2.size(), error);
-    ASSERT_TRUE(file2);
-    EXPECT_EQ(sphinx::load(*file2, error), nullptr);
-    EXPECT_EQ(error, "invalid acoustic model piece hmm/../../evil");
+    const struct {
+        const char* dictionaryFile;
+        const char* extraPiece;
+        std::string error;
+    } cases[] = {
+        {"../escape.dict", "hmm/feat.params", "model names an invalid file"},
+        {"x.dict", "hmm/../../evil", "invalid acoustic model piece hmm/../../evil"},
+    };
+    for (const auto& c : cases) {
+        Writer writer;
+        writer.addString("general.architecture", "pocketsphinx");
+        writer.addString("pocketsphinx.dictionary_file", c.dictionaryFile);
+        writer.addString("pocketsphinx.language_model_file", "x.lm.bin");
+        for (const char* piece : {"hmm/mdef", c.extraPiece, "dict", "lm"}) writer.addBytes(piece, {1});
+        std::string error;
+        ASSERT_TRUE(writer.write((dir / "bad.gguf").string(), error));
+        const auto bytes = readAll((dir / "bad.gguf").string());
+        const auto file = parse(bytes.data(), bytes.size(), error);
+        ASSERT_TRUE(file);
+        EXPECT_EQ(sphinx::load(*file, error), nullptr);
+        EXPECT_EQ(error, c.error);
+    }
 }
 
 TEST(SphinxModel, PackingNeedsAllThreePieces) {

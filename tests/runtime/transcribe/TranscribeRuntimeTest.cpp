@@ -123,57 +123,65 @@ TEST_F(TranscribeRuntime, BadArgumentsGiveStatusesNotCrashes) {
     EXPECT_EQ(transcribe_stream_feed(s, &one, -1, nullptr), TRANSCRIBE_INVALID_ARGUMENT);
     EXPECT_EQ(transcribe_stream_get_text(s, nullptr), TRANSCRIBE_INVALID_ARGUMENT);
     EXPECT_EQ(transcribe_stream_reset(nullptr), TRANSCRIBE_INVALID_ARGUMENT);
+    // Records their *_init did not size, and a session slot already holding one.
+    transcribe_model_load_params load{};
+    transcribe_run_params run{};
+    transcribe_stream_params stream{};
+    transcribe_stream_text text{};
+    transcribe_session* other = nullptr;
+    EXPECT_EQ(transcribe_open(model().c_str(), &load, nullptr, &other), TRANSCRIBE_INVALID_ARGUMENT);
+    other = s;
+    EXPECT_EQ(transcribe_open(model().c_str(), nullptr, nullptr, &other), TRANSCRIBE_INVALID_ARGUMENT);
+    EXPECT_EQ(transcribe_stream_begin(s, &run, nullptr), TRANSCRIBE_INVALID_ARGUMENT);
+    EXPECT_EQ(transcribe_stream_begin(s, nullptr, &stream), TRANSCRIBE_INVALID_ARGUMENT);
+    EXPECT_EQ(transcribe_stream_get_text(s, &text), TRANSCRIBE_INVALID_ARGUMENT);
+    ASSERT_EQ(transcribe_stream_begin(s, nullptr, nullptr), TRANSCRIBE_OK);
+    EXPECT_EQ(transcribe_stream_feed(s, &one, 1, &text), TRANSCRIBE_INVALID_ARGUMENT);
+    EXPECT_EQ(transcribe_stream_finalize(s, &text), TRANSCRIBE_INVALID_ARGUMENT);
     transcribe_session_free(s);
     transcribe_session_free(nullptr);
     for (transcribe_status code : {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 99, INT_MIN, INT_MAX}) {
         ASSERT_NE(transcribe_status_string(code), nullptr) << code;
         EXPECT_GT(std::strlen(transcribe_status_string(code)), 0u) << code;
     }
-    EXPECT_NE(transcribe_version(), nullptr);
+    EXPECT_EQ(std::string(transcribe_version()).rfind("transcribe " + std::to_string(TRANSCRIBE_VERSION_MAJOR) + ".", 0), 0u);
     EXPECT_EQ(transcribe_init_backends_default(), TRANSCRIBE_OK);
 }
 
 TEST_F(TranscribeRuntime, DamagedAndForeignModelFilesFailWithTheirStatus) {
-    transcribe_status status;
-    EXPECT_EQ(open((dir_->path() / "absent.gguf").string(), status), nullptr);
-    EXPECT_EQ(status, TRANSCRIBE_CANNOT_READ_MODEL);
-    EXPECT_EQ(open(dir_->path().string(), status), nullptr);
-    EXPECT_EQ(status, TRANSCRIBE_CANNOT_READ_MODEL);
-
-    zarn::test::writeFile(dir_->path() / "empty.gguf", "");
-    EXPECT_EQ(open((dir_->path() / "empty.gguf").string(), status), nullptr);
-    EXPECT_EQ(status, TRANSCRIBE_INVALID_MODEL);
-
-    // The real model cut short: its last tensor lies outside the file.
-    {
-        const std::string whole = zarn::test::readFile(model());
-        zarn::test::writeFile(dir_->path() / "cut.gguf", whole.substr(0, whole.size() - 1000));
+    const auto& dir = dir_->path();
+    const std::string whole = zarn::test::readFile(model());
+    zarn::test::writeFile(dir / "cut.gguf", whole.substr(0, whole.size() - 1000));  // last tensor outside the file
+    zarn::test::writeFile(dir / "empty.gguf", "");
+    const auto write = [&](const char* name, const char* architecture, const char* tensor) {
+        transcribe::gguf::Writer writer;
+        if (architecture) writer.addString("general.architecture", architecture);
+        writer.addBytes(tensor, {0, 1, 2, 3});
+        std::string error;
+        EXPECT_TRUE(writer.write((dir / name).string(), error)) << error;
+    };
+    write("other.gguf", "nemotron_asr", "weights");
+    write("noarch.gguf", nullptr, "weights");
+    write("broken.gguf", "pocketsphinx", "hmm/mdef");  // pieces missing
+    const struct {
+        std::string file;
+        transcribe_status status;
+        const char* text;
+    } cases[] = {
+        {"absent.gguf", TRANSCRIBE_CANNOT_READ_MODEL, "cannot read model file"},
+        {"", TRANSCRIBE_CANNOT_READ_MODEL, "is a folder"},
+        {"empty.gguf", TRANSCRIBE_INVALID_MODEL, "not a GGUF file"},
+        {"cut.gguf", TRANSCRIBE_INVALID_MODEL, "outside the file"},
+        {"other.gguf", TRANSCRIBE_UNSUPPORTED_ARCHITECTURE, "unsupported model architecture \"nemotron_asr\""},
+        {"noarch.gguf", TRANSCRIBE_INVALID_MODEL, "no general.architecture"},
+        {"broken.gguf", TRANSCRIBE_MODEL_LOAD_FAILED, "model could not be loaded"},
+    };
+    for (const auto& c : cases) {
+        transcribe_status status;
+        EXPECT_EQ(open((dir / c.file).string(), status), nullptr) << c.file;
+        EXPECT_EQ(status, c.status) << c.file;
+        EXPECT_NE(std::strstr(transcribe_status_string(status), c.text), nullptr) << transcribe_status_string(status);
     }
-    EXPECT_EQ(open((dir_->path() / "cut.gguf").string(), status), nullptr);
-    EXPECT_EQ(status, TRANSCRIBE_INVALID_MODEL);
-    EXPECT_NE(std::strstr(transcribe_status_string(status), "outside the file"), nullptr);
-
-    transcribe::gguf::Writer other;
-    other.addString("general.architecture", "nemotron_asr");
-    other.addBytes("weights", {0, 1, 2, 3});
-    std::string error;
-    ASSERT_TRUE(other.write((dir_->path() / "other.gguf").string(), error));
-    EXPECT_EQ(open((dir_->path() / "other.gguf").string(), status), nullptr);
-    EXPECT_EQ(status, TRANSCRIBE_UNSUPPORTED_ARCHITECTURE);
-    EXPECT_STREQ(transcribe_status_string(status), "unsupported model architecture \"nemotron_asr\"");
-
-    transcribe::gguf::Writer noArch;
-    noArch.addBytes("weights", {0});
-    ASSERT_TRUE(noArch.write((dir_->path() / "noarch.gguf").string(), error));
-    EXPECT_EQ(open((dir_->path() / "noarch.gguf").string(), status), nullptr);
-    EXPECT_EQ(status, TRANSCRIBE_INVALID_MODEL);
-
-    transcribe::gguf::Writer broken;  // right architecture, pieces missing
-    broken.addString("general.architecture", "pocketsphinx");
-    broken.addBytes("hmm/mdef", {0});
-    ASSERT_TRUE(broken.write((dir_->path() / "broken.gguf").string(), error));
-    EXPECT_EQ(open((dir_->path() / "broken.gguf").string(), status), nullptr);
-    EXPECT_EQ(status, TRANSCRIBE_MODEL_LOAD_FAILED);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include "base/Error.h"
 #include "base/Log.h"
 #include "base/Paths.h"
-#include "platform/linux/pocketsphinx/PhraseBias.h"
+#include "sphinx/PhraseBias.h"
 #include "strings/Locale.h"
 
 namespace zarn::sphinx {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/pocketsphinx/StreamingDecoder.h"
+#include "sphinx/StreamingDecoder.h"
 #include "systemspeech/SpeechAnalysis.h"
 
 namespace zarn::sphinx {

@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "platform/linux/pocketsphinx/Pronunciation.h"
+#include "sphinx/Pronunciation.h"
 
 namespace zarn::sphinx {
 namespace {

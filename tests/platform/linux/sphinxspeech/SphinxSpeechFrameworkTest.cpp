@@ -8,7 +8,7 @@
 
 #include "audio/AudioCapture.h"
 #include "audio/WavFileInput.h"
-#include "platform/linux/pocketsphinx/PhraseBias.h"
+#include "sphinx/PhraseBias.h"
 #include "platform/linux/sphinxspeech/SphinxSpeechFramework.h"
 #include "platform/linux/sphinxspeech/SpeechTestSupport.h"
 #include "support/TempDir.h"

@@ -1,4 +1,4 @@
-#include "platform/linux/pocketsphinx/StreamingDecoder.h"
+#include "sphinx/StreamingDecoder.h"
 
 #include <pocketsphinx.h>
 #include <sphinxbase/ckd_alloc.h>

@@ -1,4 +1,4 @@
-#include "platform/linux/pocketsphinx/PhraseBias.h"
+#include "sphinx/PhraseBias.h"
 
 #include <pocketsphinx.h>
 #include <sphinxbase/ngram_model.h>
@@ -14,7 +14,7 @@
 #include <set>
 #include <unistd.h>
 
-#include "platform/linux/pocketsphinx/Pronunciation.h"
+#include "sphinx/Pronunciation.h"
 
 namespace zarn::sphinx {
 

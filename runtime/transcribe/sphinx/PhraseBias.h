@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/pocketsphinx/StreamingDecoder.h"
+#include "sphinx/StreamingDecoder.h"
 
 namespace zarn::sphinx {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/pocketsphinx/Pronunciation.h"
+#include "sphinx/Pronunciation.h"
 
 #include <array>
 #include <cctype>

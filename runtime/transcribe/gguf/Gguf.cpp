@@ -188,144 +188,143 @@ const Tensor* File::tensor(std::string_view name) const {
     return nullptr;
 }
 
-std::optional<File> parse(const std::uint8_t* data, std::size_t size, std::string& error) {
-    error.clear();
-    if (!data && size > 0) {
-        error = "no data";
-        return std::nullopt;
-    }
-    Cursor cursor(data, size);
-    File file;
-    std::uint32_t magic = 0;
-    if (!cursor.read(magic) || magic != kMagic) {
-        error = "not a GGUF file";
-        return std::nullopt;
-    }
-    if (!cursor.read(file.version)) {
-        error = "file is truncated";
-        return std::nullopt;
-    }
-    if (file.version != 2 && file.version != 3) {
-        error = "unsupported GGUF version " + std::to_string(file.version);
-        return std::nullopt;
-    }
-    std::uint64_t tensorCount = 0, kvCount = 0;
-    if (!cursor.read(tensorCount) || !cursor.read(kvCount)) {
-        error = "file is truncated";
-        return std::nullopt;
-    }
-    // Every key-value takes at least 12 bytes and every tensor info at least 24, so larger
-    // counts cannot be honest; refusing them also bounds the memory reserved below.
-    if (kvCount > cursor.remaining() / 12 || tensorCount > cursor.remaining() / 24) {
-        error = "file is truncated";
-        return std::nullopt;
+namespace {
+
+// The reader's stages, in file order; each fails with a reason in `error`.
+class Parser {
+public:
+    Parser(const std::uint8_t* data, std::size_t size, std::string& error)
+        : data_(data), size_(size), cursor_(data, size), error_(error) {}
+
+    std::optional<File> run() {
+        if (!data_ && size_ > 0) return failed("no data");
+        if (!header() || !metadata() || !alignment() || !tensorInfos() || !tensorData()) return std::nullopt;
+        return std::move(file_);
     }
 
-    std::set<std::string_view> keys;
-    file.metadata.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(kvCount, kMaxReserve)));
-    for (std::uint64_t n = 0; n < kvCount; ++n) {
-        std::string_view key;
-        std::uint32_t type = 0;
-        if (!cursor.readString(key) || !cursor.read(type)) {
-            error = "file is truncated";
-            return std::nullopt;
-        }
-        if (key.empty() || !keys.insert(key).second) {
-            error = key.empty() ? "empty metadata key" : "duplicate metadata key " + std::string(key);
-            return std::nullopt;
-        }
-        if (type > static_cast<std::uint32_t>(ValueType::F64)) {
-            error = "unknown metadata type " + std::to_string(type);
-            return std::nullopt;
-        }
-        Value value;
-        if (!readValue(cursor, static_cast<ValueType>(type), value, 0, error)) return std::nullopt;
-        file.metadata.emplace_back(key, std::move(value));
+private:
+    std::nullopt_t failed(std::string reason) {
+        error_ = std::move(reason);
+        return std::nullopt;
+    }
+    bool fail(std::string reason) {
+        error_ = std::move(reason);
+        return false;
+    }
+    bool truncated() { return fail("file is truncated"); }
+
+    // Magic, version and the two counts.
+    bool header() {
+        std::uint32_t magic = 0;
+        if (!cursor_.read(magic) || magic != kMagic) return fail("not a GGUF file");
+        if (!cursor_.read(file_.version)) return truncated();
+        if (file_.version != 2 && file_.version != 3) return fail("unsupported GGUF version " + std::to_string(file_.version));
+        if (!cursor_.read(tensorCount_) || !cursor_.read(kvCount_)) return truncated();
+        // Every key-value takes at least 12 bytes and every tensor info at least 24, so larger
+        // counts cannot be honest; refusing them also bounds the memory reserved below.
+        if (kvCount_ > cursor_.remaining() / 12 || tensorCount_ > cursor_.remaining() / 24) return truncated();
+        return true;
     }
 
-    if (const Value* align = file.find("general.alignment")) {
-        if (align->type != ValueType::U32 || align->u == 0 || (align->u & (align->u - 1)) != 0 ||
-            align->u > kMaxAlignment) {
-            error = "invalid alignment";
-            return std::nullopt;
+    bool metadata() {
+        std::set<std::string_view> keys;
+        file_.metadata.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(kvCount_, kMaxReserve)));
+        for (std::uint64_t n = 0; n < kvCount_; ++n) {
+            std::string_view key;
+            std::uint32_t type = 0;
+            if (!cursor_.readString(key) || !cursor_.read(type)) return truncated();
+            if (key.empty()) return fail("empty metadata key");
+            if (!keys.insert(key).second) return fail("duplicate metadata key " + std::string(key));
+            if (type > static_cast<std::uint32_t>(ValueType::F64)) return fail("unknown metadata type " + std::to_string(type));
+            Value value;
+            if (!readValue(cursor_, static_cast<ValueType>(type), value, 0, error_)) return false;
+            file_.metadata.emplace_back(key, std::move(value));
         }
-        file.alignment = align->u;
+        return true;
     }
 
-    std::set<std::string_view> names;
-    file.tensors.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(tensorCount, kMaxReserve)));
-    for (std::uint64_t n = 0; n < tensorCount; ++n) {
-        Tensor tensor;
+    // general.alignment, when given: a power of two up to kMaxAlignment.
+    bool alignment() {
+        const Value* align = file_.find("general.alignment");
+        if (!align) return true;
+        if (align->type != ValueType::U32 || align->u == 0 || (align->u & (align->u - 1)) != 0 || align->u > kMaxAlignment) {
+            return fail("invalid alignment");
+        }
+        file_.alignment = align->u;
+        return true;
+    }
+
+    bool tensorInfos() {
+        std::set<std::string_view> names;
+        file_.tensors.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(tensorCount_, kMaxReserve)));
+        for (std::uint64_t n = 0; n < tensorCount_; ++n) {
+            Tensor tensor;
+            if (!tensorInfo(tensor, names)) return false;
+            file_.tensors.push_back(std::move(tensor));
+        }
+        return true;
+    }
+
+    bool tensorInfo(Tensor& tensor, std::set<std::string_view>& names) {
         std::uint32_t dimCount = 0;
-        if (!cursor.readString(tensor.name) || !cursor.read(dimCount)) {
-            error = "file is truncated";
-            return std::nullopt;
-        }
-        if (tensor.name.empty() || !names.insert(tensor.name).second) {
-            error = tensor.name.empty() ? "empty tensor name" : "duplicate tensor " + std::string(tensor.name);
-            return std::nullopt;
-        }
-        if (dimCount == 0 || dimCount > kMaxDims) {
-            error = "invalid dimension count for tensor " + std::string(tensor.name);
-            return std::nullopt;
-        }
+        if (!cursor_.readString(tensor.name) || !cursor_.read(dimCount)) return truncated();
+        const std::string name(tensor.name);
+        if (name.empty()) return fail("empty tensor name");
+        if (!names.insert(tensor.name).second) return fail("duplicate tensor " + name);
+        if (dimCount == 0 || dimCount > kMaxDims) return fail("invalid dimension count for tensor " + name);
         std::uint64_t elements = 1;
         bool overflow = false;
         for (std::uint32_t d = 0; d < dimCount; ++d) {
             std::uint64_t dim = 0;
-            if (!cursor.read(dim)) {
-                error = "file is truncated";
-                return std::nullopt;
-            }
+            if (!cursor_.read(dim)) return truncated();
             tensor.dims.push_back(dim);
             overflow = overflow || __builtin_mul_overflow(elements, dim, &elements);
         }
-        if (!cursor.read(tensor.type) || !cursor.read(tensor.offset)) {
-            error = "file is truncated";
-            return std::nullopt;
+        if (!cursor_.read(tensor.type) || !cursor_.read(tensor.offset)) return truncated();
+        if (overflow) return fail("tensor " + name + " is too large");
+        if (tensor.offset % file_.alignment != 0) return fail("misaligned tensor " + name);
+        const auto info = tensorTypeInfo(tensor.type);
+        if (!info) return true;  // kept without a size, so the architecture can still be read
+        if (elements % info->blockSize != 0) return fail("tensor " + name + " does not fill its blocks");
+        std::uint64_t bytes = 0;
+        if (__builtin_mul_overflow(elements / info->blockSize, info->blockBytes, &bytes)) {
+            return fail("tensor " + name + " is too large");
         }
-        if (overflow) {
-            error = "tensor " + std::string(tensor.name) + " is too large";
-            return std::nullopt;
-        }
-        if (tensor.offset % file.alignment != 0) {
-            error = "misaligned tensor " + std::string(tensor.name);
-            return std::nullopt;
-        }
-        if (const auto info = tensorTypeInfo(tensor.type)) {
-            if (elements % info->blockSize != 0) {
-                error = "tensor " + std::string(tensor.name) + " does not fill its blocks";
-                return std::nullopt;
-            }
-            std::uint64_t bytes = 0;
-            if (__builtin_mul_overflow(elements / info->blockSize, info->blockBytes, &bytes)) {
-                error = "tensor " + std::string(tensor.name) + " is too large";
-                return std::nullopt;
-            }
-            tensor.byteSize = bytes;
-        }
-        file.tensors.push_back(std::move(tensor));
+        tensor.byteSize = bytes;
+        return true;
     }
 
-    // The data section starts at the next multiple of the alignment.
-    const std::uint64_t headerEnd = cursor.position();
-    const std::uint64_t padding = (file.alignment - headerEnd % file.alignment) % file.alignment;
-    file.dataOffset = headerEnd + padding;
-    if (tensorCount > 0 && file.dataOffset > size) {
-        error = "file is truncated";
-        return std::nullopt;
-    }
-    for (auto& tensor : file.tensors) {
-        if (!tensor.byteSize) continue;
-        std::uint64_t start = 0, end = 0;
-        if (__builtin_add_overflow(file.dataOffset, tensor.offset, &start) ||
-            __builtin_add_overflow(start, *tensor.byteSize, &end) || end > size) {
-            error = "tensor " + std::string(tensor.name) + " lies outside the file";
-            return std::nullopt;
+    // The data section starts at the next multiple of the alignment; every sized tensor must
+    // lie inside the file.
+    bool tensorData() {
+        const std::uint64_t headerEnd = cursor_.position();
+        file_.dataOffset = headerEnd + (file_.alignment - headerEnd % file_.alignment) % file_.alignment;
+        if (tensorCount_ > 0 && file_.dataOffset > size_) return truncated();
+        for (auto& tensor : file_.tensors) {
+            if (!tensor.byteSize) continue;
+            std::uint64_t start = 0, end = 0;
+            if (__builtin_add_overflow(file_.dataOffset, tensor.offset, &start) ||
+                __builtin_add_overflow(start, *tensor.byteSize, &end) || end > size_) {
+                return fail("tensor " + std::string(tensor.name) + " lies outside the file");
+            }
+            tensor.data = data_ + start;
         }
-        tensor.data = data + start;
+        return true;
     }
-    return file;
+
+    const std::uint8_t* data_;
+    std::size_t size_;
+    Cursor cursor_;
+    std::string& error_;
+    File file_;
+    std::uint64_t tensorCount_ = 0, kvCount_ = 0;
+};
+
+}  // namespace
+
+std::optional<File> parse(const std::uint8_t* data, std::size_t size, std::string& error) {
+    error.clear();
+    return Parser(data, size, error).run();
 }
 
 std::optional<MappedFile> MappedFile::open(const std::string& path, std::string& error) {
