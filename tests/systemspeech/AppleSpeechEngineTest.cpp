@@ -22,23 +22,26 @@ public:
     std::shared_ptr<ResultSequence> stream = ResultSequence::make();
 };
 
-// Plays back scripted results: each fed buffer's first sample picks a result to emit.
+struct Faults {
+    bool context = false, start = false, finalize = false;
+};
+
+// Counts what it is fed; the test emits the results through the transcriber's stream.
 class ScriptedAnalyzer final : public SpeechAnalyzer {
 public:
-    explicit ScriptedAnalyzer(std::shared_ptr<ScriptedTranscriber> t) : transcriber(std::move(t)) {}
+    ScriptedAnalyzer(std::shared_ptr<ScriptedTranscriber> t, const Faults& f) : transcriber(std::move(t)), fail(f) {}
     void setContext(const AnalysisContext& c) override {
-        if (failContext) throw MessageError("context refused");
+        if (fail.context) throw MessageError("context refused");
         context = c;
     }
     void start(std::shared_ptr<AnalyzerInputStream> in) override {
-        if (failStart) throw MessageError("analyzer refused");
+        if (fail.start) throw MessageError("analyzer refused");
         input = std::move(in);
     }
     void finalizeAndFinishThroughEndOfInput() override {
         ++finalizeCalls;
-        // Drain the input: every buffer counts.
         while (auto buffer = input->next()) ++buffersSeen;
-        if (failFinalize) throw MessageError("finalize broke");
+        if (fail.finalize) throw MessageError("finalize broke");
         transcriber->stream->finish();
     }
     void cancelAndFinishNow() override {
@@ -47,8 +50,8 @@ public:
     }
     std::shared_ptr<ScriptedTranscriber> transcriber;
     std::shared_ptr<AnalyzerInputStream> input;
+    const Faults& fail;
     std::optional<AnalysisContext> context;
-    bool failContext = false, failStart = false, failFinalize = false;
     int finalizeCalls = 0, cancelCalls = 0, buffersSeen = 0;
 };
 
@@ -81,10 +84,7 @@ public:
         return request;
     }
     std::shared_ptr<SpeechAnalyzer> makeAnalyzer(std::shared_ptr<SpeechTranscriber> t) override {
-        analyzers.push_back(std::make_shared<ScriptedAnalyzer>(std::static_pointer_cast<ScriptedTranscriber>(t)));
-        analyzers.back()->failContext = failContext;
-        analyzers.back()->failStart = failStart;
-        analyzers.back()->failFinalize = failFinalize;
+        analyzers.push_back(std::make_shared<ScriptedAnalyzer>(std::static_pointer_cast<ScriptedTranscriber>(t), fail));
         return analyzers.back();
     }
 
@@ -92,7 +92,7 @@ public:
     std::vector<std::string> supported = {"en-US", "de-DE"};
     std::vector<std::string> installed = {"en-US", "de-DE"};
     std::optional<std::string> requestError, installError;
-    bool failContext = false, failStart = false, failFinalize = false;
+    Faults fail;
     int installs = 0;
     std::vector<std::shared_ptr<ScriptedTranscriber>> transcribers;
     std::vector<std::shared_ptr<ScriptedAnalyzer>> analyzers;
@@ -205,7 +205,7 @@ TEST_F(AppleSpeechEngineTest, UnavailableServiceAndModelInstallationErrors) {
         framework->installed = c.installed;
         framework->requestError = c.requestError;
         framework->installError = c.installError;
-        framework->failStart = c.failStart;
+        framework->fail.start = c.failStart;
         framework->installs = 0;
         const auto error = make("pt-BR").start();
         EXPECT_EQ(error ? describeError(error) : "", c.error);
@@ -227,7 +227,7 @@ TEST_F(AppleSpeechEngineTest, BiasesWithDictionaryPhrasesOnlyWhenThereAreSome) {
     EXPECT_TRUE(logged("biasing with 2 dictionary phrase(s)"));
 
     // A refused context does not stop the dictation.
-    framework->failContext = true;
+    framework->fail.context = true;
     EXPECT_EQ(make().start(), nullptr);
 }
 
@@ -260,7 +260,7 @@ TEST_F(AppleSpeechEngineTest, ResultAndFinalizeFailures) {
     EXPECT_EQ(describeError(d.error), "recogniser crashed");
     EXPECT_TRUE(log.contains("results stream failed: recogniser crashed"));
 
-    framework->failFinalize = true;
+    framework->fail.finalize = true;
     auto second = make();
     second.start();
     auto analyzer = framework->analyzers.back();
