@@ -117,10 +117,6 @@ struct AppleSpeechEngineTest : ::testing::Test {
         framework->transcribers.back()->stream->yield({std::move(text), isFinal});
         executor->runUntilIdle();
     }
-    bool logged(const std::string& line) const {
-        const auto lines = log.messages();
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    }
 };
 
 using Chunks = std::vector<TranscriptionChunk>;
@@ -173,10 +169,10 @@ TEST_F(AppleSpeechEngineTest, FeedsOnlyWhileStreamingAndStartsAfreshEachTime) {
 TEST_F(AppleSpeechEngineTest, ResolvesTheLocaleAndFallsBackToAmericanEnglish) {
     make("de-DE").start();
     EXPECT_EQ(framework->transcribers.back()->locale, "de-DE");
-    EXPECT_TRUE(logged("SpeechAnalyzer started for de-DE"));
+    EXPECT_TRUE(log.contains("SpeechAnalyzer started for de-DE"));
     make("xx-YY").start();
     EXPECT_EQ(framework->transcribers.back()->locale, "en-US");
-    EXPECT_TRUE(logged("SpeechAnalyzer started for en-US"));
+    EXPECT_TRUE(log.contains("SpeechAnalyzer started for en-US"));
 
     // The format comes from a transcriber made for the engine's own locale when none exists.
     EXPECT_EQ(make("fr-FR").preferredFormat(), AudioFormat::monoFloat(16000));
@@ -211,8 +207,8 @@ TEST_F(AppleSpeechEngineTest, UnavailableServiceAndModelInstallationErrors) {
         EXPECT_EQ(error ? describeError(error) : "", c.error);
         EXPECT_EQ(framework->installs, c.installs);
     }
-    EXPECT_TRUE(logged("downloading speech model…"));
-    EXPECT_TRUE(logged("speech model installed"));
+    EXPECT_TRUE(log.contains("downloading speech model…"));
+    EXPECT_TRUE(log.contains("speech model installed"));
 }
 
 TEST_F(AppleSpeechEngineTest, BiasesWithDictionaryPhrasesOnlyWhenThereAreSome) {
@@ -224,7 +220,7 @@ TEST_F(AppleSpeechEngineTest, BiasesWithDictionaryPhrasesOnlyWhenThereAreSome) {
     make().start();
     ASSERT_TRUE(framework->analyzers.back()->context);
     EXPECT_EQ(framework->analyzers.back()->context->contextualStrings.at("general"), phrases);
-    EXPECT_TRUE(logged("biasing with 2 dictionary phrase(s)"));
+    EXPECT_TRUE(log.contains("biasing with 2 dictionary phrase(s)"));
 
     // A refused context does not stop the dictation.
     framework->fail.context = true;
