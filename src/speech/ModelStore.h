@@ -5,7 +5,20 @@
 #include <functional>
 #include <string>
 
+#include "base/Error.h"
+
 namespace zarn {
+
+// Why the model could not be fetched, verified or installed, in words for the user: the
+// description is the message as it stands.
+class ModelDownloadError : public LocalizedError {
+public:
+    explicit ModelDownloadError(std::string message) : message_(std::move(message)) { fixWhat(); }
+    std::string errorDescription() const override { return message_; }
+
+private:
+    std::string message_;
+};
 
 // The one pinned model file: its name, exact size, SHA-256 (lower-case hex), where it is
 // fetched from and the size the user is shown (whole MB).
@@ -49,16 +62,26 @@ public:
     std::filesystem::path partialURL() const;
     // A file (symbolic links followed) of exactly the expected size. Never throws.
     bool isInstalled() const;
-    // Fetches, verifies (size, then SHA-256) and installs the model; blocks until done. Any
-    // leftover partial file goes first; the models folder is 0700, the partial file 0600. A
-    // body longer than the expected size is stopped as soon as it is, an HTTP error status
-    // is reported as such.
-    // `progress` gets fractions in steps of at least 0.01 and a final 1.0, on this thread.
-    // Throws TranscribeError for a wrong size or digest, MessageError for the rest.
-    void download(const Progress& progress) const;
-    // Throws TranscribeError(-1, "model checksum mismatch — got ...") unless `hex` equals
-    // the expected digest exactly.
+
+    // The stages of download(), each throwing ModelDownloadError.
+    struct Fetched {
+        std::int64_t bytes = 0;
+        std::string sha256;  // lower-case hex
+    };
+    // Streams the body into partialURL() (0600, in a 0700 models folder), after removing any
+    // leftover; stops a body as soon as it is longer than expected and reports an HTTP error
+    // status as such. `progress` gets fractions in steps of at least 0.01, on this thread.
+    Fetched fetch(const Progress& progress) const;
+    // The size, then the digest (checkDigest).
+    void verify(const Fetched& fetched) const;
+    // Unless `hex` equals the expected digest exactly: "model checksum mismatch — got ...".
     void checkDigest(const std::string& hex) const;
+    // Puts the partial file in the model's place.
+    void install() const;
+
+    // Fetches, verifies and installs the model, then reports 1.0; blocks until done. Whatever
+    // fails, the partial file goes; only a verified model replaces an earlier one.
+    void download(const Progress& progress) const;
 
 private:
     std::filesystem::path baseDirectory_;

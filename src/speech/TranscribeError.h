@@ -7,7 +7,7 @@
 
 namespace zarn {
 
-// A failure of the transcribe runtime (or of the model store), with what the program was
+// A failure of the transcribe runtime, with what the program was
 // doing. The description is "<context>: <the runtime's text for the status>".
 class TranscribeError : public LocalizedError {
 public:

@@ -1,17 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <future>
-#include <mutex>
 
 #include <pocketsphinx.h>
 
-#include "audio/AudioCapture.h"
-#include "audio/WavFileInput.h"
 #include "sphinx/PhraseBias.h"
 #include "platform/linux/sphinxspeech/SphinxSpeechFramework.h"
-#include "platform/linux/sphinxspeech/SpeechTestSupport.h"
+#include "support/EngineDriver.h"
 #include "support/TempDir.h"
+#include "support/TestAudio.h"
 #include "systemspeech/AppleSpeechEngine.h"
 
 namespace zarn::sphinx {
@@ -19,7 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 const fs::path kSystemModels = "/usr/share/pocketsphinx/model";
-const fs::path kGoForward = "/usr/share/pocketsphinx/test/data/goforward.raw";
 
 void makeModel(const fs::path& folder, bool complete = true) {
     fs::create_directories(folder / "acoustic");
@@ -69,58 +65,9 @@ TEST(SphinxLocaleModels, FindsCompleteModelsAndPrefersTheUserFolder) {
     EXPECT_FALSE(none.isAvailable());
 }
 
-TEST(SphinxLocaleModels, ShippedEnglishModelIsFound) {
-    SphinxSpeechFramework framework({kSystemModels});
-    const auto models = findLocaleModels({kSystemModels});
-    ASSERT_FALSE(models.empty());
-    EXPECT_EQ(models[0].identifier, "en-US");
-    EXPECT_EQ(models[0].languageModel.filename(), "en-us.lm.bin");
-    EXPECT_EQ(models[0].dictionary.filename(), "cmudict-en-us.dict");
-    EXPECT_EQ(framework.bestAvailableAudioFormat({framework.makeTranscriber("en-US")}), AudioFormat::monoFloat(16000));
-}
-
-// Runs a file through a capture into the engine, as the application does with a microphone.
-std::string transcribe(AppleSpeechEngine& engine, std::shared_ptr<WavFileInput> input,
-                       std::vector<TranscriptionChunk>* chunksOut = nullptr) {
-    test::Dictation dictation;
-    dictation.start(engine);
-    AudioCapture capture(input);
-    std::mutex mutex;
-    std::vector<std::shared_ptr<const AudioBuffer>> buffers;
-    std::promise<void> ended;
-    capture.setOnInputEnd([&](std::exception_ptr) { ended.set_value(); });
-    capture.start(AudioFormat::monoFloat(16000),
-                  [&](std::shared_ptr<const AudioBuffer> b) {
-                      std::lock_guard lock(mutex);
-                      buffers.push_back(std::move(b));
-                  },
-                  nullptr);
-    ended.get_future().get();
-    capture.stop();
-    for (auto& b : buffers) dictation.feed(engine, b);
-    const std::string text = dictation.finish(engine);
-    EXPECT_FALSE(dictation.error);
-    if (chunksOut) *chunksOut = dictation.chunks;
-    return text;
-}
-
-TEST(SphinxRecognition, GoForwardThroughTheSystemEngine) {
-    auto framework = std::make_shared<SphinxSpeechFramework>(std::vector<fs::path>{kSystemModels});
-    auto engine = std::make_shared<AppleSpeechEngine>(framework, "en-US");
-    auto input = WavFileInput::openRaw(kGoForward, {16000, 1, SampleType::int16, false},
-                                       WavFileInput::Pace::asFastAsConsumed);
-    std::vector<TranscriptionChunk> chunks;
-    EXPECT_EQ(transcribe(*engine, input, &chunks), "go forward ten meters");
-    ASSERT_GE(chunks.size(), 2u);
-    EXPECT_TRUE(chunks.back().isFinal);
-    for (std::size_t i = 0; i + 1 < chunks.size(); ++i) EXPECT_FALSE(chunks[i].isFinal);
-
-    // A second dictation on a new engine reuses the loaded decoder and starts from nothing.
-    auto again = std::make_shared<AppleSpeechEngine>(framework, "en_US.UTF-8");
-    EXPECT_EQ(transcribe(*again, input), "go forward ten meters");
-}
-
-TEST(SphinxRecognition, BiasingAddsUnknownWordsAndKeepsPlainSpeechIntact) {
+// Biasing adds unknown words to the decoder and keeps plain speech intact; the next dictation
+// on the same decoder starts from nothing.
+TEST(SphinxRecognition, BiasedDictationThenAFreshOneOnTheSameDecoder) {
     DecoderConfig config;
     config.acousticModelDir = (kSystemModels / "en-us" / "en-us").string();
     config.dictionaryPath = (kSystemModels / "en-us" / "cmudict-en-us.dict").string();
@@ -132,7 +79,6 @@ TEST(SphinxRecognition, BiasingAddsUnknownWordsAndKeepsPlainSpeechIntact) {
     ASSERT_TRUE(applyPhraseBias(*decoder, {"Zarnify the PostgreSQL cluster", "meters"}, 0.2f, error)) << error;
     EXPECT_NE(decoder->lookupWord("Zarnify"), "");
     EXPECT_NE(decoder->lookupWord("PostgreSQL"), "");
-    EXPECT_EQ(decoder->lookupWord("cluster"), decoder->lookupWord("cluster"));
     // The same phrases again reuse the biased model; other phrases build a new one.
     ngram_model_t* built = ps_get_lm(decoder->rawDecoder(), "zarn-bias");
     clearPhraseBias(*decoder);
@@ -140,27 +86,28 @@ TEST(SphinxRecognition, BiasingAddsUnknownWordsAndKeepsPlainSpeechIntact) {
     EXPECT_EQ(ps_get_lm(decoder->rawDecoder(), "zarn-bias"), built);
     ASSERT_TRUE(applyPhraseBias(*decoder, {"Zarnify the PostgreSQL cluster"}, 0.2f, error)) << error;
     EXPECT_NE(ps_get_lm(decoder->rawDecoder(), "zarn-bias"), built);
-
-    // Phrases about other things do not spoil ordinary speech.
-    auto framework = std::make_shared<SphinxSpeechFramework>(std::vector<fs::path>{kSystemModels});
-    auto engine = std::make_shared<AppleSpeechEngine>(
-        framework, "en-US", [](Reply<std::vector<std::string>> reply) { reply({"Kubernetes", "Zarn dictation"}); });
-    auto input = WavFileInput::openRaw(kGoForward, {16000, 1, SampleType::int16, false},
-                                       WavFileInput::Pace::asFastAsConsumed);
-    EXPECT_EQ(transcribe(*engine, input), "go forward ten meters");
-
-    // The next dictation on the same decoder brings other words (the dictionary is extended
-    // again) and phrases that match the speech.
-    auto next = std::make_shared<AppleSpeechEngine>(framework, "en-US", [](Reply<std::vector<std::string>> reply) {
-        reply({"Terraform", "go forward ten meters", "Siobhan", "GitHub"});
-    });
-    EXPECT_EQ(transcribe(*next, input), "go forward ten meters");
-    auto plain = std::make_shared<AppleSpeechEngine>(framework, "en-US");
-    EXPECT_EQ(transcribe(*plain, input), "go forward ten meters");
-
     // Nothing usable in the phrases: the decoder keeps its plain model.
     EXPECT_FALSE(applyPhraseBias(*decoder, {"...", "!!"}, 0.2f, error));
     EXPECT_EQ(error, "no usable words in the phrases");
+
+    ManualExecutor main;
+    auto framework = std::make_shared<SphinxSpeechFramework>(std::vector<fs::path>{kSystemModels});
+    auto biased = std::make_shared<AppleSpeechEngine>(
+        framework, "en-US", [](Reply<std::vector<std::string>> reply) { reply({"Kubernetes", "Zarn dictation"}); });
+    test::EngineDriver first(*biased, main, std::chrono::seconds(120));
+    EXPECT_EQ(first.preferredFormat(), AudioFormat::monoFloat(16000));
+    ASSERT_EQ(first.start(), nullptr);
+    first.feedAll(test::rawSpeech());
+    EXPECT_EQ(first.finish(), "go forward ten meters");
+    EXPECT_FALSE(first.error);
+    ASSERT_GE(first.chunks.size(), 2u);
+    for (std::size_t i = 0; i < first.chunks.size(); ++i) EXPECT_EQ(first.chunks[i].isFinal, i + 1 == first.chunks.size());
+
+    auto plain = std::make_shared<AppleSpeechEngine>(framework, "en_US.UTF-8");
+    test::EngineDriver next(*plain, main, std::chrono::seconds(120));
+    ASSERT_EQ(next.start(), nullptr);
+    next.feed(test::constantAudio(AudioFormat::monoFloat(16000), 16000, {0.0f}));
+    EXPECT_EQ(next.finish(), "");
 }
 
 TEST(SphinxRecognition, PhraseModelIsWellFormed) {

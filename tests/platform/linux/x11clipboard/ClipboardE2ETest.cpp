@@ -2,26 +2,18 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <random>
-#include <sstream>
 #include <thread>
 
-#include "base/EventLoop.h"
-#include "support/LogCapture.h"
-#include "inject/TextInjector.h"
-#include "platform/linux/atspi/AtspiAccessibility.h"
 #include "platform/linux/session/DesktopSession.h"
 #include "platform/linux/session/PasteTarget.h"
 #include "platform/linux/x11clipboard/ClipboardHandOver.h"
 #include "platform/linux/x11clipboard/X11Clipboard.h"
 #include "platform/linux/xtest/XTestKeySynthesizer.h"
+#include "support/ScopedEnv.h"
 
 // Last: its macros (None, Bool) would clash with the headers above.
 #include <X11/Xatom.h>
@@ -32,7 +24,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using inject::PasteboardItem;
-using inject::PasteboardSnapshot;
 using test::DesktopSession;
 using test::PasteTarget;
 
@@ -74,25 +65,20 @@ protected:
     std::unique_ptr<DesktopSession> session;
 };
 
-TEST_F(ClipboardE2E, LargeContentTravelsBetweenClientsAndOwnershipChangesAreNoticed) {
+// Large content travelling between clients is the restore test's; here, who owns it.
+TEST_F(ClipboardE2E, OwnershipChangesAreNoticedByBothSides) {
     x11::X11Clipboard owner;
     x11::X11Clipboard other;
     EXPECT_EQ(other.items(), std::nullopt);  // nobody owns the clipboard yet
-
     auto before = other.changeCount();
     owner.writeItems({usersContent()});
     EXPECT_TRUE(owner.ownsClipboard());
     EXPECT_GT(other.changeCount(), before);
-    auto read = other.items();
-    ASSERT_TRUE(read);
-    ASSERT_EQ(read->size(), 1u);
-    EXPECT_TRUE((*read)[0] == usersContent());
-
     // Taking the clipboard over is a change for the one that lost it.
-    auto ownerBefore = owner.changeCount();
+    before = owner.changeCount();
     other.setString("mine now");
     EXPECT_FALSE(owner.ownsClipboard());
-    EXPECT_GT(owner.changeCount(), ownerBefore);
+    EXPECT_GT(owner.changeCount(), before);
     auto seen = clipboardSeenFromOutside();
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen[0].target, "UTF8_STRING");
@@ -129,76 +115,6 @@ TEST_F(ClipboardE2E, PasteShortcutAddsShiftOnlyForTerminals) {
     auto paste = terminal.waitForPaste(5s);
     ASSERT_TRUE(paste);
     EXPECT_TRUE(paste->shift);
-}
-
-// A window without accessibility gets the text by paste, and the user's clipboard of plain
-// text, HTML and a PNG image is back afterwards, byte for byte.
-TEST_F(ClipboardE2E, PasteIntoPlainWindowRestoresEveryTargetByteIdentical) {
-    setenv("ZARN_LOG_PRIVATE", "1", 1);
-    test::LogCapture logs;
-    PasteTarget target;
-    x11::X11Clipboard usersApp;
-    usersApp.writeItems({usersContent()});
-
-    EventLoop loop;
-    atspi::AtspiAccessibility accessibility;
-    x11::X11Clipboard clipboard;
-    x11::XTestKeySynthesizer keys;
-    TextInjector injector(accessibility, clipboard, keys, loop);
-    injector.insert("dictated \xe2\x9c\x93");
-    ASSERT_TRUE(loop.runUntil([&] { return !injector.isPasting(); }, 15s));
-
-    auto paste = target.waitForPaste(5s);
-    ASSERT_TRUE(paste);
-    EXPECT_EQ(paste->text, "dictated \xe2\x9c\x93");
-    auto lines = logs.messages("inject");
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "AX insert not verified (no focused element) — pasting"), lines.end());
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "pasted (10 chars)"), lines.end());
-
-    EXPECT_FALSE(usersApp.ownsClipboard());
-    expectSameContent(clipboardSeenFromOutside(), usersContent());
-}
-
-// Two dictations in a row: each pastes its own text, and the user's content comes back.
-TEST_F(ClipboardE2E, BackToBackPastesEndWithTheUsersContent) {
-    PasteTarget target;
-    x11::X11Clipboard usersApp;
-    usersApp.writeItems({usersContent()});
-    EventLoop loop;
-    atspi::AtspiAccessibility accessibility;
-    x11::X11Clipboard clipboard;
-    x11::XTestKeySynthesizer keys;
-    TextInjector injector(accessibility, clipboard, keys, loop);
-    injector.insert("first");
-    injector.insert("second");
-    ASSERT_TRUE(loop.runUntil([&] { return !injector.isPasting(); }, 15s));
-    auto one = target.waitForPaste(5s);
-    auto two = target.waitForPaste(5s);
-    ASSERT_TRUE(one && two);
-    EXPECT_EQ(one->text, "first");
-    EXPECT_EQ(two->text, "second");
-    expectSameContent(clipboardSeenFromOutside(), usersContent());
-}
-
-// The user copies something while the restore is pending; that copy stays.
-TEST_F(ClipboardE2E, CopyDuringTheRestoreDelayIsKept) {
-    PasteTarget target("zarn-paste-target", "copied right after");
-    x11::X11Clipboard usersApp;
-    usersApp.writeItems({usersContent()});
-    EventLoop loop;
-    atspi::AtspiAccessibility accessibility;
-    x11::X11Clipboard clipboard;
-    x11::XTestKeySynthesizer keys;
-    TextInjector injector(accessibility, clipboard, keys, loop);
-    injector.insert("dictated");
-    ASSERT_TRUE(loop.runUntil([&] { return !injector.isPasting(); }, 15s));
-    auto paste = target.waitForPaste(5s);
-    ASSERT_TRUE(paste);
-    EXPECT_EQ(paste->text, "dictated");
-    EXPECT_FALSE(clipboard.ownsClipboard());
-    auto seen = clipboardSeenFromOutside();
-    ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(seen[0].bytes, "copied right after");
 }
 
 // A clipboard manager as desktops run one: owns CLIPBOARD_MANAGER and, asked to
@@ -285,30 +201,16 @@ TEST_F(ClipboardE2E, ClipboardManagerKeepsTheContentAfterTheOwnerIsGone) {
     expectSameContent(clipboardSeenFromOutside(), usersContent());
 }
 
-// Without a manager, the `zarn` binary named by the caller serves it in the background.
-TEST_F(ClipboardE2E, WithoutAManagerTheBackgroundCopyKeepsTheContent) {
-    {
-        x11::X11Clipboard app;
-        app.writeItems({usersContent()});
-        std::string error;
-        EXPECT_TRUE(x11::handOverClipboard(app, ZARN_CLI_BINARY, &error)) << error;
-    }
-    expectSameContent(clipboardSeenFromOutside(), usersContent());
-    x11::X11Clipboard taker;
-    taker.setString("copied later");  // lets the background copy leave
-}
-
-// The paste of `zarn insert`, and the clipboard kept after the command has exited.
+// A window without accessibility gets the text of `zarn insert` by paste, and the user's
+// clipboard of plain text, HTML and a PNG image is back afterwards, byte for byte: with no
+// clipboard manager, served by a background copy of the command once it has exited.
 TEST_F(ClipboardE2E, InsertCommandPastesAndKeepsServingTheRestoredClipboard) {
     PasteTarget target;
     x11::X11Clipboard usersApp;
     usersApp.writeItems({usersContent()});
 
-    std::string zarn = ZARN_CLI_BINARY;
-    test::ChildProcess command({zarn, "insert", "from the command line"}, true);
-    auto status = command.wait(30s);
-    ASSERT_TRUE(status);
-    EXPECT_EQ(*status, 0);
+    test::ChildProcess command({ZARN_CLI_BINARY, "insert", "from the command line"}, true);
+    EXPECT_EQ(command.wait(30s), 0);
     auto paste = target.waitForPaste(5s);
     ASSERT_TRUE(paste);
     EXPECT_EQ(paste->text, "from the command line");
@@ -317,61 +219,23 @@ TEST_F(ClipboardE2E, InsertCommandPastesAndKeepsServingTheRestoredClipboard) {
     EXPECT_FALSE(usersApp.ownsClipboard());
     expectSameContent(clipboardSeenFromOutside(), usersContent());
 
-    // The background copy leaves once someone else copies.
-    pid_t server = -1;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream cmdline(entry.path() / "cmdline");
-        std::string args((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
-        std::ifstream environ(entry.path() / "environ");
-        std::string env((std::istreambuf_iterator<char>(environ)), std::istreambuf_iterator<char>());
-        if (args.find("--serve-clipboard") != std::string::npos &&
-            env.find(std::string("DISPLAY=") + session->display() + '\0') != std::string::npos) {
-            server = std::stoi(entry.path().filename().string());
-        }
-    }
-    ASSERT_GT(server, 0);
-    auto running = [server] {
-        std::ifstream stat("/proc/" + std::to_string(server) + "/stat");
-        std::string line;
-        if (!std::getline(stat, line)) return false;
-        auto close = line.rfind(')');
-        return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
-    };
-    EXPECT_TRUE(running());
     x11::X11Clipboard taker;
-    taker.setString("copied later");
-    bool ended = test::waitUntil([&] { return !running(); }, 10s);
-    EXPECT_TRUE(ended);
-    if (!ended) kill(server, SIGKILL);
+    taker.setString("copied later");  // lets the background copy leave
 }
 
-}  // namespace
-}  // namespace zarn
-
-namespace zarn {
-namespace {
-
 // Without any session bus the accessibility library would abort the process; the command
-// must fall back to pasting instead. An empty clipboard keeps the text afterwards.
-TEST(InsertWithoutBus, PastesAndLeavesTheTextOnAnEmptyClipboard) {
+// must fall back to pasting instead.
+TEST(InsertWithoutBus, FallsBackToPasting) {
     if (!test::DesktopSession::missingTool(false).empty()) GTEST_SKIP() << "Xvfb is not installed";
     test::DesktopSession session(false);
-    const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    std::string saved = old ? old : "";
-    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);  // no bus, and no autolaunch either
+    test::ScopedEnv env;
+    env.set("DBUS_SESSION_BUS_ADDRESS", "disabled:");  // no bus, and no autolaunch either
     test::PasteTarget target;
     test::ChildProcess command({ZARN_CLI_BINARY, "insert", "no bus"}, true);
-    auto status = command.wait(30s);
-    if (old) setenv("DBUS_SESSION_BUS_ADDRESS", saved.c_str(), 1);
-    else unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    ASSERT_TRUE(status);
-    EXPECT_EQ(*status, 0);
+    EXPECT_EQ(command.wait(30s), 0);
     auto paste = target.waitForPaste(5s);
     ASSERT_TRUE(paste);
     EXPECT_EQ(paste->text, "no bus");
-    auto seen = clipboardSeenFromOutside();
-    ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(seen[0].bytes, "no bus");
 }
 
 }  // namespace
