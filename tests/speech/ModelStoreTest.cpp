@@ -8,8 +8,8 @@
 
 #include "speech/ModelStore.h"
 #include "speech/TestRuntime.h"
-#include "speech/TestServer.h"
 #include "speech/TranscribeError.h"
+#include "support/FakeHttpServer.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
@@ -46,7 +46,7 @@ protected:
         for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
             ::unsetenv(name);
         }
-        server_ = new test::TestServer();
+        server_ = new test::FakeHttpServer(test::FakeHttpServer::modelHost());
     }
     static void TearDownTestSuite() { delete server_; }
     void SetUp() override { ASSERT_GT(server_->port(), 0) << "test server did not start"; }
@@ -72,11 +72,11 @@ protected:
         test::writeFile(s.modelURL(), "previous model");
     }
 
-    static test::TestServer* server_;
+    static test::FakeHttpServer* server_;
     test::TempDir dir_;
     std::vector<double> progress_;
 };
-test::TestServer* ModelStoreDownload::server_ = nullptr;
+test::FakeHttpServer* ModelStoreDownload::server_ = nullptr;
 
 TEST_F(ModelStoreDownload, CompleteBodyIsVerifiedInstalledAndReportedInSteps) {
     const ModelStore s = store("/big/model");
