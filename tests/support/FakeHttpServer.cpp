@@ -17,18 +17,6 @@
 namespace zarn::test {
 namespace {
 
-std::string reason(int status) {
-    switch (status) {
-        case 200: return "OK";
-        case 400: return "Bad Request";
-        case 404: return "Not Found";
-        case 429: return "Too Many Requests";
-        case 500: return "Internal Server Error";
-        case 503: return "Service Unavailable";
-        default: return "Status";
-    }
-}
-
 bool writeAll(int fd, const std::string& data) {
     std::size_t sent = 0;
     while (sent < data.size()) {
@@ -139,8 +127,9 @@ void FakeHttpServer::serve(int fd) {
     using Ending = Response::Ending;
     if (response.ending == Ending::silent) return holdUntilClosed(fd);
     const bool cut = response.ending == Ending::reset || response.ending == Ending::stall;
-    std::string answer = "HTTP/1.1 " + std::to_string(response.status) + " " + reason(response.status) +
-                       "\r\nContent-Type: " + response.contentType + "\r\n";
+    // Clients read the status code; any reason phrase will do.
+    std::string answer =
+        "HTTP/1.1 " + std::to_string(response.status) + " Fake\r\nContent-Type: " + response.contentType + "\r\n";
     if (response.ending != Ending::unsized) answer += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
     answer += "Connection: close\r\n\r\n";
     answer += cut ? response.body.substr(0, response.cutAt) : response.body;
