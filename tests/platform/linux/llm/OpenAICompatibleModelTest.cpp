@@ -53,7 +53,7 @@ std::optional<Kind> kindOf(const Result<std::string>& result) {
     }
 }
 
-TEST(OpenAICompatibleModel, Availability) {
+TEST(OpenAICompatibleModel, AvailabilityAndAnUnreachableServer) {
     EXPECT_EQ(OpenAICompatibleModel(LlmServerConfig{}).availability(), ModelAvailability::notEnabled);
     using A = ModelAvailability;
     struct Row {
@@ -86,7 +86,12 @@ TEST(OpenAICompatibleModel, Availability) {
         FakeHttpServer gone([](const auto&) { return FakeHttpServer::models({"test-model"}); });
         closed = configFor(gone);
     }
-    EXPECT_EQ(OpenAICompatibleModel(closed).availability(), ModelAvailability::unavailable);
+    OpenAICompatibleModel unreachable(closed);
+    EXPECT_EQ(unreachable.availability(), ModelAvailability::unavailable);
+    auto result = ask(unreachable);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(kindOf(result), Kind::other);
+    EXPECT_TRUE(describeError(result.error()).starts_with("language-model server unreachable: ")) << describeError(result.error());
 }
 
 TEST(OpenAICompatibleModel, SendsOneChatCompletionRequest) {
@@ -171,19 +176,6 @@ TEST(OpenAICompatibleModel, OversizedAnswerIsRefused) {
     auto result = ask(model);
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(describeError(result.error()), "the language-model server's answer is too large");
-}
-
-TEST(OpenAICompatibleModel, UnreachableServerIsAnError) {
-    LlmServerConfig config;
-    {
-        FakeHttpServer gone([](const auto&) { return FakeHttpServer::chat("x"); });
-        config = configFor(gone);
-    }
-    OpenAICompatibleModel model(config);
-    auto result = ask(model);
-    ASSERT_FALSE(result.ok());
-    EXPECT_EQ(kindOf(result), Kind::other);
-    EXPECT_TRUE(describeError(result.error()).starts_with("language-model server unreachable: ")) << describeError(result.error());
 }
 
 TEST(OpenAICompatibleModel, CancelEndsAHangingRequestAtOnce) {
