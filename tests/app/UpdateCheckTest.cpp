@@ -3,7 +3,7 @@
 #include "app/UpdateCheck.h"
 #include "base/EventLoop.h"
 #include "platform/linux/http/HttpGet.h"
-#include "support/FakeModelServer.h"
+#include "support/FakeHttpServer.h"
 #include "support/ScopedEnv.h"
 
 namespace zarn {
@@ -57,7 +57,7 @@ TEST(UpdateCheck, MalformedFeedsAreRefused) {
 TEST(UpdateCheck, ChecksTheFeedOverHttp) {
     std::string body;
     int status = 200;
-    test::FakeModelServer server([&](const auto&) { return test::FakeModelServer::Response{status, body}; });
+    test::FakeHttpServer server([&](const auto&) { return test::FakeHttpServer::Response{status, body}; });
     EventLoop main;
     http::HttpGet http;
     auto check = [&](std::optional<std::string> url) {

@@ -6,7 +6,7 @@
 
 #include "Gguf.h"
 #include "speech/ModelStore.h"
-#include "speech/TestServer.h"
+#include "support/FakeHttpServer.h"
 #include "support/TempDir.h"
 #include "support/ZarnCommand.h"
 
@@ -51,7 +51,7 @@ TEST_F(ModelCommand, DownloadTheShippedModelThenTranscribe) {
 }
 
 TEST_F(ModelCommand, DownloadPrintsTheErrorDescriptionAndKeepsNothing) {
-    test::TestServer server;
+    test::FakeHttpServer server(test::FakeHttpServer::modelHost());
     ASSERT_GT(server.port(), 0);
     const auto run = zarn({"model", "download"}, {{"ZARN_MODEL_BASE_URL", server.url("/acme")}});
     EXPECT_EQ(run.status, 1);

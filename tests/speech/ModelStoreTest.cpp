@@ -8,7 +8,7 @@
 
 #include "speech/ModelStore.h"
 #include "speech/TestRuntime.h"
-#include "speech/TestServer.h"
+#include "support/FakeHttpServer.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
@@ -46,7 +46,7 @@ protected:
         for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
             ::unsetenv(name);
         }
-        server_ = new test::TestServer();
+        server_ = new test::FakeHttpServer(test::FakeHttpServer::modelHost());
     }
     static void TearDownTestSuite() { delete server_; }
     void SetUp() override { ASSERT_GT(server_->port(), 0) << "test server did not start"; }
@@ -57,10 +57,10 @@ protected:
         return ModelStore(dir_.path(), {"test-model.gguf", size, sha256Hex(body(size)), url}, limits);
     }
 
-    static test::TestServer* server_;
+    static test::FakeHttpServer* server_;
     test::TempDir dir_;
 };
-test::TestServer* ModelStoreDownload::server_ = nullptr;
+test::FakeHttpServer* ModelStoreDownload::server_ = nullptr;
 
 // A leftover partial file goes first; the body is reported once per MiB written (with or
 // without a length from the server), then exactly 1.0.

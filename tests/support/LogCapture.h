@@ -29,6 +29,15 @@ public:
         }
         return out;
     }
+    // Error lines of every category.
+    std::vector<std::string> errors() const {
+        std::lock_guard lock(mutex_);
+        std::vector<std::string> out;
+        for (const auto& r : records_) {
+            if (r.level == Log::Level::error) out.push_back(r.message);
+        }
+        return out;
+    }
     std::vector<Log::Record> records() const {
         std::lock_guard lock(mutex_);
         return records_;

@@ -18,30 +18,10 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
-namespace {
-const char* const kVars[3] = {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "HOME"};
-}
-
 ScopedXdgHome::ScopedXdgHome() {
-    for (int i = 0; i < 3; ++i) {
-        if (const char* v = std::getenv(kVars[i])) {
-            had_[i] = true;
-            saved_[i] = v;
-        }
-    }
-    setenv("XDG_DATA_HOME", dataHome().c_str(), 1);
-    setenv("XDG_CONFIG_HOME", configHome().c_str(), 1);
-    setenv("HOME", (root() / "home").c_str(), 1);
-}
-
-ScopedXdgHome::~ScopedXdgHome() {
-    for (int i = 0; i < 3; ++i) {
-        if (had_[i]) {
-            setenv(kVars[i], saved_[i].c_str(), 1);
-        } else {
-            unsetenv(kVars[i]);
-        }
-    }
+    env_.set("XDG_DATA_HOME", dataHome().c_str());
+    env_.set("XDG_CONFIG_HOME", configHome().c_str());
+    env_.set("HOME", (root() / "home").c_str());
 }
 
 std::string readFile(const std::filesystem::path& path) {

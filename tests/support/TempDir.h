@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <string>
 
+#include "support/ScopedEnv.h"
+
 namespace zarn::test {
 
 // A fresh folder under the system's temporary directory, removed with everything in it.
@@ -25,15 +27,13 @@ private:
 class ScopedXdgHome {
 public:
     ScopedXdgHome();
-    ~ScopedXdgHome();
     const std::filesystem::path& root() const { return dir_.path(); }
     std::filesystem::path dataHome() const { return dir_.path() / "data"; }
     std::filesystem::path configHome() const { return dir_.path() / "config"; }
 
 private:
     TempDir dir_;
-    std::string saved_[3];
-    bool had_[3] = {false, false, false};
+    ScopedEnv env_;
 };
 
 std::string readFile(const std::filesystem::path& path);

@@ -102,10 +102,11 @@ TEST(CommandLine, HelpManualAndCompletionListTheSameCommands) {
     test::TempDir home;
     test::writeFile(home / "complete.sh", "source " + source + "/data/completion/zarn\nCOMP_WORDS=(zarn '')\n"
                                           "COMP_CWORD=1\n_zarn\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n");
-    const std::string shell = "env -i HOME=" + home.path().string() + " PATH=" + build + "/src/cli:/usr/bin:/bin " +
-                              "bash --norc --noprofile " + (home / "complete.sh").string();
-    ASSERT_EQ(std::system((shell + " > " + (home / "out").string()).c_str()), 0);
-    std::istringstream words(test::readFile(home / "out"));
+    const auto completion = test::ChildProcess::run(
+        {"bash", "--norc", "--noprofile", (home / "complete.sh").string()},
+        {.env = {{"HOME", home.path().string()}, {"PATH", build + "/src/cli:/usr/bin:/bin"}}, .cleanEnv = true});
+    ASSERT_EQ(completion.status, 0) << completion.err;
+    std::istringstream words(completion.out);
     for (std::string word; words >> word;) completed.insert(word);
     EXPECT_EQ(completed, topLevel);
 }

@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
-#include "support/LogCapture.h"
 #include "platform/linux/canberra/CanberraSoundPlayer.h"
 #include "platform/linux/pulse/PulseDaemon.h"
+#include "support/LogCapture.h"
 #include "support/ScopedEnv.h"
 
 namespace zarn {
@@ -27,11 +24,7 @@ TEST(CanberraSounds, BothSoundsReachTheSoundServer) {
         return daemon.log().find("Created input") != std::string::npos &&
                daemon.log().find('"' + event + '"') != std::string::npos;
     };
-    auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!(played("audio-volume-change") && played("message")) && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-    }
-    EXPECT_TRUE(played("audio-volume-change") && played("message")) << daemon.log();
+    EXPECT_TRUE(test::waitUntil([&] { return played("audio-volume-change") && played("message"); }, 30s)) << daemon.log();
 }
 
 TEST(CanberraSounds, MissingServerIsLoggedOnce) {

@@ -4,23 +4,23 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "base/EventLoop.h"
+#include "cleanup/FoundationModelFormatter.h"
 #include "support/LogCapture.h"
-#include "support/FakeModelServer.h"
+#include "support/FakeHttpServer.h"
 #include "platform/linux/llm/OpenAICompatibleModel.h"
 
 namespace zarn::llm {
 namespace {
 
 using namespace std::chrono_literals;
-using test::FakeModelServer;
+using test::FakeHttpServer;
 using Kind = LanguageModelError::Kind;
 
-LlmServerConfig configFor(const FakeModelServer& server, std::string model = "test-model") {
+LlmServerConfig configFor(const FakeHttpServer& server, std::string model = "test-model") {
     LlmServerConfig config;
     config.baseUrl = server.baseUrl();
     config.model = std::move(model);
@@ -53,44 +53,49 @@ std::optional<Kind> kindOf(const Result<std::string>& result) {
     }
 }
 
-TEST(OpenAICompatibleModel, Availability) {
+TEST(OpenAICompatibleModel, AvailabilityAndAnUnreachableServer) {
     EXPECT_EQ(OpenAICompatibleModel(LlmServerConfig{}).availability(), ModelAvailability::notEnabled);
     using A = ModelAvailability;
     struct Row {
-        FakeModelServer::Response listing;
+        FakeHttpServer::Response listing;
         std::string model;
         ModelAvailability expected;
     };
     for (const auto& row : std::vector<Row>{
-             {FakeModelServer::models({"other", "test-model"}), "test-model", A::available},
-             {FakeModelServer::models({"other", "test-model"}), "missing", A::unavailable},
-             {FakeModelServer::models({"other", "test-model"}), "", A::available},
-             {FakeModelServer::models({"llama3.2:latest"}), "llama3.2", A::available},  // Ollama's spelling
-             {FakeModelServer::error(503, R"({"error":{"code":503,"message":"Loading model"}})"), "test-model",
+             {FakeHttpServer::models({"other", "test-model"}), "test-model", A::available},
+             {FakeHttpServer::models({"other", "test-model"}), "missing", A::unavailable},
+             {FakeHttpServer::models({"other", "test-model"}), "", A::available},
+             {FakeHttpServer::models({"llama3.2:latest"}), "llama3.2", A::available},  // Ollama's spelling
+             {FakeHttpServer::error(503, R"({"error":{"code":503,"message":"Loading model"}})"), "test-model",
               A::stillDownloading},
-             {FakeModelServer::error(500), "test-model", A::unavailable},
-             {{200, "<html>", false}, "test-model", A::unavailable},
-             {FakeModelServer::models({}), "", A::unavailable},
+             {FakeHttpServer::error(500), "test-model", A::unavailable},
+             {{200, "<html>"}, "test-model", A::unavailable},
+             {FakeHttpServer::models({}), "", A::unavailable},
          }) {
-        FakeModelServer server([&](const auto&) { return row.listing; });
+        FakeHttpServer server([&](const auto&) { return row.listing; });
         EXPECT_EQ(OpenAICompatibleModel(configFor(server, row.model)).availability(), row.expected) << row.listing.body;
     }
 
-    FakeModelServer silent([](const auto&) { return FakeModelServer::Response{200, "", true}; });
+    FakeHttpServer silent([](const auto&) { return FakeHttpServer::silent(); });
     EXPECT_EQ(OpenAICompatibleModel(configFor(silent)).availability(), ModelAvailability::unavailable);
     EXPECT_TRUE(silent.waitForAbandoned(1));
 
     // Nothing listens on a port once its server is gone.
     LlmServerConfig closed;
     {
-        FakeModelServer gone([](const auto&) { return FakeModelServer::models({"test-model"}); });
+        FakeHttpServer gone([](const auto&) { return FakeHttpServer::models({"test-model"}); });
         closed = configFor(gone);
     }
-    EXPECT_EQ(OpenAICompatibleModel(closed).availability(), ModelAvailability::unavailable);
+    OpenAICompatibleModel unreachable(closed);
+    EXPECT_EQ(unreachable.availability(), ModelAvailability::unavailable);
+    auto result = ask(unreachable);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(kindOf(result), Kind::other);
+    EXPECT_TRUE(describeError(result.error()).starts_with("language-model server unreachable: ")) << describeError(result.error());
 }
 
 TEST(OpenAICompatibleModel, SendsOneChatCompletionRequest) {
-    FakeModelServer server(FakeModelServer::modelServer([](const auto&) { return FakeModelServer::chat(" We ship it. "); }));
+    FakeHttpServer server(FakeHttpServer::modelServer([](const auto&) { return FakeHttpServer::chat(" We ship it. "); }));
     OpenAICompatibleModel model(configFor(server));
     auto result = ask(model, request("Clean up this transcript:\n\nwe ship it \xff"));
     ASSERT_TRUE(result.ok()) << describeError(result.error());
@@ -114,9 +119,9 @@ TEST(OpenAICompatibleModel, SendsOneChatCompletionRequest) {
 }
 
 TEST(OpenAICompatibleModel, UsesTheListedModelWhenNoneIsConfigured) {
-    FakeModelServer server([](const FakeModelServer::Request& r) {
-        if (r.method == "GET") return FakeModelServer::models({"first", "second"});
-        return FakeModelServer::chat("ok");
+    FakeHttpServer server([](const FakeHttpServer::Request& r) {
+        if (r.method == "GET") return FakeHttpServer::models({"first", "second"});
+        return FakeHttpServer::chat("ok");
     });
     OpenAICompatibleModel model(configFor(server, ""));
     ASSERT_EQ(model.availability(), ModelAvailability::available);
@@ -128,32 +133,32 @@ TEST(OpenAICompatibleModel, UsesTheListedModelWhenNoneIsConfigured) {
 
 TEST(OpenAICompatibleModel, ServerFailuresBecomeModelErrors) {
     struct Row {
-        FakeModelServer::Response response;
+        FakeHttpServer::Response response;
         Kind kind;
         std::string description;
     };
     const std::vector<Row> rows = {
-        {FakeModelServer::error(500, R"({"error":{"message":"we ship it leaked"}})"), Kind::other,
+        {FakeHttpServer::error(500, R"({"error":{"message":"we ship it leaked"}})"), Kind::other,
          "language-model server answered HTTP 500"},
-        {FakeModelServer::error(404, ""), Kind::other, "language-model server answered HTTP 404"},
-        {FakeModelServer::error(429), Kind::rateLimited, ""},
-        {FakeModelServer::error(503), Kind::assetsUnavailable, ""},
-        {FakeModelServer::error(400, R"({"error":{"code":"context_length_exceeded","message":"too long"}})"),
+        {FakeHttpServer::error(404, ""), Kind::other, "language-model server answered HTTP 404"},
+        {FakeHttpServer::error(429), Kind::rateLimited, ""},
+        {FakeHttpServer::error(503), Kind::assetsUnavailable, ""},
+        {FakeHttpServer::error(400, R"({"error":{"code":"context_length_exceeded","message":"too long"}})"),
          Kind::exceededContextWindowSize, ""},
-        {FakeModelServer::error(400, R"({"error":{"type":"exceed_context_size_error"}})"),
+        {FakeHttpServer::error(400, R"({"error":{"type":"exceed_context_size_error"}})"),
          Kind::exceededContextWindowSize, ""},
-        {FakeModelServer::error(400, R"({"error":{"message":"bad"}})"), Kind::other,
+        {FakeHttpServer::error(400, R"({"error":{"message":"bad"}})"), Kind::other,
          "language-model server answered HTTP 400"},
-        {{200, "not json", false}, Kind::other, "the language-model server's answer is not JSON"},
-        {{200, R"({"choices":[]})", false}, Kind::other, "the language-model server's answer has no choices"},
-        {{200, R"({"choices":[{"message":{"content":null}}]})", false}, Kind::other,
+        {{200, "not json"}, Kind::other, "the language-model server's answer is not JSON"},
+        {{200, R"({"choices":[]})"}, Kind::other, "the language-model server's answer has no choices"},
+        {{200, R"({"choices":[{"message":{"content":null}}]})"}, Kind::other,
          "the language-model server's answer has no message content"},
-        {{200, R"({"choices":[{"message":{"content":null,"refusal":"I will not."}}]})", false}, Kind::refusal, ""},
-        {FakeModelServer::chat("", "content_filter"), Kind::guardrailViolation, ""},
-        {FakeModelServer::chat("We ship", "length"), Kind::other, "the model's answer was cut off at the token limit"},
+        {{200, R"({"choices":[{"message":{"content":null,"refusal":"I will not."}}]})"}, Kind::refusal, ""},
+        {FakeHttpServer::chat("", "content_filter"), Kind::guardrailViolation, ""},
+        {FakeHttpServer::chat("We ship", "length"), Kind::other, "the model's answer was cut off at the token limit"},
     };
     for (const auto& row : rows) {
-        FakeModelServer server(FakeModelServer::modelServer([&](const auto&) { return row.response; }));
+        FakeHttpServer server(FakeHttpServer::modelServer([&](const auto&) { return row.response; }));
         OpenAICompatibleModel model(configFor(server));
         auto result = ask(model);
         ASSERT_FALSE(result.ok()) << row.response.body;
@@ -166,34 +171,21 @@ TEST(OpenAICompatibleModel, ServerFailuresBecomeModelErrors) {
 
 TEST(OpenAICompatibleModel, OversizedAnswerIsRefused) {
     const std::string huge(9 * 1024 * 1024, 'a');
-    FakeModelServer server(FakeModelServer::modelServer([&](const auto&) { return FakeModelServer::chat(huge); }));
+    FakeHttpServer server(FakeHttpServer::modelServer([&](const auto&) { return FakeHttpServer::chat(huge); }));
     OpenAICompatibleModel model(configFor(server));
     auto result = ask(model);
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(describeError(result.error()), "the language-model server's answer is too large");
 }
 
-TEST(OpenAICompatibleModel, UnreachableServerIsAnError) {
-    LlmServerConfig config;
-    {
-        FakeModelServer gone([](const auto&) { return FakeModelServer::chat("x"); });
-        config = configFor(gone);
-    }
-    OpenAICompatibleModel model(config);
-    auto result = ask(model);
-    ASSERT_FALSE(result.ok());
-    EXPECT_EQ(kindOf(result), Kind::other);
-    EXPECT_TRUE(describeError(result.error()).starts_with("language-model server unreachable: ")) << describeError(result.error());
-}
-
 TEST(OpenAICompatibleModel, CancelEndsAHangingRequestAtOnce) {
-    FakeModelServer server(FakeModelServer::modelServer([](const auto&) { return FakeModelServer::Response{200, "", true}; }));
+    FakeHttpServer server(FakeHttpServer::modelServer([](const auto&) { return FakeHttpServer::silent(); }));
     OpenAICompatibleModel model(configFor(server));
     EventLoop loop;
     std::optional<Result<std::string>> result;
     auto call = model.respond(request(), Reply<Result<std::string>>(loop, [&](Result<std::string> r) { result.emplace(r); }));
     // Wait until the server holds the request, then cancel.
-    while (server.requests().empty()) std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(server.waitForRequests(1));
     call->cancel();
     ASSERT_TRUE(loop.runUntil([&] { return result.has_value(); }, 10s));
     EXPECT_EQ(kindOf(*result), Kind::cancelled);
@@ -202,7 +194,7 @@ TEST(OpenAICompatibleModel, CancelEndsAHangingRequestAtOnce) {
 }
 
 TEST(OpenAICompatibleModel, DestroyingTheModelCancelsWhatIsPending) {
-    FakeModelServer server(FakeModelServer::modelServer([](const auto&) { return FakeModelServer::Response{200, "", true}; }));
+    FakeHttpServer server(FakeHttpServer::modelServer([](const auto&) { return FakeHttpServer::silent(); }));
     EventLoop loop;
     int cancelled = 0;
     {
@@ -212,7 +204,7 @@ TEST(OpenAICompatibleModel, DestroyingTheModelCancelsWhatIsPending) {
                               cancelled += kindOf(r) == Kind::cancelled ? 1 : 0;
                           }));
         }
-        while (server.requests().empty()) std::this_thread::sleep_for(1ms);
+        ASSERT_TRUE(server.waitForRequests(1));
     }
     ASSERT_TRUE(loop.runUntil([&] { return cancelled == 2; }, 10s));
     EXPECT_EQ(server.requests().size(), 1u);  // the second never went out
@@ -246,6 +238,20 @@ TEST(OpenAICompatibleModel, RemoteServersNeedAnExplicitOptIn) {
     EXPECT_EQ(invalid.availability(), ModelAvailability::unavailable);
     EXPECT_EQ(logs.messages().back(),
               "Language-model server not used: the language-model server URL must start with http:// or https://");
+}
+
+// The smart cleanup through this backend: the formatter's checks and fallbacks are its own tests'.
+TEST(OpenAICompatibleModel, SmartCleanupUsesTheServersAnswer) {
+    FakeHttpServer server(FakeHttpServer::modelServer([](const auto&) { return FakeHttpServer::chat("\nWe ship it tomorrow.\n"); }));
+    auto config = configFor(server);
+    config.probeTimeout = 2s;
+    EventLoop loop;
+    std::optional<std::string> result;
+    FoundationModelFormatter formatter(std::make_shared<OpenAICompatibleModel>(config), loop,
+                                       FoundationModelFormatter::defaultTimeout);
+    formatter.format("um so we ship it tomorrow", Reply<std::string>(loop, [&](std::string s) { result = s; }));
+    ASSERT_TRUE(loop.runUntil([&] { return result.has_value(); }, 30s));
+    EXPECT_EQ(*result, "We ship it tomorrow.");
 }
 
 }  // namespace

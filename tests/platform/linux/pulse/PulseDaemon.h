@@ -1,10 +1,10 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <filesystem>
+#include <memory>
 #include <string>
 
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 namespace zarn::test {
@@ -16,22 +16,19 @@ namespace zarn::test {
 class PulseDaemon {
 public:
     PulseDaemon();
-    ~PulseDaemon() { kill(); }
-    PulseDaemon(const PulseDaemon&) = delete;
-    PulseDaemon& operator=(const PulseDaemon&) = delete;
 
-    void kill();
+    void kill() { process_.reset(); }
     bool ready() const { return ready_; }
-    std::string log() const { return readFile(dir_ / "daemon.log"); }
-    std::filesystem::path socket() const { return dir_ / "native"; }
-    std::filesystem::path fifo() const { return dir_ / "source.fifo"; }
+    std::string log() const { return process_ ? process_->err() : failure_; }
+    std::filesystem::path socket() const { return temp_ / "native"; }
+    std::filesystem::path fifo() const { return temp_ / "source.fifo"; }
     std::string server() const { return "unix:" + socket().string(); }
 
 private:
     TempDir temp_;
-    std::filesystem::path dir_ = temp_.path();
-    pid_t pid_ = -1;
+    std::unique_ptr<ChildProcess> process_;
     bool ready_ = false;
+    std::string failure_;
 };
 
 }  // namespace zarn::test

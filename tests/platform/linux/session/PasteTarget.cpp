@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "platform/linux/x11clipboard/X11Selection.h"
+#include "support/ChildProcess.h"
 
 namespace zarn::test {
 
@@ -58,13 +59,15 @@ void PasteTarget::run(const std::string& wmClass, const std::string& copyOnPaste
     } while (event.type != MapNotify);
     // The focus is ours once the server says so; a freshly mapped window may need a retry.
     Window focus = None;
-    for (int attempt = 0; attempt < 100 && focus != window; ++attempt) {
-        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
-        XSync(display, False);
-        int revert = 0;
-        XGetInputFocus(display, &focus, &revert);
-    }
+    waitUntil(
+        [&] {
+            XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
+            XSync(display, False);
+            int revert = 0;
+            XGetInputFocus(display, &focus, &revert);
+            return focus == window;
+        },
+        std::chrono::seconds(2));
     {
         std::lock_guard lock(mutex_);
         ready_ = focus == window;

@@ -2,11 +2,10 @@
 
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
 
-#include "platform/linux/session/DesktopSession.h"
+#include "support/ChildProcess.h"
+#include "support/ScopedEnv.h"
 
 namespace zarn::test {
 
@@ -29,9 +28,8 @@ public:
 
 private:
     std::filesystem::path runtime_;
+    ScopedEnv env_;
     std::unique_ptr<ChildProcess> sway_;
-    std::vector<std::pair<std::string, std::optional<std::string>>> savedEnv_;
-    void setEnv(const std::string& name, const std::string& value);
 };
 
 }  // namespace zarn::test

@@ -3,14 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
-
 #include "base/EventLoop.h"
-#include "base/Log.h"
 #include "inject/TextInjector.h"
 #include "platform/linux/session/SwaySession.h"
 #include "platform/linux/wayland/DataControlClipboard.h"
 #include "platform/linux/wayland/SessionKeys.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 namespace zarn {
@@ -39,13 +37,8 @@ std::string wlPaste() {
 
 TEST(WaylandPasteE2E, VirtualKeyboardPastesIntoANativeTerminalAndTheClipboardComesBack) {
     if (auto missing = test::SwaySession::missingTool(); !missing.empty()) GTEST_SKIP() << missing << " is not installed";
-    if (system("command -v foot > /dev/null") != 0) GTEST_SKIP() << "foot is not installed";
-    std::mutex mutex;
-    std::vector<std::string> lines;
-    Log::setSinkForTesting([&](const Log::Record& r) {
-        std::lock_guard lock(mutex);
-        lines.push_back(r.message);
-    });
+    if (!test::installed("foot")) GTEST_SKIP() << "foot is not installed";
+    test::LogCapture logs;
     test::SwaySession sway;
     test::TempDir dir;
     // The keyboard comes before the window, as a desktop's real one does.
@@ -73,9 +66,7 @@ TEST(WaylandPasteE2E, VirtualKeyboardPastesIntoANativeTerminalAndTheClipboardCom
     // Restored, the user's words are ours to serve: they outlive the clipboard object.
     EXPECT_TRUE(clipboard.handOver());
     EXPECT_EQ(wlPaste(), "the user's words");
-    Log::setSinkForTesting(nullptr);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "paste keystroke via Wayland virtual keyboard (terminal)"), lines.end())
-        << ::testing::PrintToString(lines);
+    EXPECT_TRUE(logs.contains("paste keystroke via Wayland virtual keyboard (terminal)"));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "../x11hotkey/XvfbServer.h"
+#include "platform/linux/session/XvfbServer.h"
 #include "platform/linux/x11/X11Errors.h"
 
 // After gtest: Xlib's macros (None, Bool …) clash with its names.

@@ -1,4 +1,4 @@
-#include "support/FakeModelServer.h"
+#include "support/FakeHttpServer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -16,18 +16,6 @@
 
 namespace zarn::test {
 namespace {
-
-std::string reason(int status) {
-    switch (status) {
-        case 200: return "OK";
-        case 400: return "Bad Request";
-        case 404: return "Not Found";
-        case 429: return "Too Many Requests";
-        case 500: return "Internal Server Error";
-        case 503: return "Service Unavailable";
-        default: return "Status";
-    }
-}
 
 bool writeAll(int fd, const std::string& data) {
     std::size_t sent = 0;
@@ -49,7 +37,7 @@ bool waitReadable(int fd, int stopFd) {
 
 }  // namespace
 
-FakeModelServer::FakeModelServer(Handler handler) : handler_(std::move(handler)) {
+FakeHttpServer::FakeHttpServer(Handler handler) : handler_(std::move(handler)) {
     if (::pipe2(stopPipe_, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0) throw std::runtime_error("socket failed");
@@ -66,7 +54,7 @@ FakeModelServer::FakeModelServer(Handler handler) : handler_(std::move(handler))
     acceptThread_ = std::thread([this] { acceptLoop(); });
 }
 
-FakeModelServer::~FakeModelServer() {
+FakeHttpServer::~FakeHttpServer() {
     char byte = 1;
     [[maybe_unused]] auto ignored = ::write(stopPipe_[1], &byte, 1);
     acceptThread_.join();
@@ -81,7 +69,7 @@ FakeModelServer::~FakeModelServer() {
     ::close(stopPipe_[1]);
 }
 
-void FakeModelServer::acceptLoop() {
+void FakeHttpServer::acceptLoop() {
     for (;;) {
         pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
@@ -99,7 +87,7 @@ void FakeModelServer::acceptLoop() {
     }
 }
 
-void FakeModelServer::serve(int fd) {
+void FakeHttpServer::serve(int fd) {
     std::string data;
     char buffer[4096];
     std::size_t headerEnd = std::string::npos;
@@ -133,58 +121,103 @@ void FakeModelServer::serve(int fd) {
     {
         std::lock_guard lock(mutex_);
         requests_.push_back(request);
-    }
-    Response response = handler_(request);
-    if (response.hang) {
-        // Hold the connection until the client closes it or the server stops.
-        for (;;) {
-            pollfd fds[2] = {{fd, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0 && errno == EINTR) continue;
-            if (fds[1].revents & POLLIN) return;
-            if (::recv(fd, buffer, sizeof buffer, 0) <= 0) break;
-        }
-        std::lock_guard lock(mutex_);
-        ++abandoned_;
         changed_.notify_all();
-        return;
     }
-    writeAll(fd, "HTTP/1.1 " + std::to_string(response.status) + " " + reason(response.status) +
-                     "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(response.body.size()) +
-                     "\r\nConnection: close\r\n\r\n" + response.body);
+    const Response response = handler_(request);
+    using Ending = Response::Ending;
+    if (response.ending == Ending::silent) return holdUntilClosed(fd);
+    const bool cut = response.ending == Ending::reset || response.ending == Ending::stall;
+    // Clients read the status code; any reason phrase will do.
+    std::string answer =
+        "HTTP/1.1 " + std::to_string(response.status) + " Fake\r\nContent-Type: " + response.contentType + "\r\n";
+    if (response.ending != Ending::unsized) answer += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+    answer += "Connection: close\r\n\r\n";
+    answer += cut ? response.body.substr(0, response.cutAt) : response.body;
+    if (!writeAll(fd, answer)) return;
+    if (response.ending == Ending::stall) return holdUntilClosed(fd);
+    if (response.ending == Ending::reset) {
+        // An abortive close: the client sees a reset, not an orderly end.
+        linger abort{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    }
 }
 
-std::vector<FakeModelServer::Request> FakeModelServer::requests() const {
+void FakeHttpServer::holdUntilClosed(int fd) {
+    char buffer[4096];
+    for (;;) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0 && errno == EINTR) continue;
+        if (fds[1].revents & POLLIN) return;
+        if (::recv(fd, buffer, sizeof buffer, 0) <= 0) break;
+    }
+    std::lock_guard lock(mutex_);
+    ++abandoned_;
+    changed_.notify_all();
+}
+
+std::vector<FakeHttpServer::Request> FakeHttpServer::requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
 }
 
-bool FakeModelServer::waitForAbandoned(int count, int seconds) {
+bool FakeHttpServer::waitForRequests(std::size_t count, int seconds) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(seconds), [&] { return requests_.size() >= count; });
+}
+
+bool FakeHttpServer::waitForAbandoned(int count, int seconds) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, std::chrono::seconds(seconds), [&] { return abandoned_ >= count; });
 }
 
-FakeModelServer::Response FakeModelServer::chat(const std::string& content, const std::string& finishReason) {
+FakeHttpServer::Response FakeHttpServer::chat(const std::string& content, const std::string& finishReason) {
     nlohmann::json body = {
         {"id", "chatcmpl-1"},
         {"object", "chat.completion"},
         {"choices", {{{"index", 0}, {"message", {{"role", "assistant"}, {"content", content}}}, {"finish_reason", finishReason}}}},
     };
-    return {200, body.dump(), false};
+    return {200, body.dump()};
 }
 
-FakeModelServer::Response FakeModelServer::models(const std::vector<std::string>& ids) {
+FakeHttpServer::Response FakeHttpServer::models(const std::vector<std::string>& ids) {
     nlohmann::json data = nlohmann::json::array();
     for (const auto& id : ids) data.push_back({{"id", id}, {"object", "model"}});
-    return {200, nlohmann::json{{"object", "list"}, {"data", data}}.dump(), false};
+    return {200, nlohmann::json{{"object", "list"}, {"data", data}}.dump()};
 }
 
-FakeModelServer::Response FakeModelServer::error(int status, const std::string& body) { return {status, body, false}; }
+FakeHttpServer::Response FakeHttpServer::error(int status, const std::string& body) { return {status, body}; }
 
-FakeModelServer::Handler FakeModelServer::modelServer(std::function<Response(const Request&)> chatAnswer) {
+FakeHttpServer::Handler FakeHttpServer::modelServer(std::function<Response(const Request&)> chatAnswer) {
     return [chatAnswer = std::move(chatAnswer)](const Request& request) {
         if (request.method == "GET" && request.path == "/v1/models") return models({"test-model"});
         if (request.method == "POST" && request.path == "/v1/chat/completions") return chatAnswer(request);
         return error(404);
+    };
+}
+
+std::string FakeHttpServer::modelBody(std::size_t size, int salt) {
+    std::string out(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<char>((((i % 251) * 7 + 3) % 251) ^ static_cast<std::size_t>(salt));
+    return out;
+}
+
+FakeHttpServer::Handler FakeHttpServer::modelHost() {
+    return [](const Request& request) {
+        const auto model = [](std::size_t size, int salt = 0, Response::Ending ending = Response::Ending::whole,
+                              std::size_t cutAt = 0) {
+            return Response{200, modelBody(size, salt), ending, cutAt, "application/octet-stream"};
+        };
+        const std::string& path = request.path;
+        if (request.method != "GET") return error(400, "");
+        if (path == "/big/model") return model(kBig);
+        if (path == "/big/nolength") return model(kBig, 0, Response::Ending::unsized);
+        if (path == "/big/short") return model(kBig - 1);
+        if (path == "/big/wrong") return model(kBig, 0x55);
+        if (path == "/big/reset") return model(kBig, 0, Response::Ending::reset, 3 * 1024 * 1024 / 2);
+        if (path == "/trickle") return model(kSmall, 0, Response::Ending::stall);
+        if (path == "/small/model" || path.ends_with(".gguf")) return model(kSmall);
+        if (path == "/error") return Response{500, "server error\n", Response::Ending::whole, 0, "text/plain"};
+        return error(404, "");
     };
 }
 

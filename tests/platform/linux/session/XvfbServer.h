@@ -1,30 +1,29 @@
 #pragma once
 
+#include <memory>
 #include <string>
-#include <sys/types.h>
+
+#include "support/ChildProcess.h"
 
 namespace zarn::test {
 
-// A private X server for one test: Xvfb picks a free display number and reports it
-// through -displayfd once it accepts connections; the server is stopped on destruction.
+// A private X server for one test: Xvfb picks a free display number and reports it through
+// -displayfd once it accepts connections; the server is stopped on destruction.
 class XvfbServer {
 public:
     // `display` (":N") asks for that display, as when a server comes back; by default
     // Xvfb picks a free one.
     explicit XvfbServer(const std::string& display = {});
-    ~XvfbServer();
-    XvfbServer(const XvfbServer&) = delete;
-    XvfbServer& operator=(const XvfbServer&) = delete;
 
-    bool isRunning() const { return pid_ > 0 && !display_.empty(); }
+    bool isRunning() const { return process_ && !display_.empty(); }
     // ":N", or empty when the server did not come up.
     const std::string& display() const { return display_; }
     const std::string& failure() const { return failure_; }
     // Ends the server now (tests of a vanishing display).
-    void stop();
+    void stop() { process_.reset(); }
 
 private:
-    pid_t pid_ = -1;
+    std::unique_ptr<ChildProcess> process_;
     std::string display_;
     std::string failure_;
 };
