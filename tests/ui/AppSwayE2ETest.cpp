@@ -63,9 +63,7 @@ TEST(AppSwayE2E, HeldKeyPastesIntoANativeWindowAndTheClipboardComesBack) {
     ASSERT_TRUE(zarn.ready()) << zarn.soundServerLog();
     ChildProcess users({"wl-copy", "--foreground", "the user's words"}, false);
     ASSERT_TRUE(test::waitUntil([] { return wlPaste() == "the user's words"; }, 10s));
-    env.set("WAYLAND_DEBUG", "1");
     auto app = zarn.start();
-    env.set("WAYLAND_DEBUG", nullptr);
     ASSERT_TRUE(zarn.waitForLine(*app, "Zarn ready", 60s)) << zarn.log();
 
     // foot pastes on Ctrl+V here, as a text editor does, and hands the text to `head`.
@@ -82,12 +80,8 @@ TEST(AppSwayE2E, HeldKeyPastesIntoANativeWindowAndTheClipboardComesBack) {
     zarn.dictate(*app, rightAlt, [] {
         EXPECT_TRUE(test::waitUntil([] { return test::AppUnderTest::hudMapState() == IsViewable; }, 10s));
     });
-    EXPECT_TRUE(test::waitUntil([&] { return test::readFile(out) == dictated; }, 15s))
+    EXPECT_TRUE(test::waitUntil([&] { return test::readFile(out) == dictated; }, 120s))
         << test::readFile(out) << "\n" << zarn.logOf(*app);
-    { std::string o; test::runCommand({"sh","-c","swaymsg -t get_seats; swaymsg -t get_tree | grep -n 'focused\": true' ; swaymsg -t get_inputs | grep -i identifier"}, &o); std::cerr << "DEBUG\n" << o; }
-    test::runCommand({"wtype", "-M", "ctrl", "v", "-m", "ctrl"});
-    test::waitUntil([&] { return !test::readFile(out).empty(); }, 5s);
-    std::cerr << "AFTER WTYPE [" << test::readFile(out) << "]\n";
     EXPECT_TRUE(test::waitUntil([] { return wlPaste() == "the user's words"; }, 10s)) << wlPaste();
     EXPECT_TRUE(test::waitUntil([] { return test::AppUnderTest::hudMapState() == IsUnmapped; }, 10s));
     ::close(keys);

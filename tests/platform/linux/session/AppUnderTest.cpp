@@ -4,9 +4,11 @@
 
 #include <X11/Xlib.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <sstream>
+#include <thread>
 
 namespace zarn::test {
 
@@ -49,14 +51,24 @@ void AppUnderTest::dictate(ChildProcess& app, const std::function<bool(bool down
     const std::string speech = readFile("/usr/share/pocketsphinx/test/data/goforward.raw");
     const int fd = ::open(pulse_.fifo().c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
-    // The pipe holds 64 KiB: once 3 s of silence after the words went in, the source has
-    // read every word and handed it to the recording stream.
+    // At a microphone's pace (the pipe source reads as fast as it is written), with 3 s of
+    // silence after the words: the app has them all long before the key goes up.
     const std::string audio = speech + std::string(96000, '\0');
-    for (std::size_t at = 0; at < audio.size();) {
-        const ssize_t n = ::write(fd, audio.data() + at, std::min<std::size_t>(8192, audio.size() - at));
+    constexpr std::size_t tenthOfASecond = 3200;
+    auto due = Clock::now();
+    for (std::size_t at = 0; at < audio.size(); due += std::chrono::milliseconds(100)) {
+        std::this_thread::sleep_until(due);
+        const ssize_t n = ::write(fd, audio.data() + at, std::min(tenthOfASecond, audio.size() - at));
         ASSERT_GT(n, 0);
         at += static_cast<std::size_t>(n);
     }
+    // Once the source read the pipe empty.
+    EXPECT_TRUE(waitUntil(
+        [fd] {
+            int left = 0;
+            return ::ioctl(fd, FIONREAD, &left) == 0 && left == 0;
+        },
+        std::chrono::seconds(30)));
     ::close(fd);
     ASSERT_TRUE(key(false));
 }
