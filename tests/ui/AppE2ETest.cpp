@@ -20,8 +20,6 @@ constexpr auto hudMap = test::AppUnderTest::hudMapState;
 constexpr auto history = test::AppUnderTest::history;
 namespace fs = std::filesystem;
 
-bool installed(const std::string& tool) { return test::runCommand({"sh", "-c", "command -v " + tool}); }
-
 // How many pixels of the window are the record red: the tray badge shows it while dictating.
 int redPixels(const std::string& window) {
     Display* display = XOpenDisplay(nullptr);
@@ -68,7 +66,7 @@ class AppE2E : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const char* tool : {"trayer", "xdotool", "pulseaudio"}) {
-            if (!installed(tool)) GTEST_SKIP() << tool << " is not installed";
+            if (!test::installed(tool)) GTEST_SKIP() << tool << " is not installed";
         }
         if (auto missing = test::DesktopSession::missingTool(true); !missing.empty()) GTEST_SKIP() << missing;
         session = std::make_unique<test::DesktopSession>(true);

@@ -19,18 +19,12 @@ namespace {
 using namespace std::chrono_literals;
 using test::ChildProcess;
 
-std::string wlPaste() {
-    std::string out;
-    test::runCommand({"wl-paste"}, &out);  // text ending in one newline it adds
-    return out.empty() ? out : out.substr(0, out.size() - 1);
-}
+constexpr auto wlPaste = test::SwaySession::clipboard;
 
 TEST(AppSwayE2E, HeldKeyPastesIntoANativeWindowAndTheClipboardComesBack) {
     if (auto missing = test::SwaySession::missingTool(); !missing.empty()) GTEST_SKIP() << missing << " is not installed";
     for (const char* tool : {"foot", "xdotool", "pulseaudio", "dbus-daemon"}) {
-        if (system((std::string("command -v ") + tool + " > /dev/null").c_str()) != 0) {
-            GTEST_SKIP() << tool << " is not installed";
-        }
+        if (!test::installed(tool)) GTEST_SKIP() << tool << " is not installed";
     }
     test::ScopedXdgHome home;
     test::ScopedEnv env;
@@ -50,12 +44,8 @@ TEST(AppSwayE2E, HeldKeyPastesIntoANativeWindowAndTheClipboardComesBack) {
     ASSERT_GE(keys, 0);
     env.set("ZARN_EVDEV_DEVICE", keysPath.c_str());
     const auto rightAlt = [keys](bool down) {
-        input_event events[2] = {};
-        events[0].type = EV_KEY;
-        events[0].code = KEY_RIGHTALT;
-        events[0].value = down ? 1 : 0;
-        events[1].type = EV_SYN;
-        events[1].code = SYN_REPORT;
+        const input_event events[2] = {{.type = EV_KEY, .code = KEY_RIGHTALT, .value = down},
+                                       {.type = EV_SYN, .code = SYN_REPORT, .value = 0}};
         return ::write(keys, events, sizeof events) == static_cast<ssize_t>(sizeof events);
     };
 

@@ -28,7 +28,9 @@ std::vector<char*> argvOf(const std::vector<std::string>& args) {
     return out;
 }
 
-bool exists(const std::string& program) {
+}  // namespace
+
+bool installed(const std::string& program) {
     if (program.find('/') != std::string::npos) return access(program.c_str(), X_OK) == 0;
     const char* path = std::getenv("PATH");
     std::string dirs = path ? path : "/usr/bin:/bin";
@@ -41,6 +43,8 @@ bool exists(const std::string& program) {
     }
     return false;
 }
+
+namespace {
 
 bool displayAccepts(const std::string& name) {
     Display* display = XOpenDisplay(name.c_str());
@@ -151,7 +155,7 @@ std::string DesktopSession::missingTool(bool accessibility) {
         tools.insert(tools.end(), {"dbus-daemon", "dbus-send", kBusLauncher});
     }
     for (const auto& tool : tools) {
-        if (!exists(tool)) return tool;
+        if (!installed(tool)) return tool;
     }
     return {};
 }

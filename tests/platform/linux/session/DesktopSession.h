@@ -59,6 +59,9 @@ private:
 // Waits until `done` holds, checking every few milliseconds, or `timeout` passes.
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
+// Whether a program is on PATH (or, given with a slash, executable there).
+bool installed(const std::string& program);
+
 // Runs a command to its end; true when it exits 0. Its standard output goes to `output`.
 bool runCommand(const std::vector<std::string>& argv, std::string* output = nullptr);
 

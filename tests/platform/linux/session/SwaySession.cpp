@@ -14,8 +14,6 @@ namespace {
 
 constexpr uid_t nobody = 65534;
 
-bool installed(const std::string& program) { return runCommand({"sh", "-c", "command -v " + program}); }
-
 }  // namespace
 
 std::string SwaySession::missingTool() {
@@ -94,5 +92,11 @@ SwaySession::~SwaySession() {
 }
 
 bool SwaySession::command(const std::string& command) { return runCommand({"swaymsg", command}); }
+
+std::string SwaySession::clipboard() {
+    std::string out;
+    runCommand({"wl-paste"}, &out);  // text ending in one newline it adds
+    return out.empty() ? out : out.substr(0, out.size() - 1);
+}
 
 }  // namespace zarn::test

@@ -31,15 +31,11 @@ public:
     bool isInTerminal() override { return true; }
 };
 
-std::string wlPaste() {
-    std::string out;
-    test::runCommand({"wl-paste"}, &out);  // text ending in one newline it adds
-    return out.empty() ? out : out.substr(0, out.size() - 1);
-}
+constexpr auto wlPaste = test::SwaySession::clipboard;
 
 TEST(WaylandPasteE2E, VirtualKeyboardPastesIntoANativeTerminalAndTheClipboardComesBack) {
     if (auto missing = test::SwaySession::missingTool(); !missing.empty()) GTEST_SKIP() << missing << " is not installed";
-    if (system("command -v foot > /dev/null") != 0) GTEST_SKIP() << "foot is not installed";
+    if (!test::installed("foot")) GTEST_SKIP() << "foot is not installed";
     std::mutex mutex;
     std::vector<std::string> lines;
     Log::setSinkForTesting([&](const Log::Record& r) {
