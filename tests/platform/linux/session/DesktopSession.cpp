@@ -160,22 +160,14 @@ std::string DesktopSession::missingTool(bool accessibility) {
     return {};
 }
 
-void DesktopSession::setEnv(const std::string& name, const std::string& value) {
-    const char* old = std::getenv(name.c_str());
-    savedEnv_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-    setenv(name.c_str(), value.c_str(), 1);
-}
-
 DesktopSession::DesktopSession(bool accessibility) {
     auto runtime = home_.root() / "runtime";
     std::filesystem::create_directories(runtime);
     chmod(runtime.c_str(), 0700);
-    setEnv("XDG_RUNTIME_DIR", runtime.string());
+    env_.set("XDG_RUNTIME_DIR", runtime.c_str());
     // Nothing of the caller's desktop may leak in.
     for (const char* name : {"AT_SPI_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY"}) {
-        const char* old = std::getenv(name);
-        savedEnv_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        unsetenv(name);
+        env_.set(name, nullptr);
     }
 
     // Xvfb writes the display number it picked once it accepts connections. Without
@@ -185,7 +177,7 @@ DesktopSession::DesktopSession(bool accessibility) {
     auto number = xvfb_->readLine(std::chrono::seconds(20));
     if (!number || number->empty()) throw std::runtime_error("Xvfb did not start");
     display_ = ":" + *number;
-    setEnv("DISPLAY", display_);
+    env_.set("DISPLAY", display_.c_str());
     if (!waitUntil([this] { return displayAccepts(display_); }, std::chrono::seconds(20))) {
         throw std::runtime_error("Xvfb on " + display_ + " does not accept connections");
     }
@@ -195,7 +187,7 @@ DesktopSession::DesktopSession(bool accessibility) {
         std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"}, true);
     auto address = bus_->readLine(std::chrono::seconds(20));
     if (!address || address->empty()) throw std::runtime_error("dbus-daemon did not start");
-    setEnv("DBUS_SESSION_BUS_ADDRESS", *address);
+    env_.set("DBUS_SESSION_BUS_ADDRESS", address->c_str());
 
     atspiBus_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{kBusLauncher, "--launch-immediately", "--a11y=1"}, false);
@@ -229,19 +221,15 @@ DesktopSession::DesktopSession(bool accessibility) {
         throw std::runtime_error("the accessibility registry did not start (display " + display_ +
                                  (displayAccepts(display_) ? " accepts connections)" : " refuses connections)"));
     }
-    setEnv("QT_ACCESSIBILITY", "1");
-    setEnv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
-    setEnv("QT_QPA_PLATFORM", "xcb");
+    env_.set("QT_ACCESSIBILITY", "1");
+    env_.set("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    env_.set("QT_QPA_PLATFORM", "xcb");
 }
 
 DesktopSession::~DesktopSession() {
     atspiBus_.reset();
     bus_.reset();
     xvfb_.reset();
-    for (auto it = savedEnv_.rbegin(); it != savedEnv_.rend(); ++it) {
-        if (it->second) setenv(it->first.c_str(), it->second->c_str(), 1);
-        else unsetenv(it->first.c_str());
-    }
 }
 
 }  // namespace zarn::test

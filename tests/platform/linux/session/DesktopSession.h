@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace zarn::test {
@@ -52,8 +53,7 @@ private:
     ScopedXdgHome home_;
     std::unique_ptr<ChildProcess> xvfb_, bus_, atspiBus_;
     std::string display_;
-    std::vector<std::pair<std::string, std::optional<std::string>>> savedEnv_;
-    void setEnv(const std::string& name, const std::string& value);
+    ScopedEnv env_;
 };
 
 // Waits until `done` holds, checking every few milliseconds, or `timeout` passes.

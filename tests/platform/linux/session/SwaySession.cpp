@@ -23,12 +23,6 @@ std::string SwaySession::missingTool() {
     return {};
 }
 
-void SwaySession::setEnv(const std::string& name, const std::string& value) {
-    const char* old = std::getenv(name.c_str());
-    savedEnv_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-    setenv(name.c_str(), value.c_str(), 1);
-}
-
 SwaySession::SwaySession() {
     // Outside any root-only temporary folder: sway's user must reach it.
     char pattern[] = "/tmp/zarn-sway-XXXXXX";
@@ -46,22 +40,18 @@ SwaySession::SwaySession() {
         }
     }
     chmod(runtime_.c_str(), 0700);
-    setEnv("XDG_RUNTIME_DIR", runtime_.string());
-    setEnv("WLR_BACKENDS", "headless");
-    setEnv("WLR_RENDERER", "pixman");
-    setEnv("WLR_LIBINPUT_NO_DEVICES", "1");
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "SWAYSOCK"}) {
-        const char* old = std::getenv(name);
-        savedEnv_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        unsetenv(name);
-    }
+    env_.set("XDG_RUNTIME_DIR", runtime_.c_str());
+    env_.set("WLR_BACKENDS", "headless");
+    env_.set("WLR_RENDERER", "pixman");
+    env_.set("WLR_LIBINPUT_NO_DEVICES", "1");
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "SWAYSOCK"}) env_.set(name, nullptr);
     std::vector<std::string> argv = {"sway", "-c", (runtime_ / "config").string()};
     if (asRoot) argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
     sway_ = std::make_unique<ChildProcess>(argv, true);
     if (!waitUntil([this] { return std::filesystem::exists(runtime_ / "wayland-1"); }, std::chrono::seconds(20))) {
         throw std::runtime_error("sway did not start");
     }
-    setEnv("WAYLAND_DISPLAY", "wayland-1");
+    env_.set("WAYLAND_DISPLAY", "wayland-1");
     std::filesystem::path socket;
     waitUntil(
         [&] {
@@ -72,21 +62,17 @@ SwaySession::SwaySession() {
         },
         std::chrono::seconds(20));
     if (socket.empty()) throw std::runtime_error("sway has no IPC socket");
-    setEnv("SWAYSOCK", socket.string());
+    env_.set("SWAYSOCK", socket.c_str());
     if (!waitUntil([this] { return std::filesystem::exists(runtime_ / "display"); }, std::chrono::seconds(30))) {
         throw std::runtime_error("XWayland did not start");
     }
     std::string display = readFile(runtime_ / "display");
     while (!display.empty() && display.back() == '\n') display.pop_back();
-    setEnv("DISPLAY", display);
+    env_.set("DISPLAY", display.c_str());
 }
 
 SwaySession::~SwaySession() {
     sway_.reset();
-    for (auto it = savedEnv_.rbegin(); it != savedEnv_.rend(); ++it) {
-        if (it->second) setenv(it->first.c_str(), it->second->c_str(), 1);
-        else unsetenv(it->first.c_str());
-    }
     std::error_code ignored;
     std::filesystem::remove_all(runtime_, ignored);
 }

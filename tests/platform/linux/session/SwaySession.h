@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/linux/session/DesktopSession.h"
+#include "support/ScopedEnv.h"
 
 namespace zarn::test {
 
@@ -32,8 +33,7 @@ public:
 private:
     std::filesystem::path runtime_;
     std::unique_ptr<ChildProcess> sway_;
-    std::vector<std::pair<std::string, std::optional<std::string>>> savedEnv_;
-    void setEnv(const std::string& name, const std::string& value);
+    ScopedEnv env_;
 };
 
 }  // namespace zarn::test
