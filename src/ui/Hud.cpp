@@ -166,12 +166,14 @@ void HUDView::paintEvent(QPaintEvent*) {
 namespace {
 
 // Native Wayland gives an ordinary client no placement and no bypass of the compositor: the
-// panel becomes a frameless tool window there, and says so once.
+// panel becomes a frameless tool window there, and says so once. On X11 it is a tooltip:
+// sway hands the keyboard to every XWayland window that bypasses it unless its type is one
+// of the passing kinds, and would take it from the window the text is meant for.
 Qt::WindowFlags panelFlags() {
     constexpr Qt::WindowFlags common =
         Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput;
     if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
-        return Qt::Window | Qt::BypassWindowManagerHint | common;
+        return Qt::ToolTip | Qt::BypassWindowManagerHint | common;
     }
     Log::app().info("HUD: no X display (XWayland) in this Wayland session — shown as a tool window the compositor places");
     return Qt::Tool | common;

@@ -195,9 +195,9 @@ int main(int argc, char** argv) {
     RunStore& runs = RunStore::shared();
 
     SerialExecutor background("zarn-feed");
-    desktop::LinuxPermissions permissions({.backend = chooseHotkeyBackend(), .strings = [&settings] {
-                                               return settings.strings();
-                                           }});
+    desktop::LinuxPermissions permissions({.backend = chooseHotkeyBackend(),
+                                           .eventFile = evdevEventFile(),
+                                           .strings = [&settings] { return settings.strings(); }});
     atspi::AtspiAccessibility accessibility;
     // Native Wayland windows see the clipboard through data-control where the compositor has it.
     auto waylandClipboard = wl::sessionDataControl();

@@ -28,6 +28,7 @@ bool LinuxPermissions::keyboardsReadable(const std::string& inputFolder) {
 bool LinuxPermissions::uinputWritable(const std::string& device) { return access(device.c_str(), R_OK | W_OK) == 0; }
 
 bool LinuxPermissions::canUseInputDevices() const {
+    if (!options_.eventFile.empty()) return access(options_.eventFile.c_str(), R_OK) == 0;
     return keyboardsReadable(options_.inputFolder) && uinputWritable(options_.uinputDevice);
 }
 

@@ -23,6 +23,8 @@ public:
         std::chrono::milliseconds pulseTimeout{1000};
         std::string inputFolder = "/dev/input";
         std::string uinputDevice = "/dev/uinput";
+        // The evdev backend's only key source when set (evdevEventFile()): readable is enough.
+        std::string eventFile;
         std::function<Strings()> strings;
     };
 

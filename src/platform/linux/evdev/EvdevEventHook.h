@@ -105,6 +105,19 @@ private:
     int added_ = -1;  // inotify on the folder
 };
 
+// One file of input_event records, an event device or a named pipe, read as the only
+// keyboard and never grabbed (nothing is passed on, so no uinput device is needed). What
+// ZARN_EVDEV_DEVICE names: a way for tests to press keys where there is no keyboard. A pipe's
+// writer keeps it open for as long as the keys are wanted; its end is the keyboard's.
+class FileEventSource final : public DeviceSource {
+public:
+    explicit FileEventSource(std::filesystem::path path) : path_(std::move(path)) {}
+    Outcome open(unsigned code, bool grab, std::vector<Device>& devices) override;
+
+private:
+    std::filesystem::path path_;
+};
+
 // The key hook for Wayland sessions and consoles: reads the keyboards' input events on its
 // own thread. When the key's edges are to be swallowed, the keyboards are grabbed and each
 // event of the key is held back until its verdict; the events behind it wait in order.

@@ -179,4 +179,11 @@ void InputDeviceSource::openAdded(unsigned code, bool grab, const std::set<std::
     }
 }
 
+DeviceSource::Outcome FileEventSource::open(unsigned, bool, std::vector<Device>& devices) {
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == EACCES || errno == EPERM ? Outcome::permissionDenied : Outcome::noKeyboard;
+    devices.emplace_back(fd, path_.string());
+    return Outcome::ok;
+}
+
 }  // namespace zarn::evdev

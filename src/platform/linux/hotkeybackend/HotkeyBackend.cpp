@@ -35,8 +35,17 @@ HotkeyBackend chooseHotkeyBackend() {
     });
 }
 
+std::string evdevEventFile() {
+    const char* file = std::getenv("ZARN_EVDEV_DEVICE");
+    return file ? file : "";
+}
+
 std::unique_ptr<hotkey::EventHook> makeEventHook(HotkeyBackend backend) {
     if (backend == HotkeyBackend::x11) return std::make_unique<x11::X11EventHook>();
+    if (auto file = evdevEventFile(); !file.empty()) {
+        Log::hotkey().info("reading the keys from ZARN_EVDEV_DEVICE only");
+        return std::make_unique<evdev::EvdevEventHook>(std::make_unique<evdev::FileEventSource>(file));
+    }
     return std::make_unique<evdev::EvdevEventHook>();
 }
 

@@ -26,6 +26,11 @@ HotkeyBackend chooseHotkeyBackend(const EnvironmentLookup& environment);
 // The same, from this process's environment.
 HotkeyBackend chooseHotkeyBackend();
 
+// ZARN_EVDEV_DEVICE: the one file the evdev backend reads its keys from instead of the
+// keyboards under /dev/input (evdev::FileEventSource); empty when unset, as it always is
+// outside tests.
+std::string evdevEventFile();
+
 std::unique_ptr<hotkey::EventHook> makeEventHook(HotkeyBackend backend);
 
 // The monitor for this session, reporting on `mainExecutor`.

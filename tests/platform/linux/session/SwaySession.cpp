@@ -79,4 +79,10 @@ SwaySession::~SwaySession() {
 
 bool SwaySession::command(const std::string& command) { return runCommand({"swaymsg", command}); }
 
+std::string SwaySession::clipboard() {
+    std::string out;
+    runCommand({"wl-paste"}, &out);  // text ending in one newline it adds
+    return out.empty() ? out : out.substr(0, out.size() - 1);
+}
+
 }  // namespace zarn::test

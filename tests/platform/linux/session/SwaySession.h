@@ -24,6 +24,8 @@ public:
     // Runs a sway command (swaymsg); true when sway accepted it, so criteria that match no
     // window ("[app_id=foot con_id=__focused__] nop") answer whether a window has the focus.
     bool command(const std::string& command);
+    // The clipboard's text as a Wayland client pastes it (wl-paste).
+    static std::string clipboard();
     const std::filesystem::path& runtimeDir() const { return runtime_; }
 
 private:

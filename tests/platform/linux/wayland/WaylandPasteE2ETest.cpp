@@ -29,11 +29,7 @@ public:
     bool isInTerminal() override { return true; }
 };
 
-std::string wlPaste() {
-    std::string out;
-    test::runCommand({"wl-paste"}, &out);  // text ending in one newline it adds
-    return out.empty() ? out : out.substr(0, out.size() - 1);
-}
+constexpr auto wlPaste = test::SwaySession::clipboard;
 
 TEST(WaylandPasteE2E, VirtualKeyboardPastesIntoANativeTerminalAndTheClipboardComesBack) {
     if (auto missing = test::SwaySession::missingTool(); !missing.empty()) GTEST_SKIP() << missing << " is not installed";
