@@ -132,14 +132,12 @@ TEST(Observable, NotifiesOnlyRealChangesAndStopsWhenTheHandleGoes) {
     EXPECT_EQ(seen, (std::vector<std::string>{"b", "c", "2:c", "d"}));
     EXPECT_EQ(value.get(), "e");
     EXPECT_EQ(value.observerCount(), 0u);
-}
 
-TEST(Observable, AnObserverMayUnsubscribeAnotherDuringNotification) {
-    Observable<int> value(0);
+    // An observer may unsubscribe another during a notification.
     Subscription second;
     int secondCalls = 0;
-    auto first = value.subscribe([&](const int&) { second.reset(); });
-    second = value.subscribe([&](const int&) { ++secondCalls; });
-    value.set(1);
+    auto first = value.subscribe([&](const std::string&) { second.reset(); });
+    second = value.subscribe([&](const std::string&) { ++secondCalls; });
+    value.set("f");
     EXPECT_EQ(secondCalls, 0);
 }
