@@ -65,9 +65,12 @@ TEST(StringsTables, CountsAndParametersBuildEachLanguagesSentence) {
         EXPECT_EQ(en.transcriptions.recordingCount(n), text);
     EXPECT_EQ(en.transcriptions.deleteAllConfirm(1), "Delete all 1 recordings?");
     EXPECT_EQ(en.dictionary.entryCount(1), "1 entries");
-    EXPECT_EQ(ru.transcriptions.recordingCount(22), "22 записи");
-    EXPECT_EQ(ru.dictionary.entryCount(11), "11 записей");
-    EXPECT_EQ(ru.transcriptions.deleteAllConfirm(21), "Удалить 21 запись?");
+    for (auto [n, word] : std::vector<std::pair<std::int64_t, std::string>>{{21, "запись"}, {3, "записи"}, {11, "записей"}}) {
+        const std::string count = std::to_string(n) + " " + word;
+        EXPECT_EQ(ru.transcriptions.recordingCount(n), count);
+        EXPECT_EQ(ru.dictionary.entryCount(n), count);
+        EXPECT_EQ(ru.transcriptions.deleteAllConfirm(n), "Удалить " + count + "?");
+    }
     EXPECT_EQ(en.menu.holdToDictate("Right ⌥"), "Hold Right ⌥ to dictate");
     EXPECT_EQ(ru.menu.holdToDictate("Right ⌥"), "Удерживайте Right ⌥ для диктовки");
     EXPECT_EQ(en.menu.downloadingModel(42), "Downloading model… 42%");
