@@ -175,6 +175,10 @@ TEST(AudioCaptureConversion, EqualFormatsAreCopiedNotConverted) {
 TEST(AudioCaptureLevel, FollowsTheDecibelScaleOfTheFirstChannel) {
     const AudioFormat mono = AudioFormat::monoFloat(48000), stereo16{48000, 2, SampleType::int16, true};
     const auto square = [](std::uint32_t f, std::uint32_t) { return (f / 24) % 2 ? 1.0 : -1.0; };
+    const auto firstHalf = [](AudioBuffer b) {
+        b.setFrameLength(b.frameLength() / 2);
+        return b;
+    };
     const std::vector<std::pair<AudioBuffer, float>> rows{
         {filled(mono, 2048, [](auto, auto) { return 0.0; }), 0.0f},
         {filled(mono, 2048, square), 1.0f},
@@ -182,6 +186,7 @@ TEST(AudioCaptureLevel, FollowsTheDecibelScaleOfTheFirstChannel) {
         {sine(mono, 48000, 1000, std::sqrt(2.0) * 0.0316227766), 0.4f},
         {sine(mono, 48000, 1000, std::sqrt(2.0) * 0.001), 0.0f},
         {AudioBuffer(mono, 2048), 0.0f},  // no frames
+        {firstHalf(filled(mono, 2048, [](auto f, auto) { return f < 1024 ? 0.0 : 1.0; })), 0.0f},  // a reused buffer's tail
         {filled(stereo16, 2048, [&](auto f, auto c) { return c == 0 ? square(f, c) : 0.0; }), 1.0f},
         {filled(stereo16, 2048, [](auto, auto c) { return c == 1 ? 1.0 : 0.0; }), 0.0f},
         {filled(mono, 4, [](auto, auto) { return std::nan(""); }), 0.0f},

@@ -39,6 +39,7 @@ TEST(AppLanguage, ExplicitChoiceWinsAndSystemTakesTheFirstDecidingPrimarySubtag)
              {{}, Resolved::en},
              {{"ru-Cyrl-RU"}, Resolved::ru},           // script and region ignored
              {{"", "-", "--ru-RU"}, Resolved::ru},     // empty parts and entries skipped
+             {{"-ru"}, Resolved::ru},
              {{"RU-ru", "rus", "ru_RU"}, Resolved::en},  // case-sensitive, whole subtag only
              {{"Ru", "ru-RU"}, Resolved::ru},
          })
