@@ -112,7 +112,9 @@ TEST(Reply, RunsOnTheCallersExecutorAndLifetimeGuardsDeadOwners) {
     lifetime.reset();
     guarded();
     EXPECT_EQ(calls, 1);
-}// Every executor names itself current around its tasks, and only there.
+}
+
+// Every executor names itself current around its tasks, and only there.
 TEST(Executor, IsCurrentOnlyInsideItsOwnTasks) {
     ManualExecutor manual;
     EventLoop loop;
@@ -121,7 +123,7 @@ TEST(Executor, IsCurrentOnlyInsideItsOwnTasks) {
     std::mutex mutex;
     auto note = [&](const Executor* self) {
         std::lock_guard lock(mutex);
-        seen.emplace_back(self, Executor::current());
+        seen.emplace_back(self, self->isCurrent() ? Executor::current() : nullptr);
     };
     manual.post([&] { note(&manual); });
     loop.post([&] {
@@ -140,6 +142,7 @@ TEST(Executor, IsCurrentOnlyInsideItsOwnTasks) {
     });
     for (const auto& [expected, found] : seen) EXPECT_EQ(found, expected);
     EXPECT_EQ(Executor::current(), nullptr);
+    EXPECT_FALSE(manual.isCurrent() || loop.isCurrent() || serial.isCurrent());
 }
 
 TEST(SequenceChecker, AcceptsItsThreadAndFirstExecutorOnly) {
