@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
+#include <algorithm>
 
 #include "app/Application.h"
-#include "base/Log.h"
 #include "base/ManualExecutor.h"
 #include "dictation/DictationController.h"
 #include "dictation/FakeDictation.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 namespace zarn::test {
@@ -45,17 +45,9 @@ public:
 // The application's collaborators on virtual time, with a controller over fakes.
 class AppFixture : public ::testing::Test {
 protected:
-    AppFixture() {
-        Log::setSinkForTesting([this](const Log::Record& record) {
-            std::lock_guard lock(logMutex);
-            logs.push_back(record.message);
-        });
-    }
-    ~AppFixture() override { Log::setSinkForTesting(nullptr); }
-
-    int logCount(const std::string& message) {
-        std::lock_guard lock(logMutex);
-        return static_cast<int>(std::count(logs.begin(), logs.end(), message));
+    int logCount(const std::string& message) const {
+        const auto records = log.records();
+        return static_cast<int>(std::count_if(records.begin(), records.end(), [&](const auto& r) { return r.message == message; }));
     }
 
     // The launch arms the key itself.
@@ -68,8 +60,7 @@ protected:
     FakeKeyMonitor*& hotkey = rig.key;
     std::unique_ptr<DictationController>& controller = rig.controller;
     FakePermissions permissions;
-    std::mutex logMutex;
-    std::vector<std::string> logs;
+    LogCapture log;
 };
 
 }  // namespace zarn::test

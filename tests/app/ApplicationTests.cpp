@@ -35,6 +35,13 @@ TEST_F(ApplicationTest, LaunchArmsTheKeyPreloadsAndLogsReadiness) {
     EXPECT_EQ(preloads, std::vector<SpeechEngineChoice>{SpeechEngineChoice::apple});
     EXPECT_EQ(logCount("Zarn ready — hold Right ⌥ to dictate"), 1);
     EXPECT_EQ(logCount("interface language: system → en"), 1);
+    // Only an engine change preloads again, and only the new engine.
+    settings.setSoundEnabled(false);
+    settings.setEngine(SpeechEngineChoice::nemotron);
+    settings.setCleanupEnabled(false);
+    settings.setEngine(SpeechEngineChoice::apple);
+    EXPECT_EQ(preloads, (std::vector<SpeechEngineChoice>{SpeechEngineChoice::apple, SpeechEngineChoice::nemotron,
+                                                         SpeechEngineChoice::apple}));
 }
 
 TEST_F(ApplicationTest, RefusedKeyPromptsOnceThenArmsWhenGranted) {
@@ -84,17 +91,6 @@ TEST_F(ApplicationTest, DeadKeyWatchCancelsTheDictationAndIsArmedAgain) {
     executor.advanceBy(1s);
     EXPECT_TRUE(hotkey->running);
     EXPECT_FALSE(application->isWaitingForKey());
-}
-
-TEST_F(ApplicationTest, EngineChangePreloadsTheNewEngineOnly) {
-    makeApplication();
-    application->launch(hud);
-    settings.setSoundEnabled(false);
-    settings.setEngine(SpeechEngineChoice::nemotron);
-    settings.setCleanupEnabled(false);
-    settings.setEngine(SpeechEngineChoice::apple);
-    EXPECT_EQ(preloads, (std::vector<SpeechEngineChoice>{SpeechEngineChoice::apple, SpeechEngineChoice::nemotron,
-                                                         SpeechEngineChoice::apple}));
 }
 
 TEST_F(ApplicationTest, HudFollowsTheDictation) {

@@ -64,33 +64,31 @@ TEST_F(TrayMenuTest, ItemsFollowSettingsAndAvailability) {
         std::function<void()> setup;
         std::vector<std::string> expected;
     };
-    const std::vector<std::string> tail{"Settings…", "Check for Updates…", "Quit Zarn"};
-    auto with = [&](std::vector<std::string> head) {
-        head.insert(head.end(), tail.begin(), tail.end());
-        return head;
+    // Every menu starts with the key's hint and the pickers and ends with these three.
+    auto with = [&](std::vector<std::string> middle) {
+        std::vector<std::string> all{"Hold Right ⌥ to dictate", "—", "Push-to-talk key", "Engine", "Clean up text"};
+        all.insert(all.end(), middle.begin(), middle.end());
+        for (const char* last : {"Settings…", "Check for Updates…", "Quit Zarn"}) all.push_back(last);
+        return all;
     };
+    const std::string reason = "The on-device model is unavailable.";
     const std::vector<Row> rows{
-        {"defaults", [] {},
-         with({"Hold Right ⌥ to dictate", "—", "Push-to-talk key", "Engine", "Clean up text",
-               "Smart cleanup (on-device AI)", "Sound", "—"})},
+        {"defaults", [] {}, with({"Smart cleanup (on-device AI)", "Sound", "—"})},
         {"cleanup off hides smart cleanup and its reason",
-         [this] {
-             smartReason = "The on-device model is unavailable.";
+         [&] {
+             smartReason = reason;
              settings.setCleanupEnabled(false);
          },
-         with({"Hold Right ⌥ to dictate", "—", "Push-to-talk key", "Engine", "Clean up text", "Sound", "—"})},
-        {"unavailable model shows its reason",
-         [this] { smartReason = "The on-device model is unavailable."; },
-         with({"Hold Right ⌥ to dictate", "—", "Push-to-talk key", "Engine", "Clean up text",
-               "Smart cleanup (on-device AI)", "The on-device model is unavailable.", "Sound", "—"})},
+         with({"Sound", "—"})},
+        {"unavailable model shows its reason", [&] { smartReason = reason; },
+         with({"Smart cleanup (on-device AI)", reason, "Sound", "—"})},
         {"local engine offers its model, missing permissions their grants",
          [this] {
              settings.setEngine(SpeechEngineChoice::nemotron);
              permissions.accessibility = false;
              permissions.microphone = false;
          },
-         with({"Hold Right ⌥ to dictate", "—", "Push-to-talk key", "Engine", "Clean up text",
-               "Smart cleanup (on-device AI)", "Sound", "—", download->status(settings.strings()), "Grant Accessibility…",
+         with({"Smart cleanup (on-device AI)", "Sound", "—", download->status(settings.strings()), "Grant Accessibility…",
                "Grant Microphone…"})},
     };
     for (const auto& row : rows) {

@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <mutex>
+#include <functional>
 #include <numbers>
 #include <vector>
 
 #include "audio/AudioCapture.h"
 #include "base/Error.h"
-#include "base/Log.h"
+#include "support/LogCapture.h"
 
 namespace zarn {
 namespace {
@@ -37,29 +36,13 @@ private:
     OnTap onTap_;
 };
 
-struct LogCapture {
-    LogCapture() {
-        Log::setSinkForTesting([this](const Log::Record& r) {
-            std::lock_guard lock(mutex);
-            lines.push_back(r.message);
-        });
-    }
-    ~LogCapture() { Log::setSinkForTesting(nullptr); }
-    std::vector<std::string> snapshot() {
-        std::lock_guard lock(mutex);
-        return lines;
-    }
-    std::mutex mutex;
-    std::vector<std::string> lines;
-};
-
-// A sine of `hz` at `amplitude`, frames [first, first + n) of a stream at `rate`.
-AudioBuffer sine(const AudioFormat& format, std::uint32_t n, double hz, double amplitude, std::uint64_t first = 0) {
+// A buffer of n frames whose sample at (frame, channel) is value(frame, channel), in [-1, 1].
+AudioBuffer filled(const AudioFormat& format, std::uint32_t n, const std::function<double(std::uint32_t, std::uint32_t)>& value) {
     AudioBuffer buffer(format, n);
     buffer.setFrameLength(n);
     for (std::uint32_t f = 0; f < n; ++f) {
-        const double v = amplitude * std::sin(2 * std::numbers::pi * hz * static_cast<double>(first + f) / format.sampleRate);
         for (std::uint32_t c = 0; c < format.channels; ++c) {
+            const double v = value(f, c);
             const std::size_t plane = format.interleaved ? 0 : c;
             const std::size_t index = format.interleaved ? f * format.channels + c : f;
             switch (format.sampleType) {
@@ -70,6 +53,13 @@ AudioBuffer sine(const AudioFormat& format, std::uint32_t n, double hz, double a
         }
     }
     return buffer;
+}
+
+// A sine of `hz` at `amplitude`, frames [first, first + n) of a stream.
+AudioBuffer sine(const AudioFormat& format, std::uint32_t n, double hz, double amplitude, std::uint64_t first = 0) {
+    return filled(format, n, [&](std::uint32_t f, std::uint32_t) {
+        return amplitude * std::sin(2 * std::numbers::pi * hz * static_cast<double>(first + f) / format.sampleRate);
+    });
 }
 
 double rms(const std::vector<float>& samples, std::size_t skip) {
@@ -112,54 +102,41 @@ Conversion convert(const AudioFormat& native, const AudioFormat& output, int tap
     return result;
 }
 
-TEST(AudioCaptureConversion, ResamplesFortyEightKilohertzToSixteenWithTheCapacityRule) {
+TEST(AudioCaptureConversion, EverySourceKeepsItsPitchAndLevelAtTheEnginesFormat) {
     EXPECT_EQ(PcmConverter::outputCapacity(2048, 48000, 16000), 747u);
     EXPECT_EQ(PcmConverter::outputCapacity(2048, 44100, 16000), 808u);  // ceil(743.03) + 64
     EXPECT_EQ(PcmConverter::outputCapacity(0, 48000, 16000), 64u);
-
-    const AudioFormat native{48000, 1, SampleType::float32, false};
-    const AudioFormat output = AudioFormat::monoFloat(16000);
-    const Conversion c = convert(native, output, 24, 440, 0.5);  // 1.024 s
-    ASSERT_FALSE(c.chunks.empty());
-    for (const auto& chunk : c.chunks) EXPECT_EQ(chunk->frameCapacity(), 747u);
-    // Nothing lost but the resampler's short delay.
-    EXPECT_LE(c.samples.size(), 24u * 2048 / 3);
-    EXPECT_GT(c.samples.size(), 24u * 2048 / 3 - 600);
-    EXPECT_NEAR(frequency(c.samples, 16000, 400), 440, 2);
-    EXPECT_NEAR(rms(c.samples, 400), 0.5 / std::sqrt(2.0), 0.01);
-}
-
-TEST(AudioCaptureConversion, KeepsResamplerStateAcrossBuffers) {
-    // Converted tap by tap, a sine stays smooth at every tap boundary: no restart clicks.
-    const Conversion c = convert({48000, 1, SampleType::float32, false}, AudioFormat::monoFloat(16000), 12, 200, 0.8);
-    const double maxStep = 0.8 * 2 * std::numbers::pi * 200 / 16000 * 1.05;
-    for (std::size_t i = 400; i < c.samples.size(); ++i) {
-        ASSERT_LE(std::abs(c.samples[i] - c.samples[i - 1]), maxStep) << "at output frame " << i;
+    struct Row {
+        AudioFormat native, output;
+        int taps;
+        double hz, amplitude;
+    };
+    for (const Row& r : {Row{{48000, 1, SampleType::float32, false}, AudioFormat::monoFloat(16000), 24, 440, 0.5},
+                         Row{{48000, 2, SampleType::int16, true}, AudioFormat::monoFloat(16000), 16, 300, 0.5},
+                         Row{{44100, 1, SampleType::int32, false}, AudioFormat::monoFloat(16000), 16, 300, 0.25},
+                         Row{{48000, 1, SampleType::float32, false}, {16000, 1, SampleType::int16, false}, 8, 300, 0.5}}) {
+        SCOPED_TRACE(testing::Message() << r.native.sampleRate << " Hz, " << r.native.channels << " channels");
+        const Conversion c = convert(r.native, r.output, r.taps, r.hz, r.amplitude);
+        ASSERT_FALSE(c.chunks.empty());
+        for (const auto& chunk : c.chunks)
+            EXPECT_EQ(chunk->frameCapacity(), PcmConverter::outputCapacity(2048, r.native.sampleRate, 16000));
+        // Nothing lost but the resampler's short delay.
+        const auto expected = static_cast<std::size_t>(r.taps * 2048.0 * 16000 / r.native.sampleRate);
+        EXPECT_LE(c.samples.size(), expected);
+        EXPECT_GT(c.samples.size(), expected - 600);
+        EXPECT_NEAR(frequency(c.samples, 16000, 400), r.hz, 2);
+        EXPECT_NEAR(rms(c.samples, 400), r.amplitude / std::sqrt(2.0), 0.01);
+        // Converted tap by tap, the sine stays smooth at every tap boundary: the resampler keeps its state.
+        const double maxStep = r.amplitude * 2 * std::numbers::pi * r.hz / 16000 * 1.05;
+        for (std::size_t i = 400; i < c.samples.size(); ++i)
+            ASSERT_LE(std::abs(c.samples[i] - c.samples[i - 1]), maxStep) << "at output frame " << i;
     }
-}
-
-TEST(AudioCaptureConversion, ConvertsIntegerSourcesAndMixesStereoDown) {
-    const AudioFormat int16Stereo{48000, 2, SampleType::int16, true};
-    const Conversion a = convert(int16Stereo, AudioFormat::monoFloat(16000), 16, 300, 0.5);
-    EXPECT_NEAR(rms(a.samples, 400), 0.5 / std::sqrt(2.0), 0.01);
-    EXPECT_NEAR(frequency(a.samples, 16000, 400), 300, 2);
-
-    const AudioFormat int32Mono{44100, 1, SampleType::int32, false};
-    const Conversion b = convert(int32Mono, AudioFormat::monoFloat(16000), 16, 300, 0.25);
-    EXPECT_NEAR(rms(b.samples, 400), 0.25 / std::sqrt(2.0), 0.01);
-    EXPECT_NEAR(frequency(b.samples, 16000, 400), 300, 2);
-
     // Same rate, other sample type: exact values, nothing held back.
     const AudioFormat int16Mono{16000, 1, SampleType::int16, false};
     const Conversion d = convert(int16Mono, AudioFormat::monoFloat(16000), 2, 300, 0.5);
     ASSERT_EQ(d.samples.size(), 2u * 2048);
     const AudioBuffer reference = sine(int16Mono, 2048, 300, 0.5);
     for (std::uint32_t f = 0; f < 2048; ++f) ASSERT_FLOAT_EQ(d.samples[f], reference.int16Data(0)[f] / 32768.0f);
-
-    // And the other way, float to 16-bit integers at the engine's request.
-    const Conversion e = convert({48000, 1, SampleType::float32, false}, {16000, 1, SampleType::int16, false}, 8, 300, 0.5);
-    for (const auto& chunk : e.chunks) ASSERT_NE(chunk->int16Data(0), nullptr);
-    EXPECT_NEAR(rms(e.samples, 400), 0.5 / std::sqrt(2.0), 0.01);
 }
 
 TEST(AudioCaptureConversion, EqualFormatsAreCopiedNotConverted) {
@@ -194,51 +171,37 @@ TEST(AudioCaptureConversion, EqualFormatsAreCopiedNotConverted) {
     EXPECT_EQ(AudioCapture::copy(empty), nullptr);
 }
 
-TEST(AudioCaptureLevel, FollowsTheDecibelScale) {
-    const AudioFormat format = AudioFormat::monoFloat(48000);
-    AudioBuffer silence(format, 2048);
-    silence.setFrameLength(2048);
-    EXPECT_EQ(AudioCapture::level(silence), 0.0f);
-
-    AudioBuffer square(format, 2048);
-    square.setFrameLength(2048);
-    for (std::uint32_t f = 0; f < 2048; ++f) square.floatData(0)[f] = (f / 24) % 2 ? 1.0f : -1.0f;
-    EXPECT_FLOAT_EQ(AudioCapture::level(square), 1.0f);
-
-    // rms 0.707 is about -3 dB.
-    EXPECT_NEAR(AudioCapture::level(sine(format, 2048, 1000, 1.0)), 0.94, 0.005);
-    // -30 dB is 0.4; -60 dB is below the floor.
-    EXPECT_NEAR(AudioCapture::level(sine(format, 48000, 1000, std::sqrt(2.0) * 0.0316227766)), 0.4, 0.005);
-    EXPECT_EQ(AudioCapture::level(sine(format, 48000, 1000, std::sqrt(2.0) * 0.001)), 0.0f);
-
-    AudioBuffer empty(format, 2048);
-    EXPECT_EQ(AudioCapture::level(empty), 0.0f);
-
-    // Only the first channel counts, and integer microphones are measured too.
-    const AudioFormat stereo16{48000, 2, SampleType::int16, true};
-    AudioBuffer loudLeft(stereo16, 2048);
-    loudLeft.setFrameLength(2048);
-    for (std::uint32_t f = 0; f < 2048; ++f) loudLeft.int16Data(0)[2 * f] = (f / 24) % 2 ? 32767 : -32768;
-    EXPECT_NEAR(AudioCapture::level(loudLeft), 1.0f, 1e-4);
-    AudioBuffer loudRight(stereo16, 2048);
-    loudRight.setFrameLength(2048);
-    for (std::uint32_t f = 0; f < 2048; ++f) loudRight.int16Data(0)[2 * f + 1] = 32767;
-    EXPECT_EQ(AudioCapture::level(loudRight), 0.0f);
-
-    AudioBuffer broken(format, 4);
-    broken.setFrameLength(4);
-    broken.floatData(0)[0] = std::nanf("");
-    EXPECT_EQ(AudioCapture::level(broken), 0.0f);
+// The first channel's RMS in dB: -50 dB and below is 0, 0 dB is 1; rms 0.707 is about -3 dB, -30 dB is 0.4.
+TEST(AudioCaptureLevel, FollowsTheDecibelScaleOfTheFirstChannel) {
+    const AudioFormat mono = AudioFormat::monoFloat(48000), stereo16{48000, 2, SampleType::int16, true};
+    const auto square = [](std::uint32_t f, std::uint32_t) { return (f / 24) % 2 ? 1.0 : -1.0; };
+    const auto firstHalf = [](AudioBuffer b) {
+        b.setFrameLength(b.frameLength() / 2);
+        return b;
+    };
+    const std::vector<std::pair<AudioBuffer, float>> rows{
+        {filled(mono, 2048, [](auto, auto) { return 0.0; }), 0.0f},
+        {filled(mono, 2048, square), 1.0f},
+        {sine(mono, 2048, 1000, 1.0), 0.94f},
+        {sine(mono, 48000, 1000, std::sqrt(2.0) * 0.0316227766), 0.4f},
+        {sine(mono, 48000, 1000, std::sqrt(2.0) * 0.001), 0.0f},
+        {AudioBuffer(mono, 2048), 0.0f},  // no frames
+        {firstHalf(filled(mono, 2048, [](auto f, auto) { return f < 1024 ? 0.0 : 1.0; })), 0.0f},  // a reused buffer's tail
+        {filled(stereo16, 2048, [&](auto f, auto c) { return c == 0 ? square(f, c) : 0.0; }), 1.0f},
+        {filled(stereo16, 2048, [](auto, auto c) { return c == 1 ? 1.0 : 0.0; }), 0.0f},
+        {filled(mono, 4, [](auto, auto) { return std::nan(""); }), 0.0f},
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_NEAR(AudioCapture::level(rows[i].first), rows[i].second, 0.005) << i;
 }
 
 TEST(AudioCaptureLifecycle, StartStopLogsAndCallbacks) {
-    LogCapture log;
+    test::LogCapture log;
     const AudioFormat native{48000, 1, SampleType::float32, false};
     auto input = std::make_shared<ScriptedInput>(native);
     AudioCapture capture(input);
 
     capture.stop();  // not running: nothing happens, nothing logged
-    EXPECT_TRUE(log.snapshot().empty());
+    EXPECT_EQ(log.count(), 0u);
 
     std::vector<float> levels;
     int firstChunks = 0, secondChunks = 0;
@@ -266,34 +229,28 @@ TEST(AudioCaptureLifecycle, StartStopLogsAndCallbacks) {
     capture.stop();
 
     // Rates are numbers, public without a marker.
-    EXPECT_EQ(log.snapshot(), (std::vector<std::string>{"capture started — native 48000Hz → engine 16000Hz",
+    EXPECT_EQ(log.messages("audio"), (std::vector<std::string>{"capture started — native 48000Hz → engine 16000Hz",
                                                         "capture stopped"}));
 }
 
-TEST(AudioCaptureLifecycle, FailedStartStaysStoppedAndCanBeRetried) {
-    auto input = std::make_shared<ScriptedInput>(AudioFormat::monoFloat(16000));
+TEST(AudioCaptureLifecycle, FailedOrRefusedStartStaysStoppedAndCanBeRetried) {
+    auto input = std::make_shared<ScriptedInput>(AudioFormat::monoFloat(48000));
     AudioCapture capture(input);
     input->failStart = true;
     EXPECT_THROW(capture.start(AudioFormat::monoFloat(16000), [](auto) {}, nullptr), MessageError);
     EXPECT_FALSE(capture.isRunning());
     input->failStart = false;
-    int chunks = 0;
-    capture.start(AudioFormat::monoFloat(16000), [&](auto) { ++chunks; }, nullptr);
-    EXPECT_TRUE(capture.isRunning());
-    input->tap(sine(AudioFormat::monoFloat(16000), 100, 440, 0.5));
-    EXPECT_EQ(chunks, 1);
-}
-
-TEST(AudioCaptureLifecycle, RefusesFormatsItCannotConvertTo) {
-    auto input = std::make_shared<ScriptedInput>(AudioFormat::monoFloat(48000));
-    AudioCapture capture(input);
     try {
         capture.start({-1, 1, SampleType::float32, false}, [](auto) {}, nullptr);
-        FAIL() << "expected an error";
+        ADD_FAILURE() << "expected an error";
     } catch (const MessageError& e) {
         EXPECT_NE(e.errorDescription().find("Can't convert audio from 48000 Hz"), std::string::npos);
     }
     EXPECT_FALSE(capture.isRunning());
+    int chunks = 0;
+    capture.start(AudioFormat::monoFloat(16000), [&](auto) { ++chunks; }, nullptr);
+    input->tap(sine(AudioFormat::monoFloat(48000), 2048, 440, 0.5));
+    EXPECT_EQ(chunks, 1);
 }
 
 }  // namespace

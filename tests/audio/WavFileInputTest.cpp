@@ -111,27 +111,26 @@ TEST(WavFileInput, ReadsEverySupportedSampleFormat) {
     ASSERT_EQ(ga.channels[0].size(), 5000u);
     for (std::size_t i = 0; i < 5000; ++i) ASSERT_FLOAT_EQ(ga.channels[0][i], pcm16[i] / 32768.0f);
 
-    // 32-bit integer stereo at 44.1 kHz, interleaved as in the file.
-    std::vector<std::int32_t> pcm32 = {1 << 30, -(1 << 30), 0, 1 << 29};
-    test::writeFile(dir / "b.wav", wav({1, 2, 44100, 32}, samples(pcm32)));
-    auto b = WavFileInput::open(dir / "b.wav", WavFileInput::Pace::asFastAsConsumed);
-    EXPECT_EQ(b->nativeFormat(), (AudioFormat{44100, 2, SampleType::int32, true}));
-    Gathered gb = gather(*b);
-    EXPECT_EQ(gb.channels[0], (std::vector<float>{0.5f, 0.0f}));
-    EXPECT_EQ(gb.channels[1], (std::vector<float>{-0.5f, 0.25f}));
-
-    // 32-bit float, written with the extensible header.
-    std::vector<float> f32 = {0.25f, -0.75f, 1.0f};
-    test::writeFile(dir / "c.wav", wav({3, 1, 48000, 32, true}, samples(f32)));
-    auto c = WavFileInput::open(dir / "c.wav", WavFileInput::Pace::asFastAsConsumed);
-    EXPECT_EQ(c->nativeFormat(), AudioFormat::monoFloat(48000));
-    EXPECT_EQ(gather(*c).channels[0], f32);
-
-    // An empty recording ends at once.
-    test::writeFile(dir / "d.wav", wav({}, ""));
-    Gathered gd = gather(*WavFileInput::open(dir / "d.wav", WavFileInput::Pace::asFastAsConsumed));
-    EXPECT_TRUE(gd.tapLengths.empty());
-    EXPECT_EQ(gd.end, nullptr);
+    // 32-bit integer stereo at 44.1 kHz, interleaved as in the file; 32-bit float with the
+    // extensible header; an empty recording, which ends at once.
+    struct Row {
+        WavSpec spec;
+        std::string data;
+        AudioFormat format;
+        std::vector<std::vector<float>> channels;
+    };
+    for (const Row& r : {Row{{1, 2, 44100, 32}, samples(std::vector<std::int32_t>{1 << 30, -(1 << 30), 0, 1 << 29}),
+                             {44100, 2, SampleType::int32, true}, {{0.5f, 0.0f}, {-0.5f, 0.25f}}},
+                         Row{{3, 1, 48000, 32, true}, samples(std::vector<float>{0.25f, -0.75f, 1.0f}),
+                             AudioFormat::monoFloat(48000), {{0.25f, -0.75f, 1.0f}}},
+                         Row{{}, "", {16000, 1, SampleType::int16, false}, {{}}}}) {
+        test::writeFile(dir / "b.wav", wav(r.spec, r.data));
+        auto input = WavFileInput::open(dir / "b.wav", WavFileInput::Pace::asFastAsConsumed);
+        EXPECT_EQ(input->nativeFormat(), r.format);
+        const Gathered g = gather(*input);
+        EXPECT_EQ(g.channels, r.channels);
+        EXPECT_EQ(g.end, nullptr);
+    }
 
     // Bare samples of a stated format.
     test::writeFile(dir / "e.raw", samples(pcm16));

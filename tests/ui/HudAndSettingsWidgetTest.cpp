@@ -19,7 +19,8 @@ bool eventuallyTrue(const std::function<bool()>& done) {
     return done();
 }
 
-TEST(HudViewTest, FollowsTheControllerAndKeepsTheNewestWordsInTwoLines) {
+// What the view draws; the texts themselves are hudContent's (tests/app).
+TEST(HudViewTest, RendersTheStateInTwoLinesWithTheMeterOnlyWhileListening) {
     test::ensureQApplication();
     test::FakeDictation dictation;
     HUDView view(*dictation.controller, dictation.settings);
@@ -43,17 +44,12 @@ TEST(HudViewTest, FollowsTheControllerAndKeepsTheNewestWordsInTwoLines) {
     auto* accessible = QAccessible::queryAccessibleInterface(&view.meter());
     ASSERT_NE(accessible, nullptr);
     EXPECT_TRUE(accessible->state().invisible);
-}
 
-TEST(HudViewTest, ErrorShowsTheMessageWithoutTheMeter) {
-    test::ensureQApplication();
-    test::FakeDictation dictation;
-    HUDView view(*dictation.controller, dictation.settings);
-    dictation.fail();
-    EXPECT_EQ(view.content().mark, HudContent::Mark::warning);
-    EXPECT_EQ(view.content().text, Strings::english().errors.microphoneOff);
-    EXPECT_TRUE(view.shownText().endsWith("Microphone.")) << view.shownText().toStdString();
-    EXPECT_TRUE(view.meter().isHidden());
+    test::FakeDictation refused;
+    HUDView errorView(*refused.controller, refused.settings);
+    refused.fail();
+    EXPECT_TRUE(errorView.shownText().endsWith("Microphone.")) << errorView.shownText().toStdString();
+    EXPECT_TRUE(errorView.meter().isHidden());
 }
 
 TEST(SettingsWindowTest, ClicksWriteThroughAndTheLanguageRewritesEveryText) {
@@ -74,10 +70,7 @@ TEST(SettingsWindowTest, ClicksWriteThroughAndTheLanguageRewritesEveryText) {
     GlassSegmentedPicker& engines = *sections[1].picker;
     EXPECT_FALSE(engines.button(0)->isEnabled());
     EXPECT_FALSE(sections[1].noteIcon->isHidden());
-    engines.button(0)->click();
     engines.button(1)->click();
-    EXPECT_EQ(dictation.settings.engine(), SpeechEngineChoice::nemotron);
-    engines.button(0)->click();  // dimmed: nothing happens
     EXPECT_EQ(dictation.settings.engine(), SpeechEngineChoice::nemotron);
 
     sections[2].toggle->click();
@@ -85,13 +78,12 @@ TEST(SettingsWindowTest, ClicksWriteThroughAndTheLanguageRewritesEveryText) {
     sections[4].toggle->click();
     EXPECT_TRUE(std::filesystem::exists(autostart.file()));
 
+    // The texts are the model's (tests/app); the window must redraw them all.
     sections[3].picker->button(1)->click();
     EXPECT_EQ(window.windowTitle(), "Настройки Zarn");
     EXPECT_EQ(sections[0].header->text(), "Клавиша диктовки");
-    EXPECT_EQ(sections[2].toggle->text(), "Очищать расшифровки");
     EXPECT_EQ(sections[4].toggle->text(), "Запускать Zarn при входе в систему");
     EXPECT_TRUE(sections[4].toggle->isChecked());
-    EXPECT_EQ(sections[1].note->text().toStdString(), Strings::russian().settings.appleUnavailable);
 }
 
 }  // namespace
