@@ -20,9 +20,7 @@ using hotkey::kFlagsChanged;
 class FakeHook final : public hotkey::EventHook {
 public:
     struct State {
-        int installs = 0;
-        int removes = 0;
-        int enables = 0;
+        int installs = 0, enables = 0;
         int installed = 0;  // hooks in place right now
         bool refuse = false;
         std::optional<PushToTalkKey> key;
@@ -42,7 +40,6 @@ public:
     }
     std::string failure() const override { return "another program holds a grab of the key"; }
     void remove() override {
-        ++state_.removes;
         if (state_.installed > 0) --state_.installed;
         state_.handler = nullptr;
     }
