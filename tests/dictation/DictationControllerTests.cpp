@@ -425,7 +425,7 @@ TEST_F(DictationControllerTest, LevelIsSmoothedAndZeroAfterTheRelease) {
     EXPECT_EQ(controller().level(), 0.35f);
     d.level(1.0f);
     EXPECT_FLOAT_EQ(controller().level(), 0.5775f);
-    d.capture->onLevel(0.0f);  // on its way when the key comes up
+    d.capture->onLevel(1.0f);  // on its way when the key comes up: it must not move the meter
     d.key->release();
     EXPECT_EQ(controller().level(), 0.0f);
     run();
