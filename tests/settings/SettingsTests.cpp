@@ -107,6 +107,7 @@ TEST_F(SettingsTest, DamagedFileIsKeptAsideOnlyWhenTheUserChangesSomething) {
     EXPECT_EQ(test::readFile(file()), "{\"engine\": \"nemo");  // untouched by loading
 
     settings->setCleanupEnabled(false);
+    settings->setSoundEnabled(false);  // once kept, the file is no longer damaged
     EXPECT_EQ(test::readFile(dir / "defaults.json.damaged"), "{\"engine\": \"nemo");
     EXPECT_EQ(stored()["cleanupEnabled"], false);
 
