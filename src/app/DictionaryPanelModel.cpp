@@ -39,11 +39,13 @@ DictionaryPanelModel::DictionaryPanelModel(DictionaryStore& store, std::function
 }
 
 void DictionaryPanelModel::setQuery(std::string_view query) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     query_ = std::string(query);
     refresh();
 }
 
 void DictionaryPanelModel::refresh() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     entries_ = store_.filtered(query_);
     if (onChange_) onChange_();
 }
@@ -74,6 +76,7 @@ std::string DictionaryPanelModel::toggleLabel(const DictionaryEntry& entry) cons
 }
 
 void DictionaryPanelModel::toggle(std::size_t row) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     if (row >= entries_.size()) return;
     DictionaryEntry flipped = entries_[row];
     flipped.isEnabled = !flipped.isEnabled;
@@ -81,12 +84,14 @@ void DictionaryPanelModel::toggle(std::size_t row) {
 }
 
 void DictionaryPanelModel::deleteRow(std::size_t row) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     if (row >= entries_.size()) return;
     const DictionaryEntry doomed = entries_[row];
     store_.deleteEntry(doomed);
 }
 
 bool DictionaryPanelModel::save(const DictionaryEditorModel& editor) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     if (!editor.isValid()) return false;
     if (editor.isNew()) {
         store_.add(editor.draft());

@@ -9,6 +9,7 @@
 
 #include "app/TranscriptionListModel.h"
 #include "base/Observable.h"
+#include "base/SequenceChecker.h"
 #include "dictionary/DictionaryStore.h"
 #include "dictionary/DictionaryWarning.h"
 #include "strings/Strings.h"
@@ -75,6 +76,7 @@ private:
     std::function<void()> onChange_;
     std::string query_;
     std::vector<DictionaryEntry> entries_;
+    SequenceChecker sequence_;
     Subscription subscription_;
 };
 

@@ -8,10 +8,12 @@ HotkeyMonitor::HotkeyMonitor(Executor& mainExecutor, std::unique_ptr<hotkey::Eve
     : main_(mainExecutor), hook_(std::move(hook)) {}
 
 HotkeyMonitor::~HotkeyMonitor() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     if (installed_) hook_->remove();
 }
 
 bool HotkeyMonitor::start() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     stop();
     const std::uint64_t generation = generation_;
     auto deliverOnMain = lifetime_.guard([this, generation](const hotkey::HookEvent& event,
@@ -39,6 +41,7 @@ bool HotkeyMonitor::start() {
 }
 
 void HotkeyMonitor::stop() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     if (installed_) hook_->remove();
     installed_ = false;
     isPressed_ = false;

@@ -7,6 +7,7 @@
 
 #include "base/Executor.h"
 #include "base/Reply.h"
+#include "base/SequenceChecker.h"
 #include "contracts/KeyMonitor.h"
 #include "contracts/PushToTalkKey.h"
 #include "hotkey/EventHook.h"
@@ -54,6 +55,7 @@ private:
     std::string failure_;
     // Events of an earlier installation that are still on their way are answered "pass".
     std::uint64_t generation_ = 0;
+    SequenceChecker sequence_;
     Lifetime lifetime_;
 };
 

@@ -18,12 +18,14 @@ TextInjector::TextInjector(inject::Accessibility& accessibility, inject::Pastebo
     : accessibility_(accessibility), pasteboard_(pasteboard), keys_(keys), main_(mainExecutor) {}
 
 TextInjector::~TextInjector() {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     timer_.cancel();
     // Going away mid-paste must not leave the dictated text in place of the user's content.
     if (pasting_ && !changedSinceLoad()) restore(saved_);
 }
 
 void TextInjector::insert(const std::string& text) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     if (text.empty()) return;
     auto outcome = insertViaAccessibility(text);
     if (std::holds_alternative<Inserted>(outcome)) {

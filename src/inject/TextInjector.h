@@ -9,6 +9,7 @@
 
 #include "base/Executor.h"
 #include "base/Reply.h"
+#include "base/SequenceChecker.h"
 #include "contracts/Output.h"
 #include "inject/Accessibility.h"
 #include "inject/KeySynthesizer.h"
@@ -67,6 +68,7 @@ private:
     std::string loadedText_;
     std::deque<std::string> waiting_;
     TimerHandle timer_;
+    SequenceChecker sequence_;
     Lifetime lifetime_;
 };
 

@@ -154,16 +154,19 @@ void writeThrough(Observable<T>& field, T value, DefaultsStore& store, const cha
 }  // namespace
 
 void Settings::setPushToTalkKey(PushToTalkKey value) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     writeThrough(pushToTalkKey_, value, *defaults_, Keys::pushToTalkKey,
                  [](PushToTalkKey v) { return std::string(pushToTalkKey::rawValue(v)); }, revision_);
 }
 
 void Settings::setEngine(SpeechEngineChoice value) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     writeThrough(engine_, value, *defaults_, Keys::engine,
                  [](SpeechEngineChoice v) { return std::string(speechEngineChoice::rawValue(v)); }, revision_);
 }
 
 void Settings::setLanguage(AppLanguage value) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     bool changed = language_.set(value);
     defaults_->set(Keys::language, std::string(value.rawValue()));
     CurrentStrings::set(strings());
@@ -171,14 +174,17 @@ void Settings::setLanguage(AppLanguage value) {
 }
 
 void Settings::setCleanupEnabled(bool value) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     writeThrough(cleanupEnabled_, value, *defaults_, Keys::cleanupEnabled, [](bool v) { return v; }, revision_);
 }
 
 void Settings::setSmartCleanup(bool value) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     writeThrough(smartCleanup_, value, *defaults_, Keys::smartCleanup, [](bool v) { return v; }, revision_);
 }
 
 void Settings::setSoundEnabled(bool value) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     writeThrough(soundEnabled_, value, *defaults_, Keys::soundEnabled, [](bool v) { return v; }, revision_);
 }
 
@@ -189,6 +195,7 @@ AppLanguage::Resolved Settings::resolvedLanguage() const {
 Strings Settings::strings() const { return Strings::table(resolvedLanguage()); }
 
 Subscription Settings::observe(std::function<void()> onChange) {
+    ZARN_DCHECK_SEQUENCE(sequence_);
     return revision_.subscribe([onChange = std::move(onChange)](const std::uint64_t&) { onChange(); });
 }
 

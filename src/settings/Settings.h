@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/Observable.h"
+#include "base/SequenceChecker.h"
 #include "contracts/PushToTalkKey.h"
 #include "contracts/Speech.h"
 #include "strings/AppLanguage.h"
@@ -44,8 +45,9 @@ private:
     bool damaged_ = false;
 };
 
-// The user's six choices. Used on the main executor; the current strings table it installs
-// is the one value shared across threads (behind CurrentStrings' lock).
+// The user's six choices. Changed and observed on the main executor (checked in debug
+// builds); the current strings table it installs is the one value shared across threads
+// (behind CurrentStrings' lock).
 class Settings {
 public:
     // `systemSpeechSupported` answers whether the system speech engine can run here;
@@ -94,6 +96,7 @@ private:
     Observable<bool> smartCleanup_{false};
     Observable<bool> soundEnabled_{true};
     Observable<std::uint64_t> revision_{0};
+    SequenceChecker sequence_;
 };
 
 }  // namespace zarn

@@ -25,7 +25,7 @@ namespace zarn::test {
 
 class FakeEngine : public TranscriptionEngine {
 public:
-    // Script
+    // The script
     std::optional<AudioFormat> format = AudioFormat::monoFloat(16000);
     std::exception_ptr startError;
     bool holdStart = false;          // keep start() unanswered until answerStart()
@@ -34,9 +34,7 @@ public:
     bool endStreamOnFinish = true;
 
     // What happened
-    int startCalls = 0;
-    int formatCalls = 0;
-    int finishCalls = 0;
+    int startCalls = 0, formatCalls = 0, finishCalls = 0;
     std::vector<AudioChunk> fed;
     std::shared_ptr<ChunkStream> stream = ChunkStream::make();
 
@@ -51,11 +49,8 @@ public:
     }
     void feed(AudioChunk chunk, Reply<> done) override {
         fed.push_back(std::move(chunk));
-        if (holdFeeds) {
-            pendingFeeds_.push_back(std::move(done));
-        } else {
-            done();
-        }
+        if (!holdFeeds) return done();
+        pendingFeeds_.push_back(std::move(done));
     }
     void finish(Reply<> done) override {
         ++finishCalls;
@@ -65,13 +60,8 @@ public:
     }
 
     void answerStart() {
-        auto reply = std::exchange(pendingStart_, {});
-        if (!reply) return;
-        if (startError) {
-            reply(Result<std::shared_ptr<ChunkStream>>(startError));
-        } else {
-            reply(Result<std::shared_ptr<ChunkStream>>(stream));
-        }
+        using Answer = Result<std::shared_ptr<ChunkStream>>;
+        if (auto reply = std::exchange(pendingStart_, {})) reply(startError ? Answer(startError) : Answer(stream));
     }
     bool completeFeed() {
         if (pendingFeeds_.empty()) return false;
@@ -80,7 +70,6 @@ public:
         done();
         return true;
     }
-    std::size_t pendingFeeds() const { return pendingFeeds_.size(); }
     void emit(const std::string& text) { stream->yield({text, false}); }
     void failStream(const std::string& message) { stream->fail(makeError<MessageError>(message)); }
 
@@ -98,8 +87,7 @@ private:
 class FakeCapture : public AudioCapturing {
 public:
     std::exception_ptr startError;
-    int startCalls = 0;
-    int stopCalls = 0;
+    int startCalls = 0, stopCalls = 0;
     bool running = false;
     std::optional<AudioFormat> format;
     OnBuffer onBuffer;
@@ -131,38 +119,30 @@ class FakeKeyMonitor : public KeyMonitor {
 public:
     std::optional<PushToTalkKey> key;
     bool startResult = true;
-    int startCalls = 0;
-    int stopCalls = 0;
+    int startCalls = 0, stopCalls = 0;
     bool running = false;
-    std::function<void()> onPress;
-    std::function<void()> onRelease;
+    std::function<void()> onPress, onRelease, onFailure;
 
     void setKey(PushToTalkKey k) override { key = k; }
     void setOnPress(std::function<void()> fn) override { onPress = std::move(fn); }
     void setOnRelease(std::function<void()> fn) override { onRelease = std::move(fn); }
+    void setOnFailure(std::function<void()> fn) override { onFailure = std::move(fn); }
     bool start() override {
         ++startCalls;
-        running = startResult;
-        return startResult;
+        return running = startResult;
     }
     void stop() override {
         ++stopCalls;
         running = false;
     }
     bool isRunning() const override { return running; }
-    void setOnFailure(std::function<void()> fn) override { onFailure = std::move(fn); }
     // The hook dying by itself: not running any more, and the monitor says so.
     void die() {
         running = false;
         if (onFailure) onFailure();
     }
-    std::function<void()> onFailure;
-    void press() {
-        if (onPress) onPress();
-    }
-    void release() {
-        if (onRelease) onRelease();
-    }
+    void press() { if (onPress) onPress(); }
+    void release() { if (onRelease) onRelease(); }
 };
 
 class FakeMicrophone : public MicrophonePermission {
@@ -186,7 +166,7 @@ private:
     Reply<bool> pending_;
 };
 
-// Replaces whole words found in `table` and reports one correction per entry used.
+// Replaces every occurrence of each `table` entry and reports one correction per entry used.
 class FakeDictionary : public DictionaryCorrections {
 public:
     std::vector<std::pair<std::string, std::string>> table;
@@ -197,9 +177,8 @@ public:
         CorrectionResult result{text, {}};
         for (const auto& [from, to] : table) {
             long count = 0;
-            for (auto pos = result.text.find(from); pos != std::string::npos; pos = result.text.find(from, pos + to.size())) {
-                result.text.replace(pos, from.size(), to);
-                ++count;
+            for (auto at = result.text.find(from); at != std::string::npos; at = result.text.find(from, at + to.size()), ++count) {
+                result.text.replace(at, from.size(), to);
             }
             if (count > 0) result.applied.push_back({from, to, count});
         }
@@ -207,20 +186,17 @@ public:
     }
 };
 
-class FakeRecorder : public RunRecorder {
-public:
+struct FakeRecorder : RunRecorder {
     std::vector<DictationRun> runs;
     void record(const DictationRun& run) override { runs.push_back(run); }
 };
 
-class FakeInserter : public TextInserter {
-public:
+struct FakeInserter : TextInserter {
     std::vector<std::string> texts;
     void insert(const std::string& text) override { texts.push_back(text); }
 };
 
-class FakeSounds : public SoundPlayer {
-public:
+struct FakeSounds : SoundPlayer {
     std::vector<std::string> played;
     void play(const std::string& name) override { played.push_back(name); }
 };

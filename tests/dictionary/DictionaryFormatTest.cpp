@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <set>
-#include <sstream>
-
 #include "base/Uuid.h"
 #include "dictionary/DictionaryStore.h"
 
@@ -11,32 +8,6 @@ namespace zarn {
 namespace {
 
 using Kind = DictionaryEntry::Kind;
-
-std::vector<std::string> headerLines() {
-    std::vector<std::string> lines;
-    std::string text(DictionaryStore::header);
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        lines.push_back(text.substr(start, end - start));
-    }
-    EXPECT_EQ(start, text.size()) << "the header must end with LF";
-    return lines;
-}
-
-TEST(DictionaryEntry, ConstructorsMakeFreshIdsAndDefaults) {
-    auto term = DictionaryEntry::term("Anthropic");
-    EXPECT_TRUE(isUuid(term.id));
-    EXPECT_EQ(term.kind, Kind::term);
-    EXPECT_EQ(term.hear, "");
-    EXPECT_TRUE(term.isEnabled);
-    auto correction = DictionaryEntry::correction("cloud code", "Claude Code");
-    EXPECT_EQ(correction.kind, Kind::correction);
-    EXPECT_EQ(correction.hear, "cloud code");
-    EXPECT_EQ(correction.write, "Claude Code");
-    EXPECT_NE(term.id, correction.id);
-    EXPECT_NE(DictionaryEntry::term("x").id, DictionaryEntry::term("x").id);
-    EXPECT_EQ(DictionaryEntry("ID-1", Kind::term, "x").id, "ID-1");
-}
 
 TEST(DictionaryEntry, JsonRoundTripUsesTheFiveKeys) {
     DictionaryEntry entry("ABC", Kind::correction, "Claude Code", "cloud code", false);
@@ -48,43 +19,17 @@ TEST(DictionaryEntry, JsonRoundTripUsesTheFiveKeys) {
     EXPECT_THROW(json.get<DictionaryEntry>(), nlohmann::json::exception);
     json.erase("kind");
     EXPECT_THROW(json.get<DictionaryEntry>(), nlohmann::json::exception);
+    EXPECT_NE(DictionaryEntry::term("x").id, DictionaryEntry::term("x").id);
 }
 
-TEST(DictionaryFormat, FileLinesMarkDisabledEntries) {
-    EXPECT_EQ(DictionaryEntry(Kind::term, "Foo", {}, false).fileLine(), "# off: Foo");
-    EXPECT_EQ(DictionaryEntry::correction("y", "Z").fileLine(), "y -> Z");
-}
-
-TEST(DictionaryFormat, HeaderIsSevenCommentLinesWithPaddedExamples) {
-    auto lines = headerLines();
-    ASSERT_EQ(lines.size(), 7u);
-    EXPECT_EQ(lines[0], "# Zarn dictionary");
-    EXPECT_EQ(lines[1], "#");
-    EXPECT_EQ(lines[5], "#");
-    EXPECT_EQ(lines[6], "# Edit this file directly if you like; the app picks up changes immediately.");
-    const std::string dash = "\xE2\x80\x94";
-    const std::pair<std::string, std::string> examples[] = {
-        {"Anthropic", "a term " + dash + " the engine is told this word exists"},
-        {"cloud code -> Claude Code", "a correction " + dash + " when you hear X, write Y"},
-        {"# off: some rule -> Rule", "a disabled entry"},
-    };
-    for (int i = 0; i < 3; ++i) {
-        const auto& line = lines[static_cast<std::size_t>(i) + 2];
-        const auto& [example, description] = examples[i];
-        EXPECT_EQ(line.substr(0, 4), "#   ");
-        std::string padded = example + std::string(26 - example.size(), ' ');
-        EXPECT_EQ(line.substr(4, 26), padded);
-        EXPECT_EQ(line.substr(30), description);
-    }
-    // The example lines are comments: the program's own file reads back empty.
-    EXPECT_TRUE(DictionaryStore::parse(DictionaryStore::header).empty());
-}
-
-TEST(DictionaryFormat, EmptyInputsReadAsNothing) {
-    EXPECT_TRUE(DictionaryStore::parse("").empty());
-    EXPECT_TRUE(DictionaryStore::parse("\n\n\n").empty());
+// The header's example lines are comments: the program's own file reads back empty.
+TEST(DictionaryFormat, HeaderIsCommentsEndingInALineFeed) {
+    const std::string header(DictionaryStore::header);
+    EXPECT_EQ(header.rfind("# Zarn dictionary\n#\n#   Anthropic                 a term \xE2\x80\x94 ", 0), 0u);
+    EXPECT_EQ(header.back(), '\n');
+    EXPECT_TRUE(DictionaryStore::parse(header).empty());
+    EXPECT_EQ(DictionaryStore::fileText({}), header + "\n");
     EXPECT_TRUE(DictionaryStore::parse(DictionaryStore::fileText({})).empty());
-    EXPECT_EQ(DictionaryStore::fileText({}), std::string(DictionaryStore::header) + "\n");
 }
 
 struct ParseCase {
@@ -119,6 +64,8 @@ TEST(DictionaryFormat, ParsesEachLineShape) {
         {"# note", std::nullopt},
         {"#", std::nullopt},
         {"   ", std::nullopt},
+        {"", std::nullopt},
+        {"\n\n\n", std::nullopt},
         {"caf\xC3\xA9 -> Caf\xC3\xA9", Kind::correction, "Caf\xC3\xA9", "caf\xC3\xA9", true},
     };
     for (const auto& c : cases) {
@@ -137,30 +84,13 @@ TEST(DictionaryFormat, ParsesEachLineShape) {
     }
 }
 
+// File order, duplicates and case are kept; one CR before the LF ends a line, any other is text.
 TEST(DictionaryFormat, KeepsFileOrderDuplicatesAndCase) {
-    auto entries = DictionaryStore::parse("Foo\n\n\nfoo -> FOO\nFoo\n# comment\nbar");
-    ASSERT_EQ(entries.size(), 4u);
-    EXPECT_EQ(entries[0].write, "Foo");
-    EXPECT_EQ(entries[1].hear, "foo");
-    EXPECT_EQ(entries[1].write, "FOO");
-    EXPECT_EQ(entries[2].write, "Foo");
-    EXPECT_EQ(entries[3].write, "bar");
-    // Identical lines are two entries with their own ids.
-    EXPECT_NE(entries[0].id, entries[2].id);
-}
-
-TEST(DictionaryFormat, DropsCarriageReturnBeforeLineFeed) {
-    auto entries = DictionaryStore::parse("# Zarn dictionary\r\nFoo\r\ncloud code -> Claude Code\r\n# off: Bar\r\nlast\r");
-    ASSERT_EQ(entries.size(), 4u);
-    EXPECT_EQ(entries[0].write, "Foo");
-    EXPECT_EQ(entries[1].write, "Claude Code");
-    EXPECT_EQ(entries[2].write, "Bar");
-    EXPECT_FALSE(entries[2].isEnabled);
-    EXPECT_EQ(entries[3].write, "last");
-    // Only one CR before the LF is a line ending; anything else stays text.
-    auto inner = DictionaryStore::parse("a\rb\n");
-    ASSERT_EQ(inner.size(), 1u);
-    EXPECT_EQ(inner[0].write, "a\rb");
+    auto entries = DictionaryStore::parse("Foo\r\n\n\nfoo -> FOO\r\nFoo\n# comment\na\rb\n# off: Bar\r\nlast\r");
+    std::vector<std::string> lines;
+    for (const auto& e : entries) lines.push_back(e.fileLine());
+    EXPECT_EQ(lines, (std::vector<std::string>{"Foo", "foo -> FOO", "Foo", "a\rb", "# off: Bar", "last"}));
+    EXPECT_NE(entries[0].id, entries[2].id) << "identical lines are two entries";
 }
 
 TEST(DictionaryFormat, WrittenFileReadsBackTheSameEntries) {
@@ -170,10 +100,8 @@ TEST(DictionaryFormat, WrittenFileReadsBackTheSameEntries) {
     auto back = DictionaryStore::parse(text);
     ASSERT_EQ(back.size(), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(back[i].kind, entries[i].kind);
-        EXPECT_EQ(back[i].write, entries[i].write);
-        EXPECT_EQ(back[i].hear, entries[i].hear);
-        EXPECT_EQ(back[i].isEnabled, entries[i].isEnabled);
+        EXPECT_EQ(back[i], DictionaryEntry(back[i].id, entries[i].kind, entries[i].write, entries[i].hear,
+                                           entries[i].isEnabled));
         EXPECT_NE(back[i].id, entries[i].id);  // ids are never stored
     }
 }
@@ -182,9 +110,7 @@ TEST(DictionaryFormat, EditorTextsTheFormatCannotKeep) {
     // A term typed with an arrow comes back as a correction.
     auto arrow = DictionaryStore::parse(DictionaryStore::fileText({DictionaryEntry::term("a->b")}));
     ASSERT_EQ(arrow.size(), 1u);
-    EXPECT_EQ(arrow[0].kind, Kind::correction);
-    EXPECT_EQ(arrow[0].hear, "a");
-    EXPECT_EQ(arrow[0].write, "b");
+    EXPECT_EQ(arrow[0].fileLine(), "a -> b");
     // A term beginning with "#" is read as a comment and lost.
     std::string text = DictionaryStore::fileText({DictionaryEntry::term("#hashtag")});
     EXPECT_NE(text.find("\n#hashtag\n"), std::string::npos);

@@ -52,20 +52,29 @@ protected:
     EventLoop loop_;
 };
 
-TEST_F(DictionaryWatcherTest, EditInPlaceIsSeen) {
-    writeFile(file(), "Foo\n");
+// Edits in place, growth after truncation, and a file that appears later (made by hand or
+// by our own save) are all seen.
+TEST_F(DictionaryWatcherTest, EditsInPlaceAndNewFilesAreSeen) {
     DictionaryStore store(file(), loop_);
-    ASSERT_EQ(writes(store), std::vector<std::string>{"Foo"});
+    EXPECT_FALSE(store.isWatchingFile());
+    writeFile(file(), "Foo\n# off: x -> Y\n");
+    waitForWrites(store, {"Foo", "Y"});
     EXPECT_TRUE(store.isWatchingFile());
     append("Bar\n");
-    waitForWrites(store, {"Foo", "Bar"});
-    // Growth after truncation (an editor writing the file anew in place).
+    waitForWrites(store, {"Foo", "Y", "Bar"});
     writeFile(file(), "cloud code -> Claude Code\n");
     waitForWrites(store, {"Claude Code"});
-    EXPECT_EQ(store.entries()[0].kind, DictionaryEntry::Kind::correction);
+
+    DictionaryStore saved(dir_ / "other.txt", loop_);
+    saved.add(DictionaryEntry::term("Foo"));
+    EXPECT_TRUE(saved.isWatchingFile());
+    std::ofstream(dir_ / "other.txt", std::ios::app) << "Bar\n";
+    waitForWrites(saved, {"Foo", "Bar"});
 }
 
-TEST_F(DictionaryWatcherTest, DeleteEmptiesTheDictionaryAndRecreationIsSeen) {
+// Deleted or renamed away, the file's entries go; a file made again at the name is read,
+// and edits of the moved file are no longer ours.
+TEST_F(DictionaryWatcherTest, DeleteOrRenameAwayEmptiesTheDictionary) {
     writeFile(file(), "Foo\n");
     DictionaryStore store(file(), loop_);
     long revision = store.revision();
@@ -75,7 +84,11 @@ TEST_F(DictionaryWatcherTest, DeleteEmptiesTheDictionaryAndRecreationIsSeen) {
     EXPECT_FALSE(store.isWatchingFile());
     writeFile(file(), "Back\n");
     waitForWrites(store, {"Back"});
-    EXPECT_TRUE(store.isWatchingFile());
+    fs::rename(file(), dir_ / "old-dictionary.txt");
+    waitForWrites(store, {});
+    writeFile(dir_ / "old-dictionary.txt", "Elsewhere\n");
+    writeFile(file(), "Here\n");
+    waitForWrites(store, {"Here"});
 }
 
 TEST_F(DictionaryWatcherTest, ReplaceByRenameIsSeenAndWatchedAgain) {
@@ -88,34 +101,6 @@ TEST_F(DictionaryWatcherTest, ReplaceByRenameIsSeenAndWatchedAgain) {
     waitForWrites(store, {"One", "Two"});
     replaceByRename("Three\n");
     waitForWrites(store, {"Three"});
-}
-
-TEST_F(DictionaryWatcherTest, RenamingTheFileAwayEmptiesTheDictionary) {
-    writeFile(file(), "Foo\n");
-    DictionaryStore store(file(), loop_);
-    fs::rename(file(), dir_ / "old-dictionary.txt");
-    waitForWrites(store, {});
-    // Edits to the moved file are no longer ours.
-    writeFile(dir_ / "old-dictionary.txt", "Elsewhere\n");
-    writeFile(file(), "Here\n");
-    waitForWrites(store, {"Here"});
-}
-
-TEST_F(DictionaryWatcherTest, FileCreatedAfterStartIsSeen) {
-    DictionaryStore store(file(), loop_);
-    EXPECT_FALSE(store.isWatchingFile());
-    writeFile(file(), "Foo\n# off: x -> Y\n");
-    waitForWrites(store, {"Foo", "Y"});
-    append("Bar\n");
-    waitForWrites(store, {"Foo", "Y", "Bar"});
-}
-
-TEST_F(DictionaryWatcherTest, FileCreatedByASaveIsWatched) {
-    DictionaryStore store(file(), loop_);
-    store.add(DictionaryEntry::term("Foo"));
-    EXPECT_TRUE(store.isWatchingFile());
-    append("Bar\n");
-    waitForWrites(store, {"Foo", "Bar"});
 }
 
 TEST_F(DictionaryWatcherTest, OwnSavesAreNotReadBackAsChanges) {

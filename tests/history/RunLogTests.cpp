@@ -68,15 +68,13 @@ TEST(RunJson, NumbersAndTextsReadBackExactly) {
 }
 
 TEST(RunJson, RefusesRunsThatCannotBeWritten) {
-    auto run = sampleRun();
-    run.audioSeconds = std::numeric_limits<double>::infinity();
-    EXPECT_FALSE(encodeRunLine(run));
-    run = sampleRun();
-    run.processSeconds = std::nan("");
-    EXPECT_FALSE(encodeRunLine(run));
-    run = sampleRun();
-    run.id = "not-a-uuid";
-    EXPECT_FALSE(encodeRunLine(run));
+    for (const auto& spoil : std::vector<std::function<void(DictationRun&)>>{
+             [](DictationRun& r) { r.audioSeconds = std::numeric_limits<double>::infinity(); },
+             [](DictationRun& r) { r.processSeconds = std::nan(""); }, [](DictationRun& r) { r.id = "not-a-uuid"; }}) {
+        auto run = sampleRun();
+        spoil(run);
+        EXPECT_FALSE(encodeRunLine(run));
+    }
 }
 
 TEST(RunJson, ReadsKeysInAnyOrderAndIgnoresUnknownOnes) {
@@ -91,6 +89,13 @@ TEST(RunJson, ReadsKeysInAnyOrderAndIgnoresUnknownOnes) {
     EXPECT_EQ(run->processSeconds, 1.0);
     EXPECT_EQ(run->text, "hi");
     EXPECT_FALSE(run->corrections);
+
+    // A missing id gets a fresh identity each time.
+    const char* noId = R"J({"date":"2026-03-01T09:15:42Z","engine":"e","audioSeconds":1,"processSeconds":1,"text":"t"})J";
+    auto first = decodeRunLine(noId), second = decodeRunLine(noId);
+    ASSERT_TRUE(first && second);
+    EXPECT_TRUE(isUuid(first->id));
+    EXPECT_NE(first->id, second->id);
 }
 
 TEST(RunJson, RejectsLinesThatDoNotMatchTheFormat) {
@@ -146,15 +151,6 @@ TEST(RunJson, ReadsUnusualJsonAsAStrictReaderKeepingLastValues) {
         EXPECT_EQ(decodeRunLine(line).has_value(), accepted) << line.substr(0, 200);
     }
     EXPECT_EQ(decodeRunLine(head + "\"audioSeconds\":" + big + ",\"text\":\"t\"}")->audioSeconds, 1.2345678901234568e29);
-}
-
-TEST(RunJson, MissingIdGetsAFreshIdentityEachTime) {
-    const char* line = R"J({"date":"2026-03-01T09:15:42Z","engine":"e","audioSeconds":1,"processSeconds":1,"text":"t"})J";
-    auto first = decodeRunLine(line);
-    auto second = decodeRunLine(line);
-    ASSERT_TRUE(first && second);
-    EXPECT_TRUE(isUuid(first->id));
-    EXPECT_NE(first->id, second->id);
 }
 
 class RunLogTest : public ::testing::Test {
@@ -217,13 +213,17 @@ TEST_F(RunLogTest, DeleteKeepsUnreadableLinesVerbatimInPlace) {
     const std::string damaged = "{\"id\":\"3F2504E0-4F89-41D3-9A0C-0305E82C3301\",\"date\":";
     const std::string noId =
         R"J({"date":"2026-03-01T09:15:42Z","engine":"e","audioSeconds":1,"processSeconds":1,"text":"no id"})J";
+    // However a record writes the id (any letter case, escaped), a delete by that id finds it.
+    const std::string rest = R"J(,"date":"2026-03-01T09:15:42Z","engine":"e","audioSeconds":1,"processSeconds":1,"text":"t"})J";
     writeFile(file, keepLine + "\n" + kSampleLine + "\n" + fraction + "\n" + damaged + "\n" + foreignOrder + "\n" +
-                        kSampleLine + "\n" + noId + "\n");
+                        R"J({"id":"3f2504e0-4F89-41d3-9A0C-0305e82c3301")J" + rest + "\n" +
+                        R"J({"id":"\u0033F2504E0-4F89-41D3-9A0C-0305E82C3301")J" + rest + "\n" + kSampleLine + "\n" +
+                        noId + "\n");
 
     auto target = sampleRun();
     target.id = "3f2504e0-4f89-41d3-9a0c-0305e82c3301";  // any letter case names the same run
     std::string error;
-    EXPECT_EQ(log.deleteRun(target, &error), 2u) << "every record with the id goes";
+    EXPECT_EQ(log.deleteRun(target, &error), 4u) << "every record with the id goes";
     EXPECT_EQ(error, "");
     EXPECT_EQ(readFile(file), keepLine + "\n" + fraction + "\n" + damaged + "\n" + foreignOrder + "\n" + noId + "\n");
     struct stat st {};
@@ -236,15 +236,6 @@ TEST_F(RunLogTest, DeleteKeepsUnreadableLinesVerbatimInPlace) {
     const auto before = readFile(file);
     EXPECT_EQ(log.deleteRun(runs[2]), 0u);
     EXPECT_EQ(readFile(file), before);
-}
-
-// However a record writes its id (any letter case, escaped), a delete by that id finds it.
-TEST_F(RunLogTest, DeleteFindsTheIdHoweverItIsWritten) {
-    const std::string rest = R"J(,"date":"2026-03-01T09:15:42Z","engine":"e","audioSeconds":1,"processSeconds":1,"text":"t"})J";
-    writeFile(file, R"J({"id":"3f2504e0-4F89-41d3-9A0C-0305e82c3301")J" + rest + "\n" +
-                        R"J({"id":"\u0033F2504E0-4F89-41D3-9A0C-0305E82C3301")J" + rest + "\n" + kSampleLine + "\n");
-    EXPECT_EQ(log.deleteRun(sampleRun()), 3u);
-    EXPECT_EQ(readFile(file), "");
 }
 
 TEST_F(RunLogTest, DeletingTheOnlyRunLeavesAnEmptyFileAndClearRemovesIt) {

@@ -24,10 +24,14 @@ DictationRun makeRun(std::string text) {
     return run;
 }
 
-TEST(RunStore, LoadsAtStartAndReloadsAfterEveryChange) {
+class RunStoreTest : public ::testing::Test {
+protected:
     test::TempDir dir;
     ManualExecutor executor;
-    auto file = dir / "runs.jsonl";
+    std::filesystem::path file = dir / "runs.jsonl";
+};
+
+TEST_F(RunStoreTest, LoadsAtStartAndReloadsAfterEveryChange) {
     auto first = makeRun("first");
     test::writeFile(file, *encodeRunLine(first) + "\n");
 
@@ -55,10 +59,7 @@ TEST(RunStore, LoadsAtStartAndReloadsAfterEveryChange) {
     EXPECT_EQ(seen, (std::vector<std::size_t>{2, 1, 0}));
 }
 
-TEST(RunStore, ChangesApplyToTheListUnlessSomeoneElseWroteMeanwhile) {
-    test::TempDir dir;
-    ManualExecutor executor;
-    auto file = dir / "runs.jsonl";
+TEST_F(RunStoreTest, ChangesApplyToTheListUnlessSomeoneElseWroteMeanwhile) {
     RunStore store(std::make_shared<RunLog>(file), executor, false);
     auto mine = makeRun("mine");
     store.record(mine);
@@ -66,10 +67,7 @@ TEST(RunStore, ChangesApplyToTheListUnlessSomeoneElseWroteMeanwhile) {
     RunLog(file).record(foreign);  // unseen: the store does not watch
     auto next = makeRun("next");
     store.record(next);
-    std::vector<std::string> texts;
-    for (const auto& run : store.runs()) texts.push_back(run.text);
-    EXPECT_EQ(texts, (std::vector<std::string>{"mine", "foreign", "next"}));
-    EXPECT_EQ(store.runs(), RunLog(file).load());
+    EXPECT_EQ(store.runs(), (std::vector<DictationRun>{mine, foreign, next}));
     RunLog(file).record(makeRun("foreign again"));
     store.deleteRun(mine);  // read again: the file holds more than the list
     EXPECT_EQ(store.runs(), RunLog(file).load());
@@ -78,24 +76,21 @@ TEST(RunStore, ChangesApplyToTheListUnlessSomeoneElseWroteMeanwhile) {
     EXPECT_EQ(store.runs().size(), 2u);
 }
 
-TEST(RunStore, RecordThatCannotBeStoredLeavesTheListAsItWas) {
-    test::TempDir dir;
-    ManualExecutor executor;
-    RunStore store(std::make_shared<RunLog>(dir / "runs.jsonl"), executor, false);
+TEST_F(RunStoreTest, RecordThatCannotBeStoredLeavesTheListAsItWas) {
+    RunStore store(std::make_shared<RunLog>(file), executor, false);
     auto run = makeRun("nan");
     run.audioSeconds = std::nan("");
     store.record(run);
     EXPECT_TRUE(store.runs().empty());
-    EXPECT_FALSE(std::filesystem::exists(dir / "runs.jsonl"));
+    EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 // Another process (here a second RunLog on the same file) records, deletes and clears; the
 // store on the event loop follows, also after the file was created or removed.
-TEST(RunStore, SeesChangesMadeByOthers) {
-    test::TempDir dir;
+TEST_F(RunStoreTest, SeesChangesMadeByOthers) {
     EventLoop loop;
-    RunStore store(std::make_shared<RunLog>(dir / "runs.jsonl"), loop);
-    RunLog other(dir / "runs.jsonl");
+    RunStore store(std::make_shared<RunLog>(file), loop);
+    RunLog other(file);
     auto run = makeRun("from the command line");
     auto waitFor = [&](std::size_t count) {
         EXPECT_TRUE(loop.runUntil([&] { return store.runs().size() == count; }, std::chrono::seconds(10)));

@@ -3,17 +3,17 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <mutex>
+#include <functional>
+#include <tuple>
 
-#include "base/Log.h"
 #include "base/ManualExecutor.h"
+#include "support/LogCapture.h"
+#include "support/ScopedEnv.h"
 
 namespace zarn {
 namespace {
 
 using namespace std::chrono_literals;
-using inject::PasteboardItem;
 using inject::PasteboardSnapshot;
 using inject::TextRange;
 using inject::TypedData;
@@ -43,7 +43,7 @@ public:
         if (failSet) return false;
         received.push_back(text);
         if (rangeUnreadableAfterSet) range.reset();
-        else if (moveOnSet && range) range = TextRange{range->location + static_cast<std::int64_t>(text.size()), 0};
+        if (moveOnSet && range) range->location += static_cast<std::int64_t>(text.size());
         return true;
     }
     bool isInTerminal() override { return terminal; }
@@ -107,54 +107,48 @@ private:
     FakePasteboard& pasteboard_;
 };
 
-PasteboardSnapshot plainText(const std::string& text) {
-    return {{TypedData{"text/plain", text}}};
-}
+PasteboardSnapshot plainText(const std::string& text) { return {{TypedData{"text/plain", text}}}; }
 
 class TextInjectorTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        // Character counts are private arguments; reveal them to check them.
-        setenv("ZARN_LOG_PRIVATE", "1", 1);
-        Log::setSinkForTesting([this](const Log::Record& record) {
-            std::lock_guard lock(mutex_);
-            if (record.category == "inject") lines_.push_back(record.message);
-        });
+    TextInjectorTest() {
+        env.set("ZARN_LOG_PRIVATE", "1");  // character counts are private arguments
+        pasteboard.content = plainText("mine");
     }
-    void TearDown() override { Log::setSinkForTesting(nullptr); }
-
-    std::vector<std::string> lines() {
-        std::lock_guard lock(mutex_);
-        return lines_;
+    std::vector<std::string> lines() const { return logs.messages("inject"); }
+    std::string lastLine() const {
+        auto all = logs.records();
+        return all.empty() ? "" : all.back().message;
+    }
+    // Pastes `text` with no accessible element and lets every timer run.
+    void paste(const std::string& text) {
+        accessibility.element = nullptr;
+        injector.insert(text);
     }
 
+    test::ScopedEnv env;
+    test::LogCapture logs;
     ManualExecutor main;
     FakeAccessibility accessibility;
     FakePasteboard pasteboard;
     FakeKeys keys{pasteboard};
     TextInjector injector{accessibility, pasteboard, keys, main};
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
 };
 
 TEST_F(TextInjectorTest, EmptyTextTouchesNothing) {
-    pasteboard.content = plainText("mine");
     injector.insert("");
     main.runAll();
     EXPECT_EQ(accessibility.calls, 0);
     EXPECT_EQ(pasteboard.writes, 0);
     EXPECT_TRUE(keys.pastedContent.empty());
-    EXPECT_TRUE(lines().empty());
+    EXPECT_EQ(logs.count(), 0u);
 }
 
 TEST_F(TextInjectorTest, VerifiedAccessibilityInsertLeavesClipboardAlone) {
-    pasteboard.content = plainText("mine");
-    injector.insert("hello");
-    EXPECT_EQ(accessibility.element->received, std::vector<std::string>{"hello"});
-    EXPECT_EQ(accessibility.element->range, (TextRange{15, 0}));
-    EXPECT_EQ(lines(), std::vector<std::string>{"inserted via AX (5 chars)"});
+    // thumbs up + skin tone, e + combining acute: two characters, not bytes or code units
+    injector.insert("\U0001F44D\U0001F3FD" "e\u0301");
+    EXPECT_EQ(accessibility.element->received, std::vector<std::string>{"\U0001F44D\U0001F3FD" "e\u0301"});
+    EXPECT_EQ(lines(), std::vector<std::string>{"inserted via AX (2 chars)"});
     EXPECT_FALSE(injector.isPasting());
     main.runAll();
     EXPECT_EQ(pasteboard.writes, 0);
@@ -162,25 +156,9 @@ TEST_F(TextInjectorTest, VerifiedAccessibilityInsertLeavesClipboardAlone) {
     EXPECT_TRUE(keys.pastedContent.empty());
 }
 
-TEST_F(TextInjectorTest, GraphemesAreCountedNotBytesOrCodeUnits) {
-    // thumbs up + skin tone, e + combining acute, a flag, a family joined by ZWJ
-    injector.insert("\U0001F44D\U0001F3FD" "e\u0301" "\U0001F1EB\U0001F1F7" "\U0001F468\u200D\U0001F469\u200D\U0001F467");
-    EXPECT_EQ(lines(), std::vector<std::string>{"inserted via AX (4 chars)"});
-
-    accessibility.element = nullptr;
-    injector.insert("a\u0308o\u0308");
-    main.runAll();
-    EXPECT_EQ(lines().back(), "pasted (2 chars)");
-}
-
 // Every way the accessibility attempt can fail ends in a paste, with its reason logged.
 TEST_F(TextInjectorTest, UnverifiedReasonsFallBackToPaste) {
-    struct Case {
-        std::string reason;
-        std::function<void(FakeAccessibility&)> arrange;
-        bool expectWrite;
-    };
-    std::vector<Case> cases = {
+    const std::vector<std::tuple<std::string, std::function<void(FakeAccessibility&)>, bool>> cases = {
         {"no focused element", [](FakeAccessibility& a) { a.element = nullptr; }, false},
         {"selected text not settable", [](FakeAccessibility& a) { a.element->settable = false; }, false},
         {"selected text not settable", [](FakeAccessibility& a) { a.element->settable = std::nullopt; }, false},
@@ -190,35 +168,28 @@ TEST_F(TextInjectorTest, UnverifiedReasonsFallBackToPaste) {
         {"selection range unreadable after write", [](FakeAccessibility& a) { a.element->rangeUnreadableAfterSet = true; }, true},
         {"selection unmoved at 10", [](FakeAccessibility& a) { a.element->moveOnSet = false; }, true},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.reason);
+    for (const auto& [reason, arrange, wrote] : cases) {
+        SCOPED_TRACE(reason);
         ManualExecutor loop;
         FakeAccessibility a11y;
-        c.arrange(a11y);
+        arrange(a11y);
         FakePasteboard board;
         board.content = plainText("mine");
         FakeKeys paste(board);
         TextInjector subject(a11y, board, paste, loop);
-        auto before = lines().size();
 
         subject.insert("dictated");
-        auto logged = lines();
-        ASSERT_EQ(logged.size(), before + 1);
-        EXPECT_EQ(logged.back(), "AX insert not verified (" + c.reason + ") — pasting");
-        if (a11y.element) {
-            EXPECT_EQ(a11y.element->received.size(), c.expectWrite ? 1u : 0u);
-        }
+        EXPECT_EQ(lastLine(), "AX insert not verified (" + reason + ") — pasting");
+        EXPECT_EQ(a11y.element ? a11y.element->received.size() : 0u, wrote ? 1u : 0u);
         // Loaded at once, pasted 40 ms later, restored 500 ms after that.
         EXPECT_EQ(board.content, plainText("dictated"));
         loop.advanceBy(39ms);
         EXPECT_TRUE(paste.pastedContent.empty());
         loop.advanceBy(1ms);
-        ASSERT_EQ(paste.pastedContent.size(), 1u);
-        EXPECT_EQ(paste.pastedContent[0], plainText("dictated"));
-        EXPECT_EQ(paste.terminal[0], a11y.element && a11y.element->terminal);  // Ctrl+Shift+V for a terminal
-        EXPECT_EQ(lines().back(), "pasted (8 chars)");
+        EXPECT_EQ(paste.pastedContent, std::vector<std::optional<PasteboardSnapshot>>{plainText("dictated")});
+        EXPECT_EQ(paste.terminal, std::vector<bool>{a11y.element && a11y.element->terminal});  // Ctrl+Shift+V
+        EXPECT_EQ(lastLine(), "pasted (8 chars)");
         loop.advanceBy(499ms);
-        EXPECT_EQ(board.content, plainText("dictated"));
         EXPECT_TRUE(subject.isPasting());
         loop.advanceBy(1ms);
         EXPECT_EQ(board.content, plainText("mine"));
@@ -226,84 +197,71 @@ TEST_F(TextInjectorTest, UnverifiedReasonsFallBackToPaste) {
     }
 }
 
-TEST_F(TextInjectorTest, MultiItemSnapshotIsRestoredByteForByte) {
-    std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
-    PasteboardSnapshot original = {
+TEST_F(TextInjectorTest, WhatTheClipboardHeldComesBackAsItWas) {
+    const PasteboardSnapshot original = {
         {TypedData{"text/plain", "caf\xc3\xa9"}, TypedData{"text/rtf", "{\\rtf1 caf\\'e9}"}},
-        {TypedData{"image/png", png}},
+        {TypedData{"image/png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)}},
         {},  // an item without readable data still counts
     };
     pasteboard.content = original;
-    accessibility.element = nullptr;
-    injector.insert("text");
-    EXPECT_EQ(pasteboard.content, plainText("text"));
-    main.advanceBy(540ms);
+    paste("text");
+    main.runAll();
     EXPECT_EQ(pasteboard.content, original);
-}
 
-TEST_F(TextInjectorTest, EmptyOrAbsentClipboardKeepsTheDictatedText) {
-    accessibility.element = nullptr;
-    pasteboard.content = PasteboardSnapshot{};
-    injector.insert("first");
-    main.runAll();
-    EXPECT_EQ(pasteboard.content, plainText("first"));
-
-    pasteboard.content = std::nullopt;
-    injector.insert("second");
-    main.runAll();
-    EXPECT_EQ(pasteboard.content, plainText("second"));
+    // An empty or absent clipboard keeps the dictated text.
+    for (auto before : {std::optional<PasteboardSnapshot>(PasteboardSnapshot{}), std::optional<PasteboardSnapshot>()}) {
+        pasteboard.content = before;
+        paste("kept");
+        main.runAll();
+        EXPECT_EQ(pasteboard.content, plainText("kept"));
+    }
 }
 
 TEST_F(TextInjectorTest, FailedKeystrokeIsLoggedAsErrorAndClipboardStillRestored) {
-    accessibility.element = nullptr;
-    pasteboard.content = plainText("mine");
     keys.fail = true;
-    injector.insert("lost");
+    paste("lost");
     main.runAll();
-    EXPECT_EQ(lines().back(), "paste shortcut could not be synthesized (4 chars)");
+    EXPECT_EQ(lastLine(), "paste shortcut could not be synthesized (4 chars)");
+    EXPECT_EQ(logs.records().back().level, Log::Level::error);
     EXPECT_EQ(pasteboard.content, plainText("mine"));
 }
 
-// A second paste that starts before the first one's restore must not leave the first
-// dictation on the clipboard: the user's content comes back, and each paste delivers its own text.
+// A second paste that starts before the first one's restore (or even before its keystroke)
+// must not leave the first dictation on the clipboard: the user's content comes back, and
+// each paste delivers its own text.
 TEST_F(TextInjectorTest, OverlappingPastesRestoreTheUsersContent) {
-    accessibility.element = nullptr;
-    pasteboard.content = plainText("mine");
-    injector.insert("one");
+    paste("one");
     main.advanceBy(100ms);  // pasted, restore still pending
     injector.insert("two");
     main.advanceBy(10ms);
-    injector.insert("three");  // also before the first restore
+    injector.insert("three");
     main.runAll();
-
-    ASSERT_EQ(keys.pastedContent.size(), 3u);
-    EXPECT_EQ(keys.pastedContent[0], plainText("one"));
-    EXPECT_EQ(keys.pastedContent[1], plainText("two"));
-    EXPECT_EQ(keys.pastedContent[2], plainText("three"));
-    EXPECT_EQ(pasteboard.content, plainText("mine"));
-    EXPECT_FALSE(injector.isPasting());
-
-    // Even a second insert within the first 40 ms cannot swap the text under the first keystroke.
     injector.insert("four");
-    main.advanceBy(5ms);
+    main.advanceBy(5ms);  // within the first 40 ms
     injector.insert("five");
     main.runAll();
-    ASSERT_EQ(keys.pastedContent.size(), 5u);
-    EXPECT_EQ(keys.pastedContent[3], plainText("four"));
-    EXPECT_EQ(keys.pastedContent[4], plainText("five"));
+    std::vector<std::optional<PasteboardSnapshot>> expected;
+    for (const char* text : {"one", "two", "three", "four", "five"}) expected.push_back(plainText(text));
+    EXPECT_EQ(keys.pastedContent, expected);
     EXPECT_EQ(pasteboard.content, plainText("mine"));
+    EXPECT_FALSE(injector.isPasting());
 }
 
-// Content the user copies while the restore is pending is newer than the snapshot and stays.
+// Content the user copies while the restore is pending is newer than the snapshot and stays;
+// a clipboard manager re-serving the dictated text is no such copy.
 TEST_F(TextInjectorTest, CopyDuringRestoreDelayIsNotOverwritten) {
-    accessibility.element = nullptr;
-    pasteboard.content = plainText("old");
-    injector.insert("dictated");
+    paste("dictated");
+    main.advanceBy(60ms);
+    pasteboard.userCopies("dictated");
+    main.runAll();
+    EXPECT_EQ(pasteboard.content, plainText("mine"));
+
+    paste("dictated");
     main.advanceBy(300ms);
     pasteboard.userCopies("copied meanwhile");
     main.runAll();
     EXPECT_EQ(pasteboard.content, plainText("copied meanwhile"));
-    EXPECT_EQ(lines().back(), "clipboard changed during the paste — not restored");
+    EXPECT_EQ(lastLine(), "clipboard changed during the paste — not restored");
 
     // With a paste waiting behind: that paste saves and then restores the new copy.
     injector.insert("a");
@@ -312,44 +270,23 @@ TEST_F(TextInjectorTest, CopyDuringRestoreDelayIsNotOverwritten) {
     main.advanceBy(100ms);
     pasteboard.userCopies("newest");
     main.runAll();
-    ASSERT_GE(keys.pastedContent.size(), 3u);
     EXPECT_EQ(keys.pastedContent.back(), plainText("b"));
     EXPECT_EQ(pasteboard.content, plainText("newest"));
 }
 
-// A clipboard manager that re-serves the dictated text changes the count but is no copy by
-// the user: the user's content still comes back.
-TEST_F(TextInjectorTest, ClipboardManagerTakingOverOurTextDoesNotCancelTheRestore) {
-    accessibility.element = nullptr;
-    pasteboard.content = plainText("mine");
-    injector.insert("dictated");
-    main.advanceBy(60ms);
-    pasteboard.userCopies("dictated");
-    main.runAll();
-    EXPECT_EQ(pasteboard.content, plainText("mine"));
-}
-
 TEST_F(TextInjectorTest, DestroyedInjectorRestoresAtOnceAndLeavesNoTimerBehind) {
     accessibility.element = nullptr;
-    pasteboard.content = plainText("mine");
-    {
-        TextInjector shortLived(accessibility, pasteboard, keys, main);
-        shortLived.insert("x");
-        main.advanceBy(20ms);
+    for (bool userCopies : {false, true}) {
+        {
+            TextInjector shortLived(accessibility, pasteboard, keys, main);
+            shortLived.insert("x");
+            main.advanceBy(20ms);
+            if (userCopies) pasteboard.userCopies("newer");  // left alone
+        }
+        EXPECT_EQ(pasteboard.content, plainText(userCopies ? "newer" : "mine"));
+        main.runAll();
+        EXPECT_TRUE(keys.pastedContent.empty());
     }
-    EXPECT_EQ(pasteboard.content, plainText("mine"));
-    main.runAll();
-    EXPECT_TRUE(keys.pastedContent.empty());
-
-    // A copy made by the user in the meantime is left alone.
-    {
-        TextInjector shortLived(accessibility, pasteboard, keys, main);
-        shortLived.insert("y");
-        main.advanceBy(100ms);
-        pasteboard.userCopies("newer");
-    }
-    main.runAll();
-    EXPECT_EQ(pasteboard.content, plainText("newer"));
 }
 
 // Each paste goes by the first route that reaches the focused window; none is an error.

@@ -4,9 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "base/Log.h"
 #include "settings/Settings.h"
 #include "strings/CurrentStrings.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 using namespace zarn;
@@ -40,12 +40,6 @@ TEST_F(SettingsTest, EmptyStoreGivesDefaultsAndWritesNothing) {
     EXPECT_FALSE(std::filesystem::exists(file()));
 }
 
-TEST_F(SettingsTest, UnsupportedSystemEngineFallsBackToNemotronAndWritesItBack) {
-    auto settings = load(/*systemSpeech=*/false);
-    EXPECT_EQ(settings->engine(), SpeechEngineChoice::nemotron);
-    EXPECT_EQ(stored()["engine"], "nemotron");
-}
-
 TEST_F(SettingsTest, StoredValuesOfTheWrongFormFallBackWithoutError) {
     store({{"engine", "parakeet"}, {"pushToTalkKey", "leftShift"}, {"cleanupEnabled", "false"},
            {"smartCleanup", true}, {"soundEnabled", 0}, {"language", "de"}});
@@ -60,7 +54,9 @@ TEST_F(SettingsTest, StoredValuesOfTheWrongFormFallBackWithoutError) {
 
     store({{"engine", "Apple"}});
     EXPECT_EQ(load(true)->engine(), SpeechEngineChoice::apple);
+    // Without the system engine the choice falls back to Nemotron and is written back.
     EXPECT_EQ(load(false)->engine(), SpeechEngineChoice::nemotron);
+    EXPECT_EQ(stored()["engine"], "nemotron");
 }
 
 TEST_F(SettingsTest, WritesThroughAtOnceAndNotifiesOnlyRealChanges) {
@@ -102,17 +98,16 @@ TEST_F(SettingsTest, LanguageSwitchesTheCurrentTableAtOnce) {
 }
 
 TEST_F(SettingsTest, DamagedFileIsKeptAsideOnlyWhenTheUserChangesSomething) {
-    std::vector<Log::Record> logs;
-    Log::setSinkForTesting([&](const Log::Record& r) { logs.push_back(r); });
+    test::LogCapture logs;
     test::writeFile(file(), "{\"engine\": \"nemo");
     auto settings = load();
-    Log::setSinkForTesting(nullptr);
     EXPECT_EQ(settings->engine(), SpeechEngineChoice::apple);
-    ASSERT_EQ(logs.size(), 1u);
-    EXPECT_EQ(logs[0].level, Log::Level::error);
+    ASSERT_EQ(logs.count(), 1u);
+    EXPECT_EQ(logs.records()[0].level, Log::Level::error);
     EXPECT_EQ(test::readFile(file()), "{\"engine\": \"nemo");  // untouched by loading
 
     settings->setCleanupEnabled(false);
+    settings->setSoundEnabled(false);  // once kept, the file is no longer damaged
     EXPECT_EQ(test::readFile(dir / "defaults.json.damaged"), "{\"engine\": \"nemo");
     EXPECT_EQ(stored()["cleanupEnabled"], false);
 
@@ -132,10 +127,9 @@ TEST_F(SettingsTest, LinkedFileIsWrittenWhereItLivesAndAFifoIsLeftAlone) {
 
     std::filesystem::remove(file());
     ASSERT_EQ(::mkfifo(file().c_str(), 0600), 0);
-    Log::setSinkForTesting([](const Log::Record&) {});
+    test::LogCapture quiet;
     auto settings = load();  // does not block
     settings->setSoundEnabled(false);
-    Log::setSinkForTesting(nullptr);
     EXPECT_TRUE(std::filesystem::is_fifo(file()));
     EXPECT_FALSE(settings->soundEnabled());
 }
