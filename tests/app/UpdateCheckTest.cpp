@@ -4,6 +4,7 @@
 #include "base/EventLoop.h"
 #include "platform/linux/http/HttpGet.h"
 #include "support/FakeHttpServer.h"
+#include "support/ReplyFuture.h"
 #include "support/ScopedEnv.h"
 
 namespace zarn {
@@ -62,10 +63,9 @@ TEST(UpdateCheck, ChecksTheFeedOverHttp) {
     http::HttpGet http;
     auto check = [&](std::optional<std::string> url) {
         UpdateChecker checker(std::move(url), "1.2.0", [&](std::string u, auto done) { http.get(u, std::move(done)); }, main);
-        std::optional<UpdateCheckResult> result;
-        checker.check(Reply<UpdateCheckResult>(main, [&](UpdateCheckResult r) { result = r; }));
-        EXPECT_TRUE(main.runUntil([&] { return result.has_value(); }, 30s));
-        return result.value_or(UpdateCheckResult{});
+        test::ReplyFuture<UpdateCheckResult, EventLoop> result(main);
+        checker.check(result.reply());
+        return result.get();
     };
     const std::string url = server.baseUrl() + "/appcast.xml";
     const auto& en = Strings::english();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -11,12 +12,12 @@
 
 namespace zarn::test {
 
-// Waits for one Reply: hand reply() to the call, then get() runs the executor until the
-// answer came (real threads included, up to its time limit) and returns it.
-template <class T = void>
+// Waits for one Reply: hand reply() to the call, then get() runs the executor (a
+// ManualExecutor or an EventLoop) until the answer came, real threads included, and returns it.
+template <class T = void, class Loop = ManualExecutor>
 class ReplyFuture {
 public:
-    explicit ReplyFuture(ManualExecutor& executor) : executor_(executor) {}
+    explicit ReplyFuture(Loop& executor) : executor_(executor) {}
 
     auto reply() {
         if constexpr (std::is_void_v<T>) {
@@ -27,14 +28,14 @@ public:
     }
     bool isAnswered() const { return value_->has_value(); }
     auto get() {
-        executor_.runUntil([this] { return isAnswered(); });
+        executor_.runUntil([this] { return isAnswered(); }, std::chrono::seconds(30));
         if (!isAnswered()) throw std::runtime_error("the reply never came");
         if constexpr (!std::is_void_v<T>) return std::move(**value_);
     }
 
 private:
     using Stored = std::conditional_t<std::is_void_v<T>, bool, T>;
-    ManualExecutor& executor_;
+    Loop& executor_;
     std::shared_ptr<std::optional<Stored>> value_ = std::make_shared<std::optional<Stored>>();
 };
 

@@ -4,6 +4,7 @@
 #include "strings/CurrentStrings.h"
 #include "support/EngineDriver.h"
 #include "support/LogCapture.h"
+#include "support/ReplyFuture.h"
 #include "support/ScopedEnv.h"
 #include "support/TestAudio.h"
 #include "systemspeech/AppleSpeechEngine.h"
@@ -235,13 +236,12 @@ TEST_F(AppleSpeechEngineTest, FinishDuringStartStillEndsTheStream) {
     d.requestStart();
     executor->runUntilIdle();
     ASSERT_TRUE(pending);  // start waits for the dictionary
-    bool finished = false;
-    engine->finish(Reply<>(*executor, [&] { finished = true; }));
+    test::ReplyFuture<> finished(*executor);
+    engine->finish(finished.reply());
     executor->runUntilIdle();
-    EXPECT_FALSE(finished);
+    EXPECT_FALSE(finished.isAnswered());
     pending(std::vector<std::string>{});
-    executor->runUntilIdle();
-    EXPECT_TRUE(finished);
+    finished.get();
     EXPECT_TRUE(d.ended);
     EXPECT_EQ(d.chunks, (Chunks{{"", true}}));
 }
