@@ -66,7 +66,7 @@ TEST(HudE2E, ShowsDuringTheDictationWithoutTakingFocusOrClicks) {
     if (auto missing = test::DesktopSession::missingTool(false); !missing.empty()) GTEST_SKIP() << missing;
     test::DesktopSession session(false);
     int argc = 1;
-    char name[] = "hud_e2e_tests";
+    char name[] = "ui_hud_e2e_tests";
     char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
     UsersWindow users;
