@@ -11,13 +11,9 @@ namespace zarn {
 
 // Why the model could not be fetched, verified or installed, in words for the user: the
 // description is the message as it stands.
-class ModelDownloadError : public LocalizedError {
+class ModelDownloadError : public MessageError {
 public:
-    explicit ModelDownloadError(std::string message) : message_(std::move(message)) { fixWhat(); }
-    std::string errorDescription() const override { return message_; }
-
-private:
-    std::string message_;
+    using MessageError::MessageError;
 };
 
 // The one pinned model file: its name, exact size, SHA-256 (lower-case hex), where it is
