@@ -12,11 +12,13 @@
 #include <thread>
 
 #include "audio/AudioCapture.h"
+#include "base/ManualExecutor.h"
 #include "platform/linux/pulse/PulseAudioInput.h"
 #include "platform/linux/sphinxspeech/SphinxSpeechFramework.h"
-#include "platform/linux/sphinxspeech/SpeechTestSupport.h"
 #include "platform/linux/pulse/PulseDaemon.h"
+#include "support/EngineDriver.h"
 #include "support/TempDir.h"
+#include "support/TestAudio.h"
 #include "systemspeech/AppleSpeechEngine.h"
 
 namespace zarn {
@@ -27,7 +29,7 @@ using test::PulseDaemon;
 using namespace std::chrono_literals;
 
 std::vector<std::int16_t> goForward() {
-    const std::string bytes = test::readFile("/usr/share/pocketsphinx/test/data/goforward.raw");
+    const std::string bytes = test::readFile(test::kGoForwardRaw);
     std::vector<std::int16_t> samples(bytes.size() / 2);
     std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
     return samples;
@@ -42,15 +44,10 @@ TEST(PulseAudioEndToEnd, RecordedSpeechComesBackAsWordsThroughCapture) {
 
     auto framework = std::make_shared<sphinx::SphinxSpeechFramework>(std::vector<fs::path>{"/usr/share/pocketsphinx/model"});
     auto engine = std::make_shared<AppleSpeechEngine>(framework, "en-US");
-    test::Dictation dictation;
-    dictation.start(*engine);
-    std::optional<AudioFormat> format;
-    bool haveFormat = false;
-    engine->preferredInputFormat(Reply<std::optional<AudioFormat>>(*dictation.main, [&](auto f) {
-        format = f;
-        haveFormat = true;
-    }));
-    dictation.main->runUntil([&] { return haveFormat; });
+    ManualExecutor main;
+    test::EngineDriver driver(*engine, main, 120s);
+    ASSERT_EQ(driver.start(), nullptr);
+    const std::optional<AudioFormat> format = driver.preferredFormat();
     ASSERT_TRUE(format);
 
     const std::vector<std::int16_t> speech = goForward();
@@ -111,8 +108,8 @@ TEST(PulseAudioEndToEnd, RecordedSpeechComesBackAsWordsThroughCapture) {
         EXPECT_GT(*std::max_element(levels.begin(), levels.end()), 0.3f);  // speech moves the meter
     }
     for (const auto& b : captured) EXPECT_EQ(b->frameLength(), AudioInput::tapFrames);
-    for (auto& b : captured) dictation.feed(*engine, b);
-    EXPECT_EQ(dictation.finish(*engine), "go forward ten meters");
+    driver.feedAll(captured);
+    EXPECT_EQ(driver.finish(), "go forward ten meters");
 }
 
 std::string errorOf(const std::function<void()>& call) {
