@@ -131,7 +131,7 @@ def unit_tests(build):
     return executables
 
 
-def run(build, mutants, out, only):
+def run(build, mutants, out, only, timeout):
     rows = load(mutants)
     build = os.path.abspath(build)
     executables = unit_tests(build)
@@ -168,7 +168,7 @@ def run(build, mutants, out, only):
                     elif not numbers:
                         outcome = "survived"
                     else:
-                        tests = subprocess.run(["ctest", "--test-dir", build, "-j2", "--timeout", "120",
+                        tests = subprocess.run(["ctest", "--test-dir", build, "-j2", "--timeout", str(timeout),
                                                 "-I", ",,," + ",".join(numbers)],
                                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
                         failed = failed_tests(tests.stdout)
@@ -200,12 +200,13 @@ def main():
     r.add_argument("--mutants", default=os.path.join(ROOT, "scripts", "mutants.tsv"))
     r.add_argument("--out", default="mutation-results.tsv")
     r.add_argument("--only", default="")
+    r.add_argument("--timeout", type=int, default=60, help="seconds a test may take; a test that hangs counts as failing")
     args = parser.parse_args()
     if args.command == "generate":
         generate(args.count, args.seed)
     else:
         only = {int(x) for x in args.only.split(",") if x}
-        run(args.build, args.mutants, args.out, only)
+        run(args.build, args.mutants, args.out, only, args.timeout)
 
 
 if __name__ == "__main__":
