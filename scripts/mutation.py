@@ -176,12 +176,13 @@ def run(build, mutants, out, only, timeout):
                 finally:
                     with open(full, "w", encoding="utf-8") as f:
                         f.write(text)
+                    # Rebuilt at once, so the next fault's programs are told apart by their time.
+                    subprocess.run(make, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             seconds = int(time.time() - started)
             results.append(outcome)
             report.write(f"{n}\t{outcome}\t{path}\t{operator}\t{seconds}\t{' '.join(failed)}\n")
             report.flush()
             print(f"{n:3} {outcome:9} {path} {operator} ({seconds} s, {len(failed)} failing)", flush=True)
-    subprocess.run(make, stdout=subprocess.DEVNULL)
     scored = [r for r in results if r in ("killed", "survived")]
     killed = results.count("killed")
     if scored:
