@@ -21,6 +21,7 @@ import json
 import os
 import random
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -191,6 +192,8 @@ def run(build, mutants, out, only, timeout):
 
 
 def main():
+    # A stopped run still restores the source (the finally blocks run on SystemExit).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = parser.add_subparsers(dest="command", required=True)
     g = sub.add_parser("generate")
