@@ -132,6 +132,21 @@ def unit_tests(build):
     return executables
 
 
+def number_of(build, names):
+    listing = subprocess.run(["ctest", "--test-dir", build, "--show-only=json-v1"], check=True,
+                             stdout=subprocess.PIPE, text=True)
+    wanted = set(names)
+    return [n for n, t in enumerate(json.loads(listing.stdout)["tests"], 1) if t["name"] in wanted]
+
+
+def run_tests(build, numbers, timeout):
+    """Runs the tests of those numbers; returns the names of those that failed."""
+    tests = subprocess.run(["ctest", "--test-dir", build, "-j2", "--timeout", str(timeout),
+                            "-I", "0,0,0," + ",".join(map(str, sorted(numbers)))],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    return failed_tests(tests.stdout)
+
+
 def run(build, mutants, out, only, timeout):
     rows = load(mutants)
     build = os.path.abspath(build)
@@ -139,6 +154,11 @@ def run(build, mutants, out, only, timeout):
     targets = sorted({os.path.basename(e) for e in executables})
     make = ["cmake", "--build", build, "-j2", "--target", *targets]
     subprocess.run(make, check=True, stdout=subprocess.DEVNULL)
+    # Tests that fail without any fault (a missing tool, say) cannot tell a fault apart.
+    broken_names = run_tests(build, [n for ns in executables.values() for n in ns], timeout)
+    if broken_names:
+        print(f"failing without a fault, left out: {' '.join(broken_names)}", flush=True)
+    broken = set(number_of(build, broken_names))
     results = []
     with open(out, "w", encoding="utf-8") as report:
         report.write("# n\toutcome\tfile\toperator\tseconds\tfailed tests\n")
@@ -162,18 +182,15 @@ def run(build, mutants, out, only, timeout):
                         f.write("\n".join(lines))
                     built = subprocess.run(make, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                     # Only the test programs the fault was linked into can see it.
-                    numbers = [str(n) for e, ns in executables.items()
-                               if os.path.exists(e) and os.path.getmtime(e) >= started for n in ns]
+                    numbers = [n for e, ns in executables.items()
+                               if os.path.exists(e) and os.path.getmtime(e) >= started for n in ns if n not in broken]
                     if built.returncode != 0:
                         outcome = "no-build"
                     elif not numbers:
                         outcome = "survived"
                     else:
-                        tests = subprocess.run(["ctest", "--test-dir", build, "-j2", "--timeout", str(timeout),
-                                                "-I", ",,," + ",".join(numbers)],
-                                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-                        failed = failed_tests(tests.stdout)
-                        outcome = "killed" if tests.returncode != 0 else "survived"
+                        failed = run_tests(build, numbers, timeout)
+                        outcome = "killed" if failed else "survived"
                 finally:
                     with open(full, "w", encoding="utf-8") as f:
                         f.write(text)
